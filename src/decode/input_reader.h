@@ -1,0 +1,37 @@
+// The shared input reader: pulls compressed bytes from the host through
+// readCallback and serves them in place, by copy, or by moving the position.
+#pragma once
+#include <cstdint>
+
+#include "interface/status.h"
+
+namespace q32vex {
+
+enum InputMode : int16_t {
+    kInputNext = 0,
+    kInputCopy = 2,
+    kInputSkip = 3,
+    kInputLimitNext = 4,
+};
+
+struct InputBuffer {
+    uint8_t* hostData;
+    uint16_t hostLength;
+    uint16_t bufferRemaining;
+    uint8_t* cursor;
+    uint32_t basePosition;
+    uint32_t segmentLimit;
+    uint32_t readAhead;
+    uint32_t readHint;
+};
+
+constexpr uint32_t kUntiledSegmentLimit = 268435455;  // 2^28 - 1
+
+// Resets the reader for a stream opened at position 0.
+void ResetInput();
+// `flag` points at the mode word on entry; in the next-chunk modes it receives
+// the end-of-data flag.
+[[nodiscard]] Status ReadInput(void* data, int32_t position, uint16_t* count, int16_t* flag);
+uint32_t InputPosition();
+
+}  // namespace q32vex

@@ -1,0 +1,58 @@
+// Derived tables for both directions and their cache: quantisation
+// multipliers, dequantisation tables, Huffman code tables and the decoder's
+// two-level lookup tables. Equal source tables share one cached slot, across
+// sequences and directions, until AppVexDeallocate.
+#pragma once
+#include <cstdint>
+
+#include "interface/status.h"
+
+namespace q32vex {
+
+enum Direction : uint16_t { kCompress = 1, kDecompress = 2 };
+
+struct TableCache {
+    uint16_t slotCount;
+    uint16_t sourceSize;
+    uint8_t* sourceCopy[4];
+    void* derived[4][2];  // [slot][0 compress, 1 decompress]
+    uint16_t componentSlot[4];
+};
+
+// Entry 8u+v: multiplier in the high 16 bits, dead-zone threshold in the low.
+using EncQuantTable = uint32_t;  // [64]
+// 64 values then 64 shifts, natural order.
+struct DecQuantTable {
+    uint16_t value[64];
+    uint16_t shift[64];
+};
+struct HuffEncDc {
+    uint8_t length[13];
+    uint16_t code[13];
+};
+struct HuffEncAc {
+    uint8_t length[256];
+    uint16_t code[256];
+};
+// HuffDecTable: a flat uint16_t array, see BuildHuffDecTable.
+constexpr int kDcLookahead = 11;
+constexpr int kAcLookahead = 10;
+
+extern const double kDctScale[8];
+extern const uint8_t kDctExponent[8];
+extern const uint8_t kNormShift[256];
+
+[[nodiscard]] Status BuildDerivedTables(uint16_t direction, int16_t kind);
+[[nodiscard]] Status BuildHuffDecTable(const uint8_t* spec, int lookahead, uint16_t** out);
+void MakeHuffmanCodes(const uint8_t* spec, uint16_t* codes, uint8_t* lengths);
+void ReleaseDerivedTables();
+
+// Per-component lookups for the MCU drivers.
+const uint32_t* EncQuant(int component);
+const HuffEncDc* EncDc(int component);
+const HuffEncAc* EncAc(int component);
+const DecQuantTable* DecQuant(int component);
+const uint16_t* DecDc(int component);
+const uint16_t* DecAc(int component);
+
+}  // namespace q32vex

@@ -1,0 +1,26 @@
+// Huffman coding of quantised blocks and the bit writer, which packs codes
+// straight into the host's buffer with 0xFF stuffing and restart markers.
+#pragma once
+#include <cstdint>
+
+#include "encode/derived_tables.h"
+#include "interface/status.h"
+
+namespace q32vex {
+
+struct BitWriter {
+    uint8_t* windowStart;
+    uint8_t* windowEnd;
+    uint8_t* bitCursor;
+    uint16_t freeBits;
+    uint16_t stuffingEnabled;
+};
+
+[[nodiscard]] Status StartBitWriter();
+[[nodiscard]] Status PutBits(uint32_t value, int n);
+[[nodiscard]] Status FlushBitWriter();
+[[nodiscard]] Status WriteRestartMarker(uint8_t code);
+[[nodiscard]] Status EncodeBlock(const int16_t* block, int16_t* predictor, const HuffEncDc* dc,
+                                 const HuffEncAc* ac);
+
+}  // namespace q32vex

@@ -1,0 +1,35 @@
+// The one byte writer over the host's output buffers, exchanged through
+// writeCallback; also places bytes at earlier stream positions (patches).
+#pragma once
+#include <cstdint>
+
+#include "interface/status.h"
+
+namespace q32vex {
+
+enum StreamMode : int16_t {
+    kStreamReserve = 0,
+    kStreamFinish = 1,
+    kStreamWrite = 2,
+    kStreamSkip = 3,
+    kStreamReserveAlt = 4,
+};
+
+struct StreamBuffer {
+    uint8_t* hostBuffer;
+    uint16_t bufferSize;
+    uint16_t bytesFree;
+    uint8_t* writePos;
+    uint32_t bufferBase;
+    uint32_t segmentBytes;
+};
+
+// Modes 0, 1, 4: `pointer` is a uint8_t** receiving the write position and
+// *count gives bytes to commit / receives bytes free. Mode 2: `pointer` is
+// the source, *count the number of bytes. Mode 3: position is an offset.
+[[nodiscard]] Status WriteStream(void* pointer, int32_t position, uint16_t* count, int16_t mode);
+// Appends n bytes at the current position (mode 2 in a loop for any n).
+[[nodiscard]] Status WriteBytes(const uint8_t* data, uint32_t n);
+uint32_t StreamPosition();
+
+}  // namespace q32vex

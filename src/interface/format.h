@@ -1,0 +1,55 @@
+// Pixel-format and sampling tables, the support matrix, and the matching that
+// turns a host's descriptors into table indices and per-sequence constants.
+#pragma once
+#include <cstdint>
+
+#include "interface/status.h"
+
+namespace q32vex {
+
+struct PixelFormatEntry {
+    PixelFormatDesc desc;
+    uint16_t channels;
+    uint16_t bytesPerPixel;
+};
+
+struct SamplingEntry {
+    SamplingDesc desc;
+    uint16_t components;
+    uint16_t mcuWidth;
+    uint16_t mcuHeight;
+};
+
+// Per-sequence format constants, written by MatchFormat.
+struct FormatInfo {
+    uint16_t pixelFormatIndex;
+    uint16_t samplingIndex;
+    uint16_t bytesPerPixel;
+    uint16_t componentCount;
+    uint16_t mcuWidth;
+    uint16_t mcuHeight;
+    uint16_t mcuRowBytes;
+    uint16_t blocksPerComponent[4];
+};
+
+constexpr int kPixelFormatCount = 5;
+constexpr int kSamplingCount = 7;
+constexpr uint16_t kMaxPassMcus = 2047;
+
+extern const PixelFormatEntry kPixelFormats[kPixelFormatCount];
+extern const SamplingEntry kSamplings[kSamplingCount];
+extern const uint16_t kSupportMatrix[kPixelFormatCount][kSamplingCount];
+extern const uint16_t kModelChannels[3];
+// Compressed components per colour space 0..3.
+extern const uint16_t kColorSpaceComponents[4];
+
+[[nodiscard]] Status BitsPerPixel(int16_t pixelModel, const PixelFormatDesc* format,
+                                  uint16_t* bits);
+[[nodiscard]] Status MatchFormat(uint32_t direction, int16_t pixelModel,
+                                 const PixelFormatDesc* format, int16_t colorSpace,
+                                 const SamplingDesc* sampling, uint16_t* support);
+// AppVexGetMcuDims without the export wrapper.
+[[nodiscard]] Status GetMcuDims(int16_t colorSpace, const SamplingDesc* sampling,
+                                uint16_t* mcuWidth, uint16_t* mcuHeight);
+
+}  // namespace q32vex

@@ -1,0 +1,28 @@
+// Zero-filling allocator behind LibAlloc/LibFree. It counts live blocks and
+// bytes so that tests can prove a sequence leaks nothing, and can be told to
+// fail a chosen allocation so that tests can exercise every out-of-memory path.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace q32vex {
+
+// n + 4 bytes, zero-filled, or null.
+void* LibAlloc(uint32_t n);
+void LibFree(void* block);
+
+struct AllocatorStats {
+    int64_t liveBlocks;
+    int64_t liveBytes;
+    int64_t totalAllocations;  // successful and failed, since load
+    int64_t peakBytes;
+};
+
+// Test and diagnostics hooks; not part of the public interface.
+AllocatorStats GetAllocatorStats();
+// Make the allocation with this 1-based number (counted from this call) fail;
+// 0 disables the fault.
+void FailAllocationAfter(int64_t n);
+void ResetPeakBytes();
+
+}  // namespace q32vex
