@@ -1,0 +1,833 @@
+// q32vex.hpp: a thin header-only C++17 layer over the q32vex C exports.
+//
+// It drives whole compression and decompression sequences for the caller:
+// image views in, byte vectors out (or std::function readers and writers),
+// failures as q32vex::Error carrying the library's status code. Every call
+// holds the library-wide lock from the sequence's open to its last band, so
+// two threads using this header never interleave their sequences.
+#ifndef Q32VEX_HPP
+#define Q32VEX_HPP
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "q32vex.h"
+
+namespace q32vex {
+
+// ---- status codes ----------------------------------------------------------
+
+// The symbolic name of a status code ("VEX_ERR_CONTAINER"), or "" for a value
+// the library does not define (a host callback's own status, for instance).
+inline const char* status_name(int status) {
+    switch (status) {
+        case VEX_OK: return "VEX_OK";
+        case VEX_ERR_IO_REQUEST: return "VEX_ERR_IO_REQUEST";
+        case VEX_ERR_UNSUPPORTED: return "VEX_ERR_UNSUPPORTED";
+        case VEX_ERR_NOT_OPEN: return "VEX_ERR_NOT_OPEN";
+        case VEX_ERR_WINDOW: return "VEX_ERR_WINDOW";
+        case VEX_ERR_AC_COUNT: return "VEX_ERR_AC_COUNT";
+        case VEX_ERR_DC_COUNT: return "VEX_ERR_DC_COUNT";
+        case VEX_ERR_NO_CALLBACK: return "VEX_ERR_NO_CALLBACK";
+        case VEX_ERR_SHORT_READ: return "VEX_ERR_SHORT_READ";
+        case VEX_ERR_AC_TABLE: return "VEX_ERR_AC_TABLE";
+        case VEX_ERR_DC_TABLE: return "VEX_ERR_DC_TABLE";
+        case VEX_ERR_Q_TABLE: return "VEX_ERR_Q_TABLE";
+        case VEX_ERR_SAMPLING: return "VEX_ERR_SAMPLING";
+        case VEX_ERR_BAND: return "VEX_ERR_BAND";
+        case VEX_ERR_TILE: return "VEX_ERR_TILE";
+        case VEX_ERR_IMAGE_SIZE: return "VEX_ERR_IMAGE_SIZE";
+        case VEX_ERR_CONTAINER: return "VEX_ERR_CONTAINER";
+        case VEX_ERR_PIXEL_FORMAT: return "VEX_ERR_PIXEL_FORMAT";
+        case VEX_ERR_PIXEL_MODEL: return "VEX_ERR_PIXEL_MODEL";
+        case VEX_ERR_COLOR_SPACE: return "VEX_ERR_COLOR_SPACE";
+        case VEX_ERR_QUALITY: return "VEX_ERR_QUALITY";
+        case VEX_ERR_NO_BUFFER: return "VEX_ERR_NO_BUFFER";
+        case VEX_ERR_DIFFERENT: return "VEX_ERR_DIFFERENT";
+        case VEX_ERR_TABLE_KIND: return "VEX_ERR_TABLE_KIND";
+        case VEX_ERR_NO_MEMORY: return "VEX_ERR_NO_MEMORY";
+        case VEX_ERR_BUSY: return "VEX_ERR_BUSY";
+        case VEX_ERR_NOT_COMPRESSING: return "VEX_ERR_NOT_COMPRESSING";
+        default: return "";
+    }
+}
+
+// What a status code means to someone running the codec, in one line.
+inline const char* status_message(int status) {
+    switch (status) {
+        case VEX_OK: return "success";
+        case VEX_ERR_IO_REQUEST:
+            return "the stream buffer was asked for more bytes than it holds (internal I/O error)";
+        case VEX_ERR_UNSUPPORTED:
+            return "this pixel format cannot be used with this sampling";
+        case VEX_ERR_NOT_OPEN: return "no compression or decompression is in progress";
+        case VEX_ERR_WINDOW: return "the decode window starts outside the image";
+        case VEX_ERR_AC_COUNT: return "more than two distinct AC Huffman tables";
+        case VEX_ERR_DC_COUNT: return "more than two distinct DC Huffman tables";
+        case VEX_ERR_NO_CALLBACK: return "no read or write callback was given";
+        case VEX_ERR_SHORT_READ: return "the file ends inside a header segment (truncated file)";
+        case VEX_ERR_AC_TABLE: return "an AC Huffman table is missing or too long";
+        case VEX_ERR_DC_TABLE: return "a DC Huffman table is missing or too long";
+        case VEX_ERR_Q_TABLE: return "a quantisation table is missing or holds a zero entry";
+        case VEX_ERR_SAMPLING:
+            return "the sampling factors are invalid or not supported for this colour space";
+        case VEX_ERR_BAND:
+            return "the band size or band memory is too small for one row of MCUs";
+        case VEX_ERR_TILE:
+            return "a tile dimension is zero or not a multiple of the MCU size";
+        case VEX_ERR_IMAGE_SIZE: return "the image width or height is zero";
+        case VEX_ERR_CONTAINER:
+            return "not a stream this library reads (only baseline JFIF and its own tiled TIFF), or "
+                   "the file is damaged";
+        case VEX_ERR_PIXEL_FORMAT: return "the pixel format is not one the library knows";
+        case VEX_ERR_PIXEL_MODEL: return "the pixel model is not colour, grey or four-channel";
+        case VEX_ERR_COLOR_SPACE: return "the colour space is not supported";
+        case VEX_ERR_QUALITY: return "quality must be between 1 and 255";
+        case VEX_ERR_NO_BUFFER:
+            return "the input ended too early or a callback returned no buffer (truncated file?)";
+        case VEX_ERR_DIFFERENT: return "two tables differ";
+        case VEX_ERR_TABLE_KIND: return "unknown table kind";
+        case VEX_ERR_NO_MEMORY: return "out of memory";
+        case VEX_ERR_BUSY: return "another compression or decompression is in progress";
+        case VEX_ERR_NOT_COMPRESSING: return "no compression is in progress";
+        default: return "status returned by a host callback";
+    }
+}
+
+// A failure of the library (status() is its negative code) or of the caller's
+// own reader or writer (status() is the value the wrapper passed through).
+class Error : public std::runtime_error {
+public:
+    explicit Error(int status)
+        : std::runtime_error(describe(status)), status_(static_cast<int16_t>(status)) {}
+    Error(int status, const std::string& what)
+        : std::runtime_error(what), status_(static_cast<int16_t>(status)) {}
+    int16_t status() const noexcept { return status_; }
+
+    static std::string describe(int status) {
+        const char* name = status_name(status);
+        std::string text = *name ? std::string(name) : std::string("status");
+        text += " (" + std::to_string(status) + "): ";
+        text += status_message(status);
+        return text;
+    }
+
+private:
+    int16_t status_;
+};
+
+// ---- pixel layouts -----------------------------------------------------------
+
+// The library's five host pixel formats. Colour pixels are stored blue first,
+// as in a Windows DIB.
+enum class PixelFormat {
+    Bgr555 = 0,  // 16-bit word: blue bits 0-4, green 5-9, red 10-14
+    Bgr24 = 1,   // blue, green, red
+    Bgrx32 = 2,  // blue, green, red, one unused byte
+    Gray8 = 3,   // one grey byte
+    Four8 = 4,   // four 8-bit components, coded as they are (CMYK and the like)
+};
+
+inline int bytes_per_pixel(PixelFormat format) {
+    static const int kBytes[5] = {2, 3, 4, 1, 4};
+    return kBytes[static_cast<int>(format)];
+}
+
+// Sampling layouts; the names give the chroma subsampling of colour images.
+enum class Sampling {
+    S422 = 0,     // Y 2x1, Cb 1x1, Cr 1x1 (the library's default)
+    S420 = 1,     // Y 2x2
+    S444 = 2,     // no subsampling
+    Gray = 3,     // one component
+    Four420 = 4,  // four components, 2x2 1x1 1x1 2x2
+    Four444 = 5,  // four components, no subsampling
+    S411 = 6,     // Y 4x1
+};
+
+enum class Container : int16_t { Raw = VEX_CONTAINER_RAW, Jfif = VEX_CONTAINER_JFIF, Tiff = VEX_CONTAINER_TIFF };
+
+namespace detail {
+
+inline PixelFormatDesc format_desc(PixelFormat format, int16_t* model) {
+    static const PixelFormatDesc kDescs[5] = {
+        {{5, 5, 5, 0}, {0, 0, 1, 0}}, {{8, 8, 8, 0}, {0, 0, 0, 0}}, {{8, 8, 8, 0}, {0, 0, 8, 0}},
+        {{8, 0, 0, 0}, {0, 0, 0, 0}}, {{8, 8, 8, 8}, {0, 0, 0, 0}},
+    };
+    static const int16_t kModels[5] = {0, 0, 0, 1, 2};
+    *model = kModels[static_cast<int>(format)];
+    return kDescs[static_cast<int>(format)];
+}
+
+inline SamplingDesc sampling_desc(Sampling sampling, int16_t* colorSpace) {
+    static const SamplingDesc kSamplings[7] = {
+        {{2, 1, 1, 0}, {1, 1, 1, 0}}, {{2, 1, 1, 0}, {2, 1, 1, 0}}, {{1, 1, 1, 0}, {1, 1, 1, 0}},
+        {{1, 0, 0, 0}, {1, 0, 0, 0}}, {{2, 1, 1, 2}, {2, 1, 1, 2}}, {{1, 1, 1, 1}, {1, 1, 1, 1}},
+        {{4, 1, 1, 0}, {1, 1, 1, 0}},
+    };
+    static const int16_t kSpaces[7] = {0, 0, 0, 1, 3, 3, 0};
+    *colorSpace = kSpaces[static_cast<int>(sampling)];
+    return kSamplings[static_cast<int>(sampling)];
+}
+
+inline int components_of(int16_t colorSpace) { return colorSpace == 1 ? 1 : colorSpace == 3 ? 4 : 3; }
+
+}  // namespace detail
+
+// ---- images ------------------------------------------------------------------
+
+// Pixels the caller owns: `height` rows of `width` pixels, `stride` bytes apart.
+struct ImageView {
+    const uint8_t* data = nullptr;
+    int width = 0;
+    int height = 0;
+    std::ptrdiff_t stride = 0;
+    PixelFormat format = PixelFormat::Bgr24;
+
+    const uint8_t* row(int y) const { return data + static_cast<std::ptrdiff_t>(y) * stride; }
+};
+
+// Pixels the wrapper owns: rows packed without gaps.
+struct Image {
+    int width = 0;
+    int height = 0;
+    PixelFormat format = PixelFormat::Bgr24;
+    std::vector<uint8_t> pixels;
+
+    std::ptrdiff_t stride() const { return static_cast<std::ptrdiff_t>(width) * bytes_per_pixel(format); }
+    uint8_t* row(int y) { return pixels.data() + static_cast<std::ptrdiff_t>(y) * stride(); }
+    const uint8_t* row(int y) const { return pixels.data() + static_cast<std::ptrdiff_t>(y) * stride(); }
+    ImageView view() const { return ImageView{pixels.data(), width, height, stride(), format}; }
+};
+
+// ---- streams -----------------------------------------------------------------
+
+// Receives `size` finished bytes that belong at stream offset `position`.
+// Offsets grow in order, except that a TIFF file's tile tables are written
+// back into room reserved near its start, so a TIFF sink must be seekable.
+using Writer = std::function<void(uint64_t position, const uint8_t* data, size_t size)>;
+// Copies up to `capacity` bytes from stream offset `position` into `buffer`
+// and returns how many; fewer than asked only at the end of the data.
+using Reader = std::function<size_t(uint64_t position, uint8_t* buffer, size_t capacity)>;
+// Called after every band with the pixels done so far and the total.
+using Progress = std::function<void(uint64_t done, uint64_t total)>;
+
+// ---- the lock ----------------------------------------------------------------
+
+// Holds the library-wide lock (recursive) for one scope.
+class SequenceLock {
+public:
+    SequenceLock() { AppVexEnterCriticalSection(); }
+    ~SequenceLock() { AppVexLeaveCriticalSection(); }
+    SequenceLock(const SequenceLock&) = delete;
+    SequenceLock& operator=(const SequenceLock&) = delete;
+};
+
+// ---- options -----------------------------------------------------------------
+
+struct CompressOptions {
+    // Quantisation scale in fiftieths: 50 uses the standard tables as they are,
+    // smaller values are finer (25, the default, halves every step).
+    int quality = 25;
+    // Defaults by pixel format: Gray for Gray8, Four444 for Four8, else S422.
+    bool has_sampling = false;
+    Sampling sampling = Sampling::S422;
+    Container container = Container::Jfif;
+    int restart_interval = 0;  // MCUs between restart markers, 0 for none
+    int tile_width = 0;        // 0: one tile across (TIFF tiles otherwise)
+    int tile_height = 0;
+    int band_rows = 0;         // rows handed over per band; 0 with band_memory 0: one band
+    int32_t band_memory = 0;   // or a byte budget for one band
+    std::string comment;       // extra COM segment (JFIF only)
+    uint16_t density_units = 0, x_density = 0, y_density = 0;
+    Progress progress;
+
+    CompressOptions& with_sampling(Sampling s) {
+        has_sampling = true;
+        sampling = s;
+        return *this;
+    }
+};
+
+struct Window {
+    int x = 0, y = 0, width = 0, height = 0;  // width 0: the whole image
+};
+
+struct DecompressOptions {
+    PixelFormat format = PixelFormat::Bgr24;  // for three-component images only
+    Window window;
+    int band_rows = 0;
+    int32_t band_memory = 0;
+    // Raw entropy-coded data carries no header: give the header that
+    // describes it (raw_stream_header), and the container is taken as Raw.
+    std::vector<uint8_t> raw_header;
+    Progress progress;
+};
+
+// An APPn or COM segment met in a JPEG header.
+struct Segment {
+    uint8_t marker = 0;  // 0xE0..0xEF or 0xFE
+    uint16_t info = 0;   // the segment length the parser reports (or JFIF thumbnail size)
+    std::vector<uint8_t> data;
+};
+
+// A Huffman specification: 16 code counts, then the symbols.
+struct HuffmanTable {
+    std::vector<uint8_t> bits;
+    std::vector<uint8_t> values;
+    bool operator==(const HuffmanTable& o) const { return bits == o.bits && values == o.values; }
+};
+
+struct ImageInfo {
+    Container container = Container::Jfif;
+    int width = 0, height = 0;
+    int components = 0;
+    int color_space = 0;
+    int h[4] = {0, 0, 0, 0}, v[4] = {0, 0, 0, 0};
+    int restart_interval = 0;
+    int density_units = 0, x_density = 0, y_density = 0;
+    // Distinct tables, and which one each component uses.
+    std::vector<std::vector<uint8_t>> quant_tables;  // 64 entries each, zigzag order
+    std::vector<HuffmanTable> dc_tables, ac_tables;
+    int quant_index[4] = {0, 0, 0, 0}, dc_index[4] = {0, 0, 0, 0}, ac_index[4] = {0, 0, 0, 0};
+    // TIFF only.
+    int tile_width = 0, tile_height = 0;
+    std::vector<uint32_t> tile_offsets, tile_byte_counts;
+    std::vector<Segment> segments;
+};
+
+// ---- the host callbacks --------------------------------------------------------
+
+namespace detail {
+
+// The library's callbacks carry no user pointer, so the state of the one
+// sequence in flight lives here; the library lock guards it.
+struct Host {
+    Writer writer;
+    Reader reader;
+    std::vector<uint8_t> out;     // buffer lent to the library for output
+    uint64_t outPosition = 0;     // stream position of that buffer
+    std::vector<uint8_t> in;      // buffer handed to the library for input
+    uint64_t inPosition = 0;      // next stream position to deliver
+    std::vector<Segment>* segments = nullptr;
+    bool segmentOpen = false;     // the last segment expects more pieces
+    bool awaitClose = false;      // a count-0 call closes a segment given in pieces
+    int pieces = 0;
+    const std::string* comment = nullptr;
+    std::exception_ptr failure;   // what the caller's function threw
+};
+
+inline Host*& current_host() {
+    static Host* host = nullptr;
+    return host;
+}
+
+// Status handed back to the library when the caller's reader or writer threw;
+// the library passes it back unchanged and the wrapper rethrows the original.
+constexpr int16_t kCallbackFailed = 1;
+
+inline int16_t VEXAPI write_trampoline(uint8_t** buffer, int32_t position, uint16_t* size, void*) {
+    Host& h = *current_host();
+    try {
+        if (*size != 0 && h.writer) h.writer(h.outPosition, h.out.data(), *size);
+        h.outPosition = position == -1 ? h.outPosition + *size : static_cast<uint32_t>(position);
+        if (h.out.empty()) h.out.resize(32768);
+        *buffer = h.out.data();
+        *size = static_cast<uint16_t>(h.out.size());
+        return 0;
+    } catch (...) {
+        h.failure = std::current_exception();
+        return kCallbackFailed;
+    }
+}
+
+inline int16_t VEXAPI read_trampoline(uint8_t** data, int32_t position, uint16_t* count, int16_t* flag) {
+    Host& h = *current_host();
+    try {
+        if (position != -1) h.inPosition = static_cast<uint32_t>(position);
+        const size_t want = *count;
+        if (h.in.size() < want || h.in.empty()) h.in.resize(std::max<size_t>(want, 1));
+        const size_t n = std::min(h.reader(h.inPosition, h.in.data(), want), want);
+        h.inPosition += n;
+        *data = h.in.data();
+        *count = static_cast<uint16_t>(n);
+        // A short delivery is the end of the data; an empty one is left for
+        // the library to notice, so a stream cut at a buffer edge still ends.
+        if (n > 0 && n < want && flag) *flag = 1;
+        return 0;
+    } catch (...) {
+        h.failure = std::current_exception();
+        return kCallbackFailed;
+    }
+}
+
+inline int16_t VEXAPI marker_read_trampoline(uint8_t marker, uint16_t info, uint16_t count, uint8_t** data) {
+    Host& h = *current_host();
+    try {
+        if (!h.segments) return 0;
+        std::vector<Segment>& list = *h.segments;
+        // A segment longer than what the input buffer holds arrives in
+        // pieces, followed by one call with count 0; a segment that fits
+        // arrives in one call.
+        if (h.awaitClose && count == 0 && !list.empty() && list.back().marker == marker) {
+            h.awaitClose = false;
+            return 0;
+        }
+        h.awaitClose = false;
+        if (h.segmentOpen && !list.empty() && list.back().marker == marker) {
+            ++h.pieces;
+        } else {
+            Segment s;
+            s.marker = marker;
+            s.info = info;
+            list.push_back(std::move(s));
+            h.pieces = 1;
+        }
+        Segment& s = list.back();
+        if (count != 0 && data && *data) s.data.insert(s.data.end(), *data, *data + count);
+        h.segmentOpen = s.data.size() < s.info && count != 0;
+        if (!h.segmentOpen) h.awaitClose = h.pieces > 1;
+        return 0;
+    } catch (...) {
+        h.failure = std::current_exception();
+        return kCallbackFailed;
+    }
+}
+
+inline int16_t VEXAPI marker_write_trampoline(uint8_t marker, uint16_t* size, uint16_t* bufferLength,
+                                              uint8_t** data) {
+    Host& h = *current_host();
+    *size = 0;
+    if (marker != 0xFE || !h.comment || h.comment->empty()) return 0;
+    // The size of a segment handed over is its whole length, marker included.
+    const size_t n = std::min<size_t>(h.comment->size(), 65533 - 4);
+    *size = static_cast<uint16_t>(n + 4);
+    *bufferLength = static_cast<uint16_t>(n);
+    *data = reinterpret_cast<uint8_t*>(const_cast<char*>(h.comment->data()));
+    return 0;
+}
+
+// Installs a host for one sequence and closes the sequence on the way out.
+class HostScope {
+public:
+    explicit HostScope(Host* host) : previous_(current_host()) { current_host() = host; }
+    ~HostScope() { current_host() = previous_; }
+    HostScope(const HostScope&) = delete;
+    HostScope& operator=(const HostScope&) = delete;
+
+private:
+    Host* previous_;
+};
+
+// Closes a sequence that an exception leaves open (a throwing progress
+// function, for instance), so the next caller finds the library idle.
+class OpenSequence {
+public:
+    OpenSequence() = default;
+    ~OpenSequence() {
+        if (open_) AppVexAbort();
+    }
+    OpenSequence(const OpenSequence&) = delete;
+    OpenSequence& operator=(const OpenSequence&) = delete;
+    void opened() { open_ = true; }
+    void finished() { open_ = false; }
+
+private:
+    bool open_ = false;
+};
+
+// Turns a status into an exception, preferring what the caller's own
+// function threw.
+inline void check(int16_t status, Host& host) {
+    if (status == 0) return;
+    if (host.failure) std::rethrow_exception(host.failure);
+    throw Error(status);
+}
+
+inline void set_bands(AppVexParams& p, int band_rows, int32_t band_memory) {
+    if (band_memory > 0) {
+        p.bandWidth = 0;
+        p.bandHeight = 0;
+        p.bandMemory = band_memory;
+    } else {
+        p.bandWidth = p.width;
+        p.bandHeight = band_rows > 0 ? static_cast<uint16_t>(std::min<int>(band_rows, 65535)) : p.height;
+        p.bandMemory = 0;
+    }
+}
+
+inline bool empty_rect(const BandRect& r) { return r.x0 > r.x1 || r.y0 > r.y1; }
+
+inline Container sniff(const uint8_t* head, size_t n) {
+    if (n >= 2 && head[0] == 0xFF && head[1] == 0xD8) return Container::Jfif;
+    if (n >= 2 && head[0] == 0xFF && head[1] == 0xFE) return Container::Jfif;
+    if (n >= 4 && head[0] == 'I' && head[1] == 'I') return Container::Tiff;
+    return Container::Raw;
+}
+
+inline Reader memory_reader(const uint8_t* data, size_t size) {
+    return [data, size](uint64_t position, uint8_t* buffer, size_t capacity) -> size_t {
+        if (position >= size) return 0;
+        const size_t n = std::min<size_t>(capacity, static_cast<size_t>(size - position));
+        std::memcpy(buffer, data + position, n);
+        return n;
+    };
+}
+
+inline Writer vector_writer(std::vector<uint8_t>* out) {
+    return [out](uint64_t position, const uint8_t* data, size_t size) {
+        if (out->size() < position + size) out->resize(static_cast<size_t>(position + size));
+        std::memcpy(out->data() + position, data, size);
+    };
+}
+
+// Fills `params` (defaults set, readCallback installed) from the stream's
+// header. For a raw stream the header comes from its separate description.
+inline int16_t read_header(AppVexParams& p, Host& host, const Reader& reader, Container container,
+                           const std::vector<uint8_t>* rawHeader) {
+    if (container == Container::Raw) {
+        if (!rawHeader || rawHeader->empty())
+            throw Error(VEX_ERR_CONTAINER, "raw entropy-coded data needs the header that describes it");
+        host.reader = memory_reader(rawHeader->data(), rawHeader->size());
+        host.inPosition = 0;
+        p.containerKind = VEX_CONTAINER_JFIF;
+        const int16_t status = AppVexGetCompInfo(&p);
+        // The library's table slots now hold the raw stream's tables; the
+        // record keeps pointing at them and the stream itself has no header.
+        p.containerKind = VEX_CONTAINER_RAW;
+        host.reader = reader;
+        host.inPosition = 0;
+        return status;
+    }
+    host.reader = reader;
+    host.inPosition = 0;
+    p.containerKind = static_cast<int16_t>(container);
+    return AppVexGetCompInfo(&p);
+}
+
+inline int table_size(int kind, const uint8_t* table) {
+    uint16_t size = 0;
+    if (!table || AppVexGetTableSize(static_cast<int16_t>(kind), table, &size) != 0) return -1;
+    return size;
+}
+
+inline void fill_info(const AppVexParams& p, Container container, ImageInfo* info) {
+    info->container = container;
+    info->width = p.width;
+    info->height = p.height;
+    info->color_space = p.colorSpace;
+    info->components = components_of(p.colorSpace);
+    info->restart_interval = p.restartInterval;
+    info->density_units = p.densityUnits;
+    info->x_density = p.xDensity;
+    info->y_density = p.yDensity;
+    // Tables are told apart by content: the same table may sit in two slots.
+    for (int c = 0; c < info->components && c < 4; ++c) {
+        info->h[c] = p.sampling.h[c];
+        info->v[c] = p.sampling.v[c];
+        if (p.qTables[c]) {
+            std::vector<uint8_t> q(p.qTables[c], p.qTables[c] + 64);
+            const auto it = std::find(info->quant_tables.begin(), info->quant_tables.end(), q);
+            info->quant_index[c] = static_cast<int>(it - info->quant_tables.begin());
+            if (it == info->quant_tables.end()) info->quant_tables.push_back(std::move(q));
+        }
+        const uint8_t* const* huff[2] = {p.dcTables, p.acTables};
+        std::vector<HuffmanTable>* tables[2] = {&info->dc_tables, &info->ac_tables};
+        int* index[2] = {info->dc_index, info->ac_index};
+        for (int k = 0; k < 2; ++k) {
+            const uint8_t* t = huff[k][c];
+            const int size = table_size(k + 1, t);
+            if (size < 16) continue;
+            HuffmanTable table{std::vector<uint8_t>(t, t + 16), std::vector<uint8_t>(t + 16, t + size)};
+            const auto it = std::find(tables[k]->begin(), tables[k]->end(), table);
+            index[k][c] = static_cast<int>(it - tables[k]->begin());
+            if (it == tables[k]->end()) tables[k]->push_back(std::move(table));
+        }
+    }
+    if (container == Container::Tiff) {
+        info->tile_width = p.tileWidth;
+        info->tile_height = p.tileHeight;
+        if (p.tileOffsets && p.tileByteCounts) {
+            info->tile_offsets.assign(p.tileOffsets, p.tileOffsets + p.tileCount);
+            info->tile_byte_counts.assign(p.tileByteCounts, p.tileByteCounts + p.tileCount);
+        }
+    }
+}
+
+}  // namespace detail
+
+// ---- compression ---------------------------------------------------------------
+
+// Compresses `image`, handing the output to `writer` as it is produced.
+inline void compress(const ImageView& image, const CompressOptions& options, const Writer& writer) {
+    if (!image.data || image.width <= 0 || image.height <= 0 || image.width > 65535 || image.height > 65535)
+        throw Error(VEX_ERR_IMAGE_SIZE, "image size must be 1 to 65535 pixels each way");
+    AppVexParams p;
+    AppVexSetDefaultCompress(&p);
+    p.width = static_cast<uint16_t>(image.width);
+    p.height = static_cast<uint16_t>(image.height);
+    p.pixelFormat = detail::format_desc(image.format, &p.pixelModel);
+    Sampling sampling = options.sampling;
+    if (!options.has_sampling)
+        sampling = image.format == PixelFormat::Gray8   ? Sampling::Gray
+                   : image.format == PixelFormat::Four8 ? Sampling::Four444
+                                                        : Sampling::S422;
+    p.sampling = detail::sampling_desc(sampling, &p.colorSpace);
+    p.quality = static_cast<uint16_t>(std::clamp(options.quality, 0, 65535));
+    p.containerKind = static_cast<int16_t>(options.container);
+    p.restartInterval = static_cast<uint16_t>(std::clamp(options.restart_interval, 0, 65535));
+    if (options.tile_width > 0) p.tileWidth = static_cast<uint16_t>(std::min(options.tile_width, 65535));
+    if (options.tile_height > 0) p.tileHeight = static_cast<uint16_t>(std::min(options.tile_height, 65535));
+    p.densityUnits = options.density_units;
+    p.xDensity = options.x_density;
+    p.yDensity = options.y_density;
+    detail::set_bands(p, options.band_rows, options.band_memory);
+
+    detail::Host host;
+    host.writer = writer;
+    host.comment = &options.comment;
+    p.writeCallback = detail::write_trampoline;
+    if (!options.comment.empty() && options.container == Container::Jfif)
+        p.appMarkerCallback = detail::marker_write_trampoline;
+
+    SequenceLock lock;
+    detail::HostScope scope(&host);
+    detail::OpenSequence sequence;
+    detail::check(AppVexCompressBuffInit(&p), host);
+    sequence.opened();
+
+    const int bpp = bytes_per_pixel(image.format);
+    const uint64_t total = static_cast<uint64_t>(image.width) * image.height;
+    BandRect band = {0, 0, static_cast<uint16_t>(std::min<int>(p.bandWidth, image.width) - 1),
+                     static_cast<uint16_t>(std::min<int>(p.bandHeight, image.height) - 1)};
+    std::vector<uint8_t*> rows;
+    uint64_t done = 0;
+    for (;;) {
+        if (detail::empty_rect(band) || band.x1 >= image.width || band.y1 >= image.height)
+            throw Error(VEX_ERR_BAND, "the library asked for a band outside the image");
+        rows.clear();
+        for (int y = band.y0; y <= band.y1; ++y)
+            rows.push_back(const_cast<uint8_t*>(image.row(y)) + static_cast<std::ptrdiff_t>(band.x0) * bpp);
+        BandRect next = {1, 0, 0, 0};
+        detail::check(AppVexCompressBuff(rows.data(), &next), host);
+        done += static_cast<uint64_t>(band.x1 - band.x0 + 1) * (band.y1 - band.y0 + 1);
+        if (options.progress) options.progress(std::min(done, total), total);
+        if (next.x0 == 1 && next.x1 == 0) break;
+        band = next;
+    }
+    sequence.finished();
+}
+
+inline std::vector<uint8_t> compress(const ImageView& image, const CompressOptions& options = {}) {
+    std::vector<uint8_t> out;
+    compress(image, options, detail::vector_writer(&out));
+    return out;
+}
+
+// The JPEG header (SOI up to and including SOS, no EOI) that describes raw
+// entropy-coded data compressed with `options` from an image of this size
+// and pixel format. Header followed by the raw data and the two bytes FF D9
+// is a complete baseline JPEG stream; DecompressOptions::raw_header takes it.
+inline std::vector<uint8_t> raw_stream_header(int width, int height, PixelFormat format,
+                                              const CompressOptions& options) {
+    Sampling sampling = options.sampling;
+    if (!options.has_sampling)
+        sampling = format == PixelFormat::Gray8   ? Sampling::Gray
+                   : format == PixelFormat::Four8 ? Sampling::Four444
+                                                  : Sampling::S422;
+    int16_t colorSpace = 0;
+    const SamplingDesc s = detail::sampling_desc(sampling, &colorSpace);
+    const int n = detail::components_of(colorSpace);
+    const uint8_t* const* q = nullptr;
+    const uint8_t* const* dc = nullptr;
+    const uint8_t* const* ac = nullptr;
+    int16_t status = AppVexGetDefaultTables(colorSpace, &q, &dc, &ac);
+    if (status != 0) throw Error(status);
+
+    std::vector<uint8_t> h = {0xFF, 0xD8};
+    auto put16 = [&h](int v) {
+        h.push_back(static_cast<uint8_t>(v >> 8));
+        h.push_back(static_cast<uint8_t>(v));
+    };
+    // One quantisation table per component, table id = component index:
+    // a raw stream is decoded with table slot i serving component i.
+    h.push_back(0xFF);
+    h.push_back(0xDB);
+    put16(2 + 65 * n);
+    for (int c = 0; c < n; ++c) {
+        uint8_t scaled[64];
+        status = AppVexMakeQTable(q[c], static_cast<uint16_t>(std::clamp(options.quality, 0, 65535)), scaled);
+        if (status != 0) throw Error(status);
+        h.push_back(static_cast<uint8_t>(c));
+        h.insert(h.end(), scaled, scaled + 64);
+    }
+    // Huffman slots 0 and 1 serve components 0 and 1; components 2 and 3
+    // name whichever of those two holds their table.
+    const int slots = std::min(n, 2);
+    int dcSelect[4] = {0, 1, 0, 0}, acSelect[4] = {0, 1, 0, 0};
+    for (int c = 2; c < n; ++c) {
+        const uint8_t* const* kinds[2] = {dc, ac};
+        int* select[2] = {dcSelect, acSelect};
+        for (int k = 0; k < 2; ++k) {
+            const int size = detail::table_size(k + 1, kinds[k][c]);
+            select[k][c] = -1;
+            for (int slot = 0; slot < slots; ++slot)
+                if (size == detail::table_size(k + 1, kinds[k][slot]) &&
+                    std::memcmp(kinds[k][c], kinds[k][slot], static_cast<size_t>(size)) == 0)
+                    select[k][c] = slot;
+            if (select[k][c] < 0) throw Error(k == 0 ? VEX_ERR_DC_COUNT : VEX_ERR_AC_COUNT);
+        }
+    }
+    std::vector<uint8_t> dht;
+    for (int k = 0; k < 2; ++k) {
+        const uint8_t* const* tables = k == 0 ? dc : ac;
+        for (int slot = 0; slot < slots; ++slot) {
+            const int size = detail::table_size(k + 1, tables[slot]);
+            if (size < 16) throw Error(k == 0 ? VEX_ERR_DC_TABLE : VEX_ERR_AC_TABLE);
+            dht.push_back(static_cast<uint8_t>((k << 4) | slot));
+            dht.insert(dht.end(), tables[slot], tables[slot] + size);
+        }
+    }
+    h.push_back(0xFF);
+    h.push_back(0xC4);
+    put16(2 + static_cast<int>(dht.size()));
+    h.insert(h.end(), dht.begin(), dht.end());
+    if (options.restart_interval > 0) {
+        h.push_back(0xFF);
+        h.push_back(0xDD);
+        put16(4);
+        put16(options.restart_interval);
+    }
+    h.push_back(0xFF);
+    h.push_back(0xC0);
+    put16(8 + 3 * n);
+    h.push_back(8);
+    put16(height);
+    put16(width);
+    h.push_back(static_cast<uint8_t>(n));
+    for (int c = 0; c < n; ++c) {
+        h.push_back(static_cast<uint8_t>(c + 1));
+        h.push_back(static_cast<uint8_t>((s.h[c] << 4) | s.v[c]));
+        h.push_back(static_cast<uint8_t>(c));
+    }
+    h.push_back(0xFF);
+    h.push_back(0xDA);
+    put16(6 + 2 * n);
+    h.push_back(static_cast<uint8_t>(n));
+    for (int c = 0; c < n; ++c) {
+        h.push_back(static_cast<uint8_t>(c + 1));
+        h.push_back(static_cast<uint8_t>((dcSelect[c] << 4) | acSelect[c]));
+    }
+    h.push_back(0);
+    h.push_back(63);
+    h.push_back(0);
+    return h;
+}
+
+// ---- decompression -------------------------------------------------------------
+
+// Reads the description of a compressed stream without decoding it.
+inline ImageInfo read_info(const Reader& reader, Container container,
+                           const std::vector<uint8_t>* rawHeader = nullptr) {
+    AppVexParams p;
+    AppVexSetDefaultDecompress(&p);
+    detail::Host host;
+    ImageInfo info;
+    host.segments = &info.segments;
+    p.readCallback = detail::read_trampoline;
+    p.appMarkerReadCallback = detail::marker_read_trampoline;
+    SequenceLock lock;
+    detail::HostScope scope(&host);
+    const int16_t status = detail::read_header(p, host, reader, container, rawHeader);
+    if (status != 0) {
+        if (host.failure) std::rethrow_exception(host.failure);
+        throw Error(status);
+    }
+    detail::fill_info(p, container, &info);
+    return info;
+}
+
+inline ImageInfo read_info(const std::vector<uint8_t>& bytes) {
+    return read_info(detail::memory_reader(bytes.data(), bytes.size()),
+                     detail::sniff(bytes.data(), bytes.size()));
+}
+
+// Decodes a stream read through `reader` (whose container is given, or Raw
+// when options.raw_header is set) into an image of the window.
+inline Image decompress(const Reader& reader, Container container, const DecompressOptions& options,
+                        ImageInfo* infoOut = nullptr) {
+    if (!options.raw_header.empty()) container = Container::Raw;
+    AppVexParams p;
+    AppVexSetDefaultDecompress(&p);
+    detail::Host host;
+    p.readCallback = detail::read_trampoline;
+
+    SequenceLock lock;
+    detail::HostScope scope(&host);
+    detail::check(detail::read_header(p, host, reader, container, &options.raw_header), host);
+    if (infoOut) detail::fill_info(p, container, infoOut);
+
+    Image image;
+    const int components = detail::components_of(p.colorSpace);
+    image.format = components == 1 ? PixelFormat::Gray8 : components == 4 ? PixelFormat::Four8 : options.format;
+    if (components == 3 && (options.format == PixelFormat::Gray8 || options.format == PixelFormat::Four8))
+        throw Error(VEX_ERR_UNSUPPORTED, "a colour image decodes to Bgr555, Bgr24 or Bgrx32 only");
+    p.pixelFormat = detail::format_desc(image.format, &p.pixelModel);
+    if (options.window.width > 0 && options.window.height > 0) {
+        const Window& w = options.window;
+        p.windowLeft = static_cast<uint16_t>(std::clamp<long long>(w.x, 0, 65535));
+        p.windowTop = static_cast<uint16_t>(std::clamp<long long>(w.y, 0, 65535));
+        p.windowRight = static_cast<uint16_t>(std::clamp<long long>(0LL + w.x + w.width - 1, 0, 65535));
+        p.windowBottom = static_cast<uint16_t>(std::clamp<long long>(0LL + w.y + w.height - 1, 0, 65535));
+    }
+    detail::set_bands(p, options.band_rows, options.band_memory);
+    // The open reads the header again from the first byte.
+    host.inPosition = 0;
+    detail::OpenSequence sequence;
+    detail::check(AppVexDecompressBuffInit(&p), host);
+    sequence.opened();
+
+    const int bpp = bytes_per_pixel(image.format);
+    image.width = p.windowRight - p.windowLeft + 1;
+    image.height = p.windowBottom - p.windowTop + 1;
+    image.pixels.assign(static_cast<size_t>(image.width) * image.height * bpp, 0);
+    // Each band lands in scratch rows first: where it lies is known only
+    // once the library reports it.
+    const int bandW = std::max<int>(1, std::min<int>(p.bandWidth, image.width));
+    const int bandH = std::max<int>(1, std::min<int>(p.bandHeight, image.height));
+    std::vector<uint8_t> scratch(static_cast<size_t>(bandW) * bandH * bpp);
+    std::vector<uint8_t*> rows(static_cast<size_t>(bandH));
+    for (int y = 0; y < bandH; ++y) rows[y] = scratch.data() + static_cast<size_t>(y) * bandW * bpp;
+    const uint64_t total = static_cast<uint64_t>(image.width) * image.height;
+    uint64_t done = 0;
+    for (;;) {
+        BandRect r = {1, 0, 0, 0};
+        detail::check(AppVexDecompressBuff(rows.data(), &r), host);
+        if (detail::empty_rect(r)) break;
+        if (r.x1 >= image.width || r.y1 >= image.height || r.x1 - r.x0 + 1 > bandW || r.y1 - r.y0 + 1 > bandH)
+            throw Error(VEX_ERR_BAND, "the library reported a band outside the window");
+        const size_t bytes = static_cast<size_t>(r.x1 - r.x0 + 1) * bpp;
+        for (int y = r.y0; y <= r.y1; ++y)
+            std::memcpy(image.row(y) + static_cast<std::ptrdiff_t>(r.x0) * bpp, rows[y - r.y0], bytes);
+        done += static_cast<uint64_t>(r.x1 - r.x0 + 1) * (r.y1 - r.y0 + 1);
+        if (options.progress) options.progress(std::min(done, total), total);
+    }
+    sequence.finished();
+    return image;
+}
+
+inline Image decompress(const std::vector<uint8_t>& bytes, const DecompressOptions& options = {}) {
+    return decompress(detail::memory_reader(bytes.data(), bytes.size()),
+                      detail::sniff(bytes.data(), bytes.size()), options);
+}
+
+}  // namespace q32vex
+
+#endif  // Q32VEX_HPP

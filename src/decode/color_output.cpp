@@ -1,0 +1,210 @@
+// MCU output routines: restore the sample level, replicate subsampled chroma over
+// the pixels it covers, turn YCbCr into blue, green, red with two table look-ups per
+// chroma pair, and pack pixels. One routine per sampling, the pixel size tested once per call.
+#include "decode/color_output.h"
+
+#include "interface/global_state.h"
+
+namespace q32vex {
+
+namespace {
+
+// Chroma tables are indexed by the top ten bits of a chroma sample, read as a
+// ten-bit signed number c4 standing for the level-shifted value c = c4 / 4.
+// Terms carry seven fraction bits; the +64 is half a level, so that blue, green
+// and red come out rounded (green takes its half from the Cb side only).
+constexpr double kCbBlue = 1.77;
+constexpr double kCbGreen = -0.3437;
+constexpr double kCrGreen = -0.7143;
+constexpr double kCrRed = double(1.402f);  // single precision: 1.4019999504089355
+
+constexpr int16_t Term(double coefficient, int index, double offset) {
+    const double c = (index < 512 ? index : index - 1024) / 4.0;
+    return int16_t((128.0 * coefficient) * c + offset);  // truncation towards zero
+}
+
+constexpr ChromaPair CbPair(int index) {
+    return ChromaPair{Term(kCbBlue, index, 64.0), Term(kCbGreen, index, 64.0)};
+}
+constexpr ChromaPair CrPair(int index) {
+    return ChromaPair{Term(kCrGreen, index, 0.0), Term(kCrRed, index, 64.0)};
+}
+
+}  // namespace
+
+// The header fixes both tables as plain arrays, so their 1024 entries are spelt
+// out here as 1024 compile-time calls.
+#define Q_ROWS4(f, i) f(i), f((i) + 1), f((i) + 2), f((i) + 3)
+#define Q_ROWS16(f, i) Q_ROWS4(f, i), Q_ROWS4(f, (i) + 4), Q_ROWS4(f, (i) + 8), Q_ROWS4(f, (i) + 12)
+#define Q_ROWS64(f, i) \
+    Q_ROWS16(f, i), Q_ROWS16(f, (i) + 16), Q_ROWS16(f, (i) + 32), Q_ROWS16(f, (i) + 48)
+#define Q_ROWS256(f, i) \
+    Q_ROWS64(f, i), Q_ROWS64(f, (i) + 64), Q_ROWS64(f, (i) + 128), Q_ROWS64(f, (i) + 192)
+#define Q_ROWS1024(f) \
+    Q_ROWS256(f, 0), Q_ROWS256(f, 256), Q_ROWS256(f, 512), Q_ROWS256(f, 768)
+
+constexpr ChromaPair kInvCbTable[1024] = {Q_ROWS1024(CbPair)};
+constexpr ChromaPair kInvCrTable[1024] = {Q_ROWS1024(CrPair)};
+
+#undef Q_ROWS1024
+#undef Q_ROWS256
+#undef Q_ROWS64
+#undef Q_ROWS16
+#undef Q_ROWS4
+
+namespace {
+
+constexpr bool RowIs(int i, int blue, int green1, int green2, int red) {
+    return kInvCbTable[i].first == blue && kInvCbTable[i].second == green1 &&
+           kInvCrTable[i].first == green2 && kInvCrTable[i].second == red;
+}
+static_assert(RowIs(0, 64, 64, 0, 64), "chroma row 0");
+static_assert(RowIs(1, 120, 53, -22, 108), "chroma row 1");
+static_assert(RowIs(4, 290, 20, -91, 243), "chroma row 4");
+static_assert(RowIs(100, 5728, -1035, -2285, 4550), "chroma row 100");
+static_assert(RowIs(511, 29007, -5556, -11680, 22989), "chroma row 511");
+static_assert(RowIs(512, -28935, 5695, 11703, -22906), "chroma row 512");
+static_assert(RowIs(1023, 7, 74, 22, 19), "chroma row 1023");
+
+using Block = int16_t[64];
+
+inline const Block* Blocks() {
+    return g.engine.blockBuffers;
+}
+
+// (s >> 8) + 128 modulo 256: the high byte with its top bit flipped. The
+// fraction in the low byte is dropped, not rounded.
+inline uint8_t Level(int16_t s) {
+    return uint8_t((uint16_t(s) >> 8) ^ 0x80);
+}
+
+inline uint16_t ChromaIndex(int16_t s) {
+    return (uint16_t(s) >> 6) & 0x3FF;
+}
+
+// A channel sum of luma (0..32767, seven fraction bits) and a signed term, in
+// 16 bits: bit 15 clear is a level, bits 15 and 14 set went below zero, bit 15
+// alone passed 255. Exact for channel values -128..383.
+inline uint8_t Channel(uint16_t y, int16_t term) {
+    const uint16_t sum = uint16_t(y + uint16_t(term));
+    if ((sum & 0x8000) == 0) return uint8_t(sum >> 7);
+    return (sum & 0x4000) ? 0 : 255;
+}
+
+// The colour terms that one chroma pair contributes to every pixel it covers.
+struct ChromaTerms {
+    int16_t blue, green, red;
+};
+
+inline ChromaTerms TermsOf(int16_t cb, int16_t cr) {
+    const ChromaPair& b = kInvCbTable[ChromaIndex(cb)];
+    const ChromaPair& r = kInvCrTable[ChromaIndex(cr)];
+    return ChromaTerms{b.first, int16_t(uint16_t(b.second + r.first)), r.second};
+}
+
+// Pixel packing by bytes per pixel: 3 and 4 are blue, green, red (a fourth
+// byte is left as the destination holds it), 2 is a 5-5-5 word, little-endian.
+template <int kBytes>
+inline void PutPixel(uint8_t* p, int16_t luma, const ChromaTerms& t) {
+    const uint16_t y = uint16_t(uint16_t(luma) ^ 0x8000) >> 1;
+    const uint8_t blue = Channel(y, t.blue);
+    const uint8_t green = Channel(y, t.green);
+    const uint8_t red = Channel(y, t.red);
+    if constexpr (kBytes == 2) {
+        const uint16_t word = uint16_t((red >> 3) << 10 | (green >> 3) << 5 | (blue >> 3));
+        p[0] = uint8_t(word);
+        p[1] = uint8_t(word >> 8);
+    } else {
+        p[0] = blue;
+        p[1] = green;
+        p[2] = red;
+    }
+}
+
+// Three-component MCUs: component 0 in kH x kV blocks, then one Cb and one Cr
+// block, each chroma sample replicated over kH x kV pixels.
+template <int kBytes, int kH, int kV>
+void WriteThree(uint8_t* const* rows) {
+    const Block* blocks = Blocks();
+    const Block& cb = blocks[kH * kV];
+    const Block& cr = blocks[kH * kV + 1];
+    for (int y = 0; y < 8 * kV; ++y) {
+        uint8_t* p = rows[y];
+        const int lumaRow = (y & 7) * 8;
+        const int chromaRow = (y / kV) * 8;
+        for (int bx = 0; bx < kH; ++bx) {
+            const Block& luma = blocks[(y >> 3) * kH + bx];
+            for (int x = 0; x < 8; ++x) {
+                const int chromaColumn = (bx * 8 + x) / kH;
+                const ChromaTerms t =
+                    TermsOf(cb[chromaRow + chromaColumn], cr[chromaRow + chromaColumn]);
+                PutPixel<kBytes>(p, luma[lumaRow + x], t);
+                p += kBytes;
+            }
+        }
+    }
+}
+
+// The pixel-size test, made once per call. The format tables pair every
+// three-component sampling with 2, 3 or 4 bytes per pixel; any other size
+// writes nothing rather than guess a layout the host did not size its rows for.
+template <int kH, int kV>
+void OutputThree(uint8_t* const* rows) {
+    switch (g.format.bytesPerPixel) {
+        case 2: WriteThree<2, kH, kV>(rows); break;
+        case 3: WriteThree<3, kH, kV>(rows); break;
+        case 4: WriteThree<4, kH, kV>(rows); break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+void OutputH2V1(uint8_t* const* rows) { OutputThree<2, 1>(rows); }
+void OutputH2V2(uint8_t* const* rows) { OutputThree<2, 2>(rows); }
+void OutputH1V1(uint8_t* const* rows) { OutputThree<1, 1>(rows); }
+void OutputH4V1(uint8_t* const* rows) { OutputThree<4, 1>(rows); }
+
+void OutputGrey(uint8_t* const* rows) {
+    const Block& luma = Blocks()[0];
+    for (int y = 0; y < 8; ++y) {
+        uint8_t* p = rows[y];
+        for (int x = 0; x < 8; ++x) p[x] = Level(luma[8 * y + x]);
+    }
+}
+
+void OutputFour(uint8_t* const* rows) {
+    const Block* blocks = Blocks();
+    for (int y = 0; y < 8; ++y) {
+        uint8_t* p = rows[y];
+        for (int x = 0; x < 8; ++x, p += 4) {
+            const int i = 8 * y + x;
+            p[0] = Level(blocks[0][i]);
+            p[1] = Level(blocks[1][i]);
+            p[2] = Level(blocks[2][i]);
+            p[3] = Level(blocks[3][i]);
+        }
+    }
+}
+
+// Components 0 and 3 in 2 x 2 blocks (buffers 0..3 and 6..9), components 1 and
+// 2 in one block each (buffers 4 and 5), replicated over 2 x 2 pixels.
+void OutputFourH2V2(uint8_t* const* rows) {
+    const Block* blocks = Blocks();
+    for (int y = 0; y < 16; ++y) {
+        uint8_t* p = rows[y];
+        const int fullRow = (y & 7) * 8;
+        const int halfRow = (y >> 1) * 8;
+        for (int x = 0; x < 16; ++x, p += 4) {
+            const int b = (y >> 3) * 2 + (x >> 3);
+            const int full = fullRow + (x & 7);
+            const int half = halfRow + (x >> 1);
+            p[0] = Level(blocks[b][full]);
+            p[1] = Level(blocks[4][half]);
+            p[2] = Level(blocks[5][half]);
+            p[3] = Level(blocks[6 + b][full]);
+        }
+    }
+}
+
+}  // namespace q32vex

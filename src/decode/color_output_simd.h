@@ -1,0 +1,286 @@
+// Body of the vector MCU output routines, compiled once per target by
+// color_output_sse2/ssse3/avx2.cpp. The chroma tables are replaced by 16-bit
+// formulas, I x c + ((c x M) >> 16) + K with K one step higher below a
+// threshold, that equal every table entry (checked at compile time below),
+// so eight pixels need no table look-ups.
+#pragma once
+#include <cstdint>
+
+#include "interface/global_state.h"
+#include "platform/simd_x86.h"
+
+namespace q32vex {
+namespace {
+
+// One chroma term as a function of c4 = sample >> 6 (-512..511).
+struct ChromaTerm {
+    int16_t whole;        // I
+    int16_t fraction;     // M, for the signed high product
+    int16_t base;         // K at and above the threshold
+    int16_t lowStep;      // added to K below the threshold (+1 or -1)
+    int16_t threshold;
+    double coefficient;   // 128 x k of the table definition
+    double offset;
+};
+constexpr ChromaTerm kCbBlue = {57, -23592, 64, 1, -1, 128 * 1.77, 64};
+constexpr ChromaTerm kCbGreen = {-11, 1, 65, -1, 6, 128 * -0.3437, 64};
+constexpr ChromaTerm kCrGreen = {-23, 9332, 1, -1, 1, 128 * -0.7143, 0};
+// The red coefficient is the single-precision value of 1.402.
+constexpr ChromaTerm kCrRed = {45, -8914, 64, 1, -1, 128 * double(1.402f), 64};
+
+constexpr int64_t FloorShift16(int64_t v) { return v >= 0 ? v / 65536 : -((-v + 65535) / 65536); }
+
+constexpr bool ChromaTermIsExact(const ChromaTerm& t) {
+    for (int c4 = -512; c4 < 512; ++c4) {
+        // The table entry: trunc((128 k) x c + offset) with c = c4 / 4, in doubles.
+        const double exact = t.coefficient * (c4 / 4.0) + t.offset;
+        const int64_t entry = static_cast<int64_t>(exact);
+        const int64_t formula = int64_t(t.whole) * c4 + FloorShift16(int64_t(c4) * t.fraction) +
+                                t.base + (c4 < t.threshold ? t.lowStep : 0);
+        if (formula != entry) return false;
+    }
+    return true;
+}
+static_assert(ChromaTermIsExact(kCbBlue) && ChromaTermIsExact(kCbGreen), "Cb terms");
+static_assert(ChromaTermIsExact(kCrGreen) && ChromaTermIsExact(kCrRed), "Cr terms");
+
+inline __m128i Set16(int v) { return _mm_set1_epi16(int16_t(v)); }
+
+inline __m128i ChromaOf(__m128i c4, const ChromaTerm& t) {
+    __m128i v = _mm_add_epi16(_mm_mullo_epi16(c4, Set16(t.whole)), _mm_mulhi_epi16(c4, Set16(t.fraction)));
+    v = _mm_add_epi16(v, Set16(t.base));
+    const __m128i below = _mm_cmpgt_epi16(Set16(t.threshold), c4);  // -1 where c4 < threshold
+    return t.lowStep > 0 ? _mm_sub_epi16(v, below) : _mm_add_epi16(v, below);
+}
+
+// Blue, green and red terms of eight chroma pairs.
+struct ChromaTerms {
+    __m128i blue, green, red;
+};
+inline ChromaTerms ChromaRow(const int16_t* cbRow, const int16_t* crRow) {
+    const __m128i cb = _mm_srai_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(cbRow)), 6);
+    const __m128i cr = _mm_srai_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(crRow)), 6);
+    ChromaTerms t;
+    t.blue = ChromaOf(cb, kCbBlue);
+    t.green = _mm_add_epi16(ChromaOf(cb, kCbGreen), ChromaOf(cr, kCrGreen));
+    t.red = ChromaOf(cr, kCrRed);
+    return t;
+}
+
+// Each lane of the low (High = false) or high half twice: chroma for the
+// eight pixels that four chroma samples cover side by side.
+template <bool High>
+inline ChromaTerms Widen2(const ChromaTerms& t) {
+    ChromaTerms w;
+    w.blue = High ? _mm_unpackhi_epi16(t.blue, t.blue) : _mm_unpacklo_epi16(t.blue, t.blue);
+    w.green = High ? _mm_unpackhi_epi16(t.green, t.green) : _mm_unpacklo_epi16(t.green, t.green);
+    w.red = High ? _mm_unpackhi_epi16(t.red, t.red) : _mm_unpacklo_epi16(t.red, t.red);
+    return w;
+}
+template <bool High>
+inline ChromaTerms Widen2x32(const ChromaTerms& t) {
+    ChromaTerms w;
+    w.blue = High ? _mm_unpackhi_epi32(t.blue, t.blue) : _mm_unpacklo_epi32(t.blue, t.blue);
+    w.green = High ? _mm_unpackhi_epi32(t.green, t.green) : _mm_unpacklo_epi32(t.green, t.green);
+    w.red = High ? _mm_unpackhi_epi32(t.red, t.red) : _mm_unpacklo_epi32(t.red, t.red);
+    return w;
+}
+
+// A 16-bit channel sum to 0..383, where 256..383 mean "passed 32767" and
+// become 255 in the final unsigned pack: bit 15 clear gives sum >> 7, bits
+// 15 and 14 set (negative) give 0, bit 15 alone gives 255.
+inline __m128i ReduceChannel(__m128i sum) {
+    const __m128i quarter = Set16(0x4000);
+    return _mm_srli_epi16(_mm_subs_epu16(_mm_add_epi16(sum, quarter), quarter), 7);
+}
+
+#if defined(__SSSE3__)
+// Masks that interleave bytes B0..B7 G0..G7 (register bg) and R0..R7
+// (register rr) into 24 bytes of blue-green-red pixels, in two parts.
+struct InterleaveMasks {
+    alignas(16) uint8_t fromBg[2][16];
+    alignas(16) uint8_t fromR[2][16];
+};
+constexpr InterleaveMasks MakeInterleaveMasks() {
+    InterleaveMasks m{};
+    for (int part = 0; part < 2; ++part) {
+        for (int i = 0; i < 16; ++i) {
+            const int out = 16 * part + i;  // byte of the 24-byte run (16..31 unused)
+            const int pixel = out / 3, channel = out % 3;
+            const bool valid = out < 24;
+            m.fromBg[part][i] = valid && channel < 2 ? uint8_t(channel * 8 + pixel) : 0x80;
+            m.fromR[part][i] = valid && channel == 2 ? uint8_t(pixel) : 0x80;
+        }
+    }
+    return m;
+}
+constexpr InterleaveMasks kInterleave = MakeInterleaveMasks();
+inline __m128i MaskAt(const uint8_t* m) { return _mm_load_si128(reinterpret_cast<const __m128i*>(m)); }
+#endif
+
+// Eight pixels from luma samples and the chroma terms of their positions,
+// packed into Bpp bytes each at out. The fourth byte of 4-byte pixels keeps
+// what the destination held.
+template <int Bpp>
+inline void StorePixels(uint8_t* out, __m128i luma, const ChromaTerms& t) {
+    const __m128i y = _mm_srli_epi16(_mm_xor_si128(luma, Set16(0x8000)), 1);
+    const __m128i b = ReduceChannel(_mm_add_epi16(y, t.blue));
+    const __m128i gr = ReduceChannel(_mm_add_epi16(y, t.green));
+    const __m128i r = ReduceChannel(_mm_add_epi16(y, t.red));
+    if (Bpp == 2) {
+        const __m128i top = Set16(255);
+        const __m128i b5 = _mm_srli_epi16(_mm_min_epi16(b, top), 3);
+        const __m128i g5 = _mm_srli_epi16(_mm_min_epi16(gr, top), 3);
+        const __m128i r5 = _mm_srli_epi16(_mm_min_epi16(r, top), 3);
+        const __m128i word = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(r5, 10), _mm_slli_epi16(g5, 5)), b5);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), word);
+    } else if (Bpp == 4) {
+        const __m128i bg = _mm_unpacklo_epi8(_mm_packus_epi16(b, b), _mm_packus_epi16(gr, gr));
+        const __m128i r0 = _mm_unpacklo_epi8(_mm_packus_epi16(r, r), _mm_setzero_si128());
+        const __m128i keep = _mm_set1_epi32(int32_t(0xFF000000u));
+        __m128i* p0 = reinterpret_cast<__m128i*>(out);
+        __m128i* p1 = reinterpret_cast<__m128i*>(out + 16);
+        const __m128i old0 = _mm_and_si128(_mm_loadu_si128(p0), keep);
+        const __m128i old1 = _mm_and_si128(_mm_loadu_si128(p1), keep);
+        _mm_storeu_si128(p0, _mm_or_si128(old0, _mm_unpacklo_epi16(bg, r0)));
+        _mm_storeu_si128(p1, _mm_or_si128(old1, _mm_unpackhi_epi16(bg, r0)));
+    } else {
+        const __m128i bg = _mm_packus_epi16(b, gr);
+        const __m128i rr = _mm_packus_epi16(r, r);
+#if defined(__SSSE3__)
+        const __m128i first = _mm_or_si128(_mm_shuffle_epi8(bg, MaskAt(kInterleave.fromBg[0])),
+                                           _mm_shuffle_epi8(rr, MaskAt(kInterleave.fromR[0])));
+        const __m128i second = _mm_or_si128(_mm_shuffle_epi8(bg, MaskAt(kInterleave.fromBg[1])),
+                                            _mm_shuffle_epi8(rr, MaskAt(kInterleave.fromR[1])));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), second);
+#else
+        alignas(16) uint8_t bgBytes[16], rBytes[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(bgBytes), bg);
+        _mm_store_si128(reinterpret_cast<__m128i*>(rBytes), rr);
+        for (int i = 0; i < 8; ++i) {
+            out[3 * i] = bgBytes[i];
+            out[3 * i + 1] = bgBytes[8 + i];
+            out[3 * i + 2] = rBytes[i];
+        }
+#endif
+    }
+}
+
+inline __m128i LumaRow(int block, int row) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(g.engine.blockBuffers[block] + 8 * row));
+}
+inline const int16_t* SampleRow(int block, int row) { return g.engine.blockBuffers[block] + 8 * row; }
+
+template <int Bpp>
+void OutputH1V1Vector(uint8_t* const* rows) {
+    for (int row = 0; row < 8; ++row)
+        StorePixels<Bpp>(rows[row], LumaRow(0, row), ChromaRow(SampleRow(1, row), SampleRow(2, row)));
+}
+
+template <int Bpp>
+void OutputH2V1Vector(uint8_t* const* rows) {
+    for (int row = 0; row < 8; ++row) {
+        const ChromaTerms t = ChromaRow(SampleRow(2, row), SampleRow(3, row));
+        StorePixels<Bpp>(rows[row], LumaRow(0, row), Widen2<false>(t));
+        StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(1, row), Widen2<true>(t));
+    }
+}
+
+template <int Bpp>
+void OutputH2V2Vector(uint8_t* const* rows) {
+    for (int pair = 0; pair < 8; ++pair) {
+        const ChromaTerms t = ChromaRow(SampleRow(4, pair), SampleRow(5, pair));
+        const ChromaTerms left = Widen2<false>(t), right = Widen2<true>(t);
+        for (int k = 0; k < 2; ++k) {
+            const int row = 2 * pair + k;
+            const int yBlock = row < 8 ? 0 : 2;
+            StorePixels<Bpp>(rows[row], LumaRow(yBlock, row & 7), left);
+            StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(yBlock + 1, row & 7), right);
+        }
+    }
+}
+
+template <int Bpp>
+void OutputH4V1Vector(uint8_t* const* rows) {
+    for (int row = 0; row < 8; ++row) {
+        const ChromaTerms t = ChromaRow(SampleRow(4, row), SampleRow(5, row));
+        const ChromaTerms low = Widen2<false>(t), high = Widen2<true>(t);
+        StorePixels<Bpp>(rows[row], LumaRow(0, row), Widen2x32<false>(low));
+        StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(1, row), Widen2x32<true>(low));
+        StorePixels<Bpp>(rows[row] + 16 * Bpp, LumaRow(2, row), Widen2x32<false>(high));
+        StorePixels<Bpp>(rows[row] + 24 * Bpp, LumaRow(3, row), Widen2x32<true>(high));
+    }
+}
+
+// Level-restored bytes of a sample row: (s >> 8) + 128, i.e. the high byte
+// with its top bit inverted.
+inline __m128i SampleBytes(__m128i s) {
+    return _mm_xor_si128(_mm_packs_epi16(_mm_srai_epi16(s, 8), _mm_setzero_si128()), _mm_set1_epi8(-128));
+}
+
+void OutputGreyVector(uint8_t* const* rows) {
+    for (int row = 0; row < 8; ++row)
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(rows[row]), SampleBytes(LumaRow(0, row)));
+}
+
+// Eight four-byte pixels from the four component rows.
+inline void StoreFour(uint8_t* out, __m128i c0, __m128i c1, __m128i c2, __m128i c3) {
+    const __m128i c01 = _mm_unpacklo_epi8(SampleBytes(c0), SampleBytes(c1));
+    const __m128i c23 = _mm_unpacklo_epi8(SampleBytes(c2), SampleBytes(c3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(c01, c23));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(c01, c23));
+}
+
+void OutputFourVector(uint8_t* const* rows) {
+    for (int row = 0; row < 8; ++row)
+        StoreFour(rows[row], LumaRow(0, row), LumaRow(1, row), LumaRow(2, row), LumaRow(3, row));
+}
+
+// Components 0 and 3 in four blocks each (0..3 and 6..9), 1 and 2 (blocks 4
+// and 5) replicated over 2 x 2 pixels.
+void OutputFourH2V2Vector(uint8_t* const* rows) {
+    for (int pair = 0; pair < 8; ++pair) {
+        const __m128i c1 = LumaRow(4, pair), c2 = LumaRow(5, pair);
+        const __m128i c1Left = _mm_unpacklo_epi16(c1, c1), c1Right = _mm_unpackhi_epi16(c1, c1);
+        const __m128i c2Left = _mm_unpacklo_epi16(c2, c2), c2Right = _mm_unpackhi_epi16(c2, c2);
+        for (int k = 0; k < 2; ++k) {
+            const int row = 2 * pair + k;
+            const int block = row < 8 ? 0 : 2;
+            StoreFour(rows[row], LumaRow(block, row & 7), c1Left, c2Left, LumaRow(block + 6, row & 7));
+            StoreFour(rows[row] + 32, LumaRow(block + 1, row & 7), c1Right, c2Right,
+                      LumaRow(block + 7, row & 7));
+        }
+    }
+}
+
+template <int Bpp>
+McuOutputRoutine ThreeComponentRoutine(uint16_t samplingIndex) {
+    switch (samplingIndex) {
+        case 0: return OutputH2V1Vector<Bpp>;
+        case 1: return OutputH2V2Vector<Bpp>;
+        case 2: return OutputH1V1Vector<Bpp>;
+        case 6: return OutputH4V1Vector<Bpp>;
+        default: return nullptr;
+    }
+}
+
+// The routine for a sampling index and pixel size, or null where the scalar
+// routine is the only one.
+McuOutputRoutine ChooseVectorOutput(uint16_t samplingIndex, uint16_t bytesPerPixel) {
+    switch (samplingIndex) {
+        case 3: return bytesPerPixel == 1 ? OutputGreyVector : nullptr;
+        case 4: return bytesPerPixel == 4 ? OutputFourH2V2Vector : nullptr;
+        case 5: return bytesPerPixel == 4 ? OutputFourVector : nullptr;
+        default: break;
+    }
+    switch (bytesPerPixel) {
+        case 2: return ThreeComponentRoutine<2>(samplingIndex);
+        case 3: return ThreeComponentRoutine<3>(samplingIndex);
+        case 4: return ThreeComponentRoutine<4>(samplingIndex);
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+}  // namespace q32vex

@@ -1,0 +1,12 @@
+// MCU output routines for processors with SSE2; the same pixels as the
+// table-driven routines, eight at a time.
+#include "decode/color_output_simd.h"
+#include "platform/simd_dispatch.h"
+
+namespace q32vex {
+
+McuOutputRoutine ChooseOutputRoutineSse2(uint16_t samplingIndex, uint16_t bytesPerPixel) {
+    return ChooseVectorOutput(samplingIndex, bytesPerPixel);
+}
+
+}  // namespace q32vex

@@ -1,0 +1,151 @@
+// Decompression engine: setup once per sequence, a segment start per stream or
+// tile, then one pass of MCUs per call. Whole MCUs are written straight into the
+// host's rows; MCUs the window cuts are built in edgeRows and only the window copied.
+#include "decode/decompress_engine.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "decode/color_output.h"
+#include "decode/huffman_decoder.h"
+#include "decode/inverse_dct.h"
+#include "interface/format.h"
+#include "interface/global_state.h"
+#include "interface/tables.h"
+
+namespace q32vex {
+
+namespace {
+
+constexpr int kMaxBlocks = 10;
+constexpr int kMaxMcuRows = 16;
+
+// By sampling index; the format tables know no index beyond these.
+constexpr McuOutputRoutine kOutputRoutines[kSamplingCount] = {
+    OutputH2V1, OutputH2V2, OutputH1V1, OutputGrey, OutputFourH2V2, OutputFour, OutputH4V1,
+};
+
+struct ComponentTables {
+    const DecQuantTable* quant;
+    const uint16_t* dc;
+    const uint16_t* ac;
+    uint16_t blocks;
+};
+
+// Decodes and inverse-transforms one MCU's blocks into blockBuffers, component
+// by component, each component's blocks in raster order.
+Status DecodeMcu(const ComponentTables* tables, int components) {
+    EngineState& e = g.engine;
+    int block = 0;
+    for (int c = 0; c < components; ++c) {
+        for (int b = 0; b < tables[c].blocks && block < kMaxBlocks; ++b, ++block) {
+            Q_TRY(DecodeBlock(e.blockBuffers[block], &e.dcPredictor[c], tables[c].dc,
+                              tables[c].ac));
+            InverseDctBlock(e.blockBuffers[block], tables[c].quant);
+        }
+    }
+    return 0;
+}
+
+// After every MCU, with or without output, so intervals run across passes.
+Status CountRestart() {
+    EngineState& e = g.engine;
+    if (e.restartCountdown == 0) return 0;
+    if (--e.restartCountdown != 0) return 0;
+    e.restartCountdown = e.params.restartInterval;
+    uint16_t code = 0;  // which RSTn it was does not matter: the data resynchronises
+    Q_TRY(ReadEntropyByte(&code));
+    Q_TRY(ResyncEntropyInput());
+    ResetDcPredictors();
+    return 0;
+}
+
+// For an MCU the window cuts: rows top..bottom, columns first..last of the MCU
+// built in edgeRows go to the host's rows, which start at column `first`.
+void CopyWindowFromEdgeRows(uint8_t* const* rows, const Rect16& mcuWindow) {
+    const EngineState& e = g.engine;
+    const int bpp = g.format.bytesPerPixel;
+    const size_t bytes = size_t(mcuWindow.x1 - mcuWindow.x0 + 1) * bpp;
+    for (int r = mcuWindow.y0; r <= mcuWindow.y1; ++r) {
+        std::memcpy(rows[r - mcuWindow.y0], e.edgeRows[r] + mcuWindow.x0 * bpp, bytes);
+    }
+}
+
+}  // namespace
+
+Status SetupDecodeEngine(const EngineParams* params) {
+    EngineState& e = g.engine;
+    e.params = *params;
+    uint16_t support = 0;
+    Q_TRY(MatchFormat(kDecompress, e.params.pixelModel, e.params.pixelFormat, e.params.colorSpace,
+                      e.params.sampling, &support));
+    if (support == 0) return VEX_ERR_UNSUPPORTED;
+    Q_TRY(BuildDerivedTables(kDecompress, kQuantTable));
+    Q_TRY(BuildDerivedTables(kDecompress, kDcTable));
+    Q_TRY(BuildDerivedTables(kDecompress, kAcTable));
+    e.restartCountdown = e.params.restartInterval;
+    const uint16_t sampling = g.format.samplingIndex;
+    g.outputRoutine = sampling < kSamplingCount ? kOutputRoutines[sampling] : OutputGrey;
+    // The output routines never write the fourth byte of a 32-bit colour pixel.
+    // Cleared once here, it reaches the host as 0 from every MCU that the window
+    // cuts, instead of bytes left over from an earlier sequence.
+    std::memset(e.edgeRows, 0, sizeof(e.edgeRows));
+    for (int r = 0; r < kMaxMcuRows; ++r) e.edgeRowPointers[r] = e.edgeRows[r];
+    return 0;
+}
+
+Status StartDecodeSegment() {
+    EngineState& e = g.engine;
+    Q_TRY(StartEntropyInput());
+    Q_TRY(ResyncEntropyInput());
+    ResetDcPredictors();
+    e.restartCountdown = e.params.restartInterval;
+    e.passesLeft = e.params.passesPerTile;
+    return 0;
+}
+
+Status DecodeMcuRow(const Rect16* window, uint8_t* const* rows) {
+    EngineState& e = g.engine;
+    const FormatInfo& f = g.format;
+    const int width = f.mcuWidth;
+    const int height = std::min<int>(f.mcuHeight, kMaxMcuRows);
+    const int bpp = f.bytesPerPixel;
+    const int components = std::min<int>(f.componentCount, 4);
+
+    ComponentTables tables[4];
+    for (int c = 0; c < components; ++c) {
+        tables[c] = ComponentTables{DecQuant(c), DecDc(c), DecAc(c), f.blocksPerComponent[c]};
+    }
+
+    // Rows below the MCU do not exist; a window reaching there is cut to it.
+    const int top = window->y0;
+    const int bottom = std::min<int>(window->y1, height - 1);
+    for (int m = 0; m < e.params.mcusPerPass; ++m) {
+        const int mcuLeft = m * width;
+        const int left = std::max<int>(window->x0, mcuLeft);
+        const int right = std::min<int>(window->x1, mcuLeft + width - 1);
+
+        Q_TRY(DecodeMcu(tables, components));
+
+        if (left <= right && top <= bottom) {
+            uint8_t* local[kMaxMcuRows];
+            for (int i = 0; i <= bottom - top; ++i) local[i] = rows[i] + (left - window->x0) * bpp;
+            const int first = left - mcuLeft;
+            const int last = right - mcuLeft;
+            if (first == 0 && last == width - 1 && top == 0 && bottom == height - 1) {
+                g.outputRoutine(local);
+            } else {
+                g.outputRoutine(e.edgeRowPointers);
+                const Rect16 mcuWindow = {uint16_t(first), uint16_t(top), uint16_t(last),
+                                          uint16_t(bottom)};
+                CopyWindowFromEdgeRows(local, mcuWindow);
+            }
+        }
+
+        Q_TRY(CountRestart());
+    }
+    --e.passesLeft;
+    return 0;
+}
+
+}  // namespace q32vex

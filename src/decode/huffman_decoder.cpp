@@ -1,0 +1,279 @@
+// Bit reader and block decoder. The reader keeps the next 32 bits of the scan in
+// one word, unstuffs 0xFF 0x00 pairs and turns everything after a marker (or after
+// the last byte) into zero bits, so corrupt or short data never stops decoding.
+#include "decode/huffman_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "decode/input_reader.h"
+#include "interface/global_state.h"
+
+namespace q32vex {
+
+namespace {
+
+// Sign test of the magnitude bits: the top bit of an s-bit field.
+constexpr uint16_t kHalf[17] = {0,     1,     2,     4,     8,     16,   32,
+                                64,    128,   256,   512,   1024, 2048, 4096,
+                                8192, 16384, 32768};
+// Fill of a negative value: ones above the s magnitude bits.
+constexpr uint16_t kLow[16] = {0xFFFF, 0xFFFE, 0xFFFC, 0xFFF8, 0xFFF0, 0xFFE0, 0xFFC0, 0xFF80,
+                               0xFF00, 0xFE00, 0xFC00, 0xF800, 0xF000, 0xE000, 0xC000, 0x8000};
+constexpr uint16_t kMask[17] = {0,     1,     3,     7,     15,    31,    63,    127,   255,
+                                511,   1023,  2047,  4095,  8191,  16383, 32767, 65535};
+
+constexpr bool TablesFollowTheirRule() {
+    for (int s = 0; s < 17; ++s) {
+        if (kMask[s] != (1u << s) - 1) return false;
+        if (kHalf[s] != (s == 0 ? 0u : 1u << (s - 1))) return false;
+        if (s < 16 && kLow[s] != uint16_t(0xFFFFu << s)) return false;
+    }
+    return true;
+}
+static_assert(TablesFollowTheirRule(), "sign tables must follow 2^(s-1), 0xFFFF << s, 2^s - 1");
+static_assert(kLow[1] == 0xFFFE && kHalf[11] == 1024 && kMask[16] == 0xFFFF, "named entries");
+
+constexpr int kFlagEnd = 1;
+
+// Installs the chunk ReadInput just handed out.
+void Install(uint16_t count) {
+    BitReader& r = g.bitReader;
+    r.cursor = r.chunkStart;
+    r.chunkEnd = r.chunkStart == nullptr ? nullptr : r.chunkStart + count;
+    r.bitsLeft = 8;
+}
+
+// Leaves the reader with no byte to read: cursor at chunkEnd, end flag set.
+void InstallNothing() {
+    BitReader& r = g.bitReader;
+    r.cursor = r.chunkStart;
+    r.chunkEnd = r.chunkStart;
+    r.endOfData = kFlagEnd;
+}
+
+// Called whenever the cursor may stand at the end of its chunk: fetches chunks
+// until one holds a byte or the segment has ended. Afterwards either the cursor
+// addresses a byte or cursor == chunkEnd with endOfData set.
+Status RefillAtEnd() {
+    BitReader& r = g.bitReader;
+    while (r.cursor == r.chunkEnd && r.endOfData != kFlagEnd) {
+        uint16_t count = 0;
+        r.endOfData = kInputNext;
+        Q_TRY(ReadInput(&r.chunkStart, -1, &count, &r.endOfData));
+        if (r.endOfData == kFlagEnd && count == 0) return 0;
+        Install(count);
+    }
+    return 0;
+}
+
+// The segment-start flavour of a refill: a final chunk of fewer than four bytes
+// is not taken, and the reader then delivers zero bits without reading any byte,
+// neither of that chunk nor of an earlier buffer.
+Status FetchSegmentChunk() {
+    BitReader& r = g.bitReader;
+    uint16_t count = 0;
+    r.endOfData = kInputNext;
+    Q_TRY(ReadInput(&r.chunkStart, -1, &count, &r.endOfData));
+    if (r.endOfData == kFlagEnd && count < 4) {
+        InstallNothing();
+        return 0;
+    }
+    Install(count);
+    return 0;
+}
+
+bool AtEnd() {
+    const BitReader& r = g.bitReader;
+    return r.cursor == r.chunkEnd;
+}
+
+// The current byte is a fresh one (no bit used, not a pending stuffed 0xFF):
+// a 0xFF is either stuffing, which makes it the data byte 0xFF, or a marker,
+// after which only zeros enter the bit window. Returns false when the fill has
+// to stop here.
+Status ExamineFreshByte(bool* usable) {
+    BitReader& r = g.bitReader;
+    *usable = false;
+    if (*r.cursor != 0xFF) {
+        *usable = true;
+        return 0;
+    }
+    ++r.cursor;
+    Q_TRY(RefillAtEnd());
+    if (AtEnd()) return 0;  // a lone 0xFF as the very last byte
+    if (*r.cursor != 0x00) {
+        r.markerSeen = 1;  // cursor rests on the marker's code byte
+        return 0;
+    }
+    ++r.cursor;
+    Q_TRY(RefillAtEnd());
+    r.pendingFF = 1;
+    r.bitsLeft = 8;
+    *usable = true;
+    return 0;
+}
+
+// Top-level symbol lookup: L bits index the first level; longer codes continue
+// in a second-level block of 2^(16-L) entries. Looked at, not consumed.
+inline uint16_t LookUp(const uint16_t* table, uint32_t bitBuffer, int lookahead) {
+    const uint32_t peek = bitBuffer >> 16;
+    uint16_t entry = table[peek >> (16 - lookahead)];
+    if (entry & 0x8000) {
+        const uint32_t tailBits = 16 - lookahead;
+        entry = table[(1u << lookahead) + (uint32_t(entry & 0x7FFF) << tailBits) +
+                      (peek & ((1u << tailBits) - 1))];
+    }
+    return entry;
+}
+
+// Code length of a table entry. Tables never hold more than 16, and keeping it
+// there keeps length + s below 32 for the shifts below.
+inline int CodeLength(uint16_t entry) {
+    return std::min(entry >> 8, 16);
+}
+
+// Receive-and-extend of the s magnitude bits behind a code of `length` bits.
+inline int16_t ExtendSign(uint32_t bitBuffer, int length, int s) {
+    const uint16_t bits = uint16_t((bitBuffer >> (32 - length - s)) & kMask[s]);
+    if (bits & kHalf[s]) return int16_t(bits);
+    return int16_t(uint16_t((kLow[s] | bits) + 1));
+}
+
+}  // namespace
+
+Status StartEntropyInput() {
+    return FetchSegmentChunk();
+}
+
+Status ResyncEntropyInput() {
+    BitReader& r = g.bitReader;
+    r.markerSeen = 0;
+    r.pendingFF = 0;
+    // Drop every 0xFF x pair at the cursor: restart markers and anything else
+    // standing in front of the data. A refill is only sought while the segment
+    // has not ended; after its end there is nothing left to skip.
+    for (;;) {
+        if (AtEnd()) {
+            if (r.endOfData == kFlagEnd) break;
+            Q_TRY(FetchSegmentChunk());
+            continue;
+        }
+        if (*r.cursor != 0xFF) break;
+        ++r.cursor;
+        if (AtEnd()) {
+            if (r.endOfData == kFlagEnd) break;
+            Q_TRY(FetchSegmentChunk());
+            if (AtEnd()) break;
+        }
+        const uint8_t x = *r.cursor;
+        ++r.cursor;
+        if (x == 0x00) {
+            r.pendingFF = 1;  // the 0xFF was stuffed data
+            break;
+        }
+    }
+    r.bitBuffer = 0;
+    r.bitsLeft = 8;
+    return SkipBits(32);
+}
+
+Status SkipBits(int n) {
+    BitReader& r = g.bitReader;
+    n = std::clamp(n, 0, 32);
+    r.bitBuffer = n == 32 ? 0 : r.bitBuffer << n;
+    if (r.markerSeen) return 0;
+
+    int need = n;
+    while (need > 0) {
+        if (!r.pendingFF) {
+            if (AtEnd()) {
+                Q_TRY(RefillAtEnd());
+                if (AtEnd()) return 0;  // segment ended: the rest stays zero
+            }
+            if (r.bitsLeft == 8) {
+                bool usable = false;
+                Q_TRY(ExamineFreshByte(&usable));
+                if (!usable) return 0;
+            }
+        }
+        const uint32_t byte = r.pendingFF ? 0xFF : *r.cursor;
+        const int take = std::min<int>(r.bitsLeft, need);
+        const uint32_t bits = (byte >> (r.bitsLeft - take)) & kMask[take];
+        need -= take;
+        r.bitBuffer |= bits << need;
+        r.bitsLeft = uint16_t(r.bitsLeft - take);
+        if (r.bitsLeft == 0) {
+            r.bitsLeft = 8;
+            if (r.pendingFF) {
+                r.pendingFF = 0;  // the cursor already stands behind the 0x00
+            } else {
+                ++r.cursor;
+            }
+            Q_TRY(RefillAtEnd());
+        }
+    }
+    return 0;
+}
+
+Status ReadEntropyByte(uint16_t* out) {
+    BitReader& r = g.bitReader;
+    *out = 0;
+    if (AtEnd()) {
+        Q_TRY(RefillAtEnd());
+        if (AtEnd()) return 0;
+    }
+    *out = *r.cursor;
+    ++r.cursor;
+    if (AtEnd()) {
+        if (r.endOfData == kFlagEnd) return 0;
+        Q_TRY(RefillAtEnd());
+        if (AtEnd()) return 0;
+    }
+    r.bitsLeft = 8;
+    return 0;
+}
+
+Status DecodeBlock(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
+                   const uint16_t* acTable) {
+    BitReader& r = g.bitReader;
+    std::memset(coefs, 0, 64 * sizeof(int16_t));
+
+    // DC. A hostile table could carry any symbol byte; only its low four bits
+    // are a category, which keeps every shift and table index in range.
+    uint16_t entry = LookUp(dcTable, r.bitBuffer, kDcLookahead);
+    int length = CodeLength(entry);
+    int s = entry & 15;
+    const int16_t diff = s == 0 ? 0 : ExtendSign(r.bitBuffer, length, s);
+    *predictor = int16_t(uint16_t(*predictor + diff));
+    coefs[0] = *predictor;
+    Q_TRY(SkipBits(length + s));
+
+    // AC. A run that would carry the index past 63 (corrupt data) ends the
+    // block: its coefficient has no place and is dropped.
+    int k = 1;
+    while (k < 64) {
+        entry = LookUp(acTable, r.bitBuffer, kAcLookahead);
+        length = CodeLength(entry);
+        const int rs = entry & 0xFF;
+        if (rs == 0) {
+            Q_TRY(SkipBits(length));
+            break;
+        }
+        s = rs & 15;
+        if (s == 0) {
+            k += 16;
+            Q_TRY(SkipBits(length));
+            continue;
+        }
+        const int16_t value = ExtendSign(r.bitBuffer, length, s);
+        Q_TRY(SkipBits(length + s));
+        k += rs >> 4;
+        if (k > 63) break;
+        coefs[k] = value;
+        ++k;
+    }
+    return 0;
+}
+
+}  // namespace q32vex

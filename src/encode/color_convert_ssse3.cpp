@@ -1,0 +1,12 @@
+// Colour converters for processors with SSSE3; the same blocks as the
+// table-driven converters, eight pixels at a time.
+#include "encode/color_convert_simd.h"
+#include "platform/simd_dispatch.h"
+
+namespace q32vex {
+
+McuConverter ChooseConverterSsse3(uint16_t samplingIndex, uint16_t bytesPerPixel) {
+    return ChooseVectorConverter(samplingIndex, bytesPerPixel);
+}
+
+}  // namespace q32vex

@@ -1,0 +1,112 @@
+// Compression engine setup and the MCU driver. The converter and the tables
+// are fixed once per sequence; a pass then runs MCU by MCU on the global
+// block buffers (convert, transform and quantise, code), with restart
+// markers every restartInterval MCUs, and allocates nothing.
+#include "encode/compress_engine.h"
+
+#include "encode/color_convert.h"
+#include "encode/derived_tables.h"
+#include "encode/forward_dct.h"
+#include "encode/huffman_encoder.h"
+#include "interface/global_state.h"
+
+namespace q32vex {
+namespace {
+
+// Converter by sampling index. Index 3 is grey; index 6 (4:1:1) has its own
+// 32 x 8 converter.
+constexpr McuConverter kConverters[kSamplingCount] = {
+    ConvertH2V1, ConvertH2V2, ConvertH1V1, ConvertGrey, ConvertCmykH2V2, ConvertCmyk, ConvertH4V1,
+};
+
+constexpr int kMaxRowPointers = 32;
+
+}  // namespace
+
+void ResetDcPredictors() {
+    for (int16_t& predictor : g.engine.dcPredictor) predictor = 0;
+}
+
+Status SetupCompressionEngine(const EngineParams* params) {
+    EngineState& engine = g.engine;
+    engine.params = *params;
+    for (int r = 0; r < 16; ++r) engine.edgeRowPointers[r] = engine.edgeRows[r];
+
+    uint16_t support = 0;
+    Q_TRY(MatchFormat(kCompress, params->pixelModel, params->pixelFormat, params->colorSpace,
+                      params->sampling, &support));
+    if (support == 0) return VEX_ERR_UNSUPPORTED;
+
+    for (int16_t kind = kQuantTable; kind <= kAcTable; ++kind) {
+        Q_TRY(BuildDerivedTables(kCompress, kind));
+    }
+
+    engine.restartNumber = 0;
+    engine.restartCountdown = engine.params.restartInterval;
+    g.bitWriter.stuffingEnabled = 1;
+    g.converter = kConverters[g.format.samplingIndex < kSamplingCount ? g.format.samplingIndex : 3];
+    return 0;
+}
+
+Status StartSegment() {
+    EngineState& engine = g.engine;
+    Q_TRY(StartBitWriter());
+    ResetDcPredictors();
+    engine.restartCountdown = engine.params.restartInterval;
+    engine.restartNumber = 0;
+    engine.passesLeft = engine.params.passesPerTile;
+    return 0;
+}
+
+Status EncodeMcuRow(uint16_t columns, uint16_t rows, uint8_t* const* rowPointers) {
+    EngineState& engine = g.engine;
+    const FormatInfo& format = g.format;
+    const uint16_t mcuWidth = format.mcuWidth;
+    const uint16_t mcuHeight = format.mcuHeight;
+    if (rows > mcuHeight) rows = mcuHeight;
+
+    // A local copy, advanced MCU by MCU; the host's array is not touched.
+    uint8_t* row[kMaxRowPointers];
+    for (int r = 0; r < rows; ++r) row[r] = rowPointers[r];
+
+    for (uint16_t mcu = 0; mcu < engine.params.mcusPerPass; ++mcu) {
+        const uint16_t width = columns < mcuWidth ? columns : mcuWidth;
+        if (width == mcuWidth && rows == mcuHeight) {
+            g.converter(row);
+        } else {
+            FillEdgeMcu(row, width, rows);
+            g.converter(engine.edgeRowPointers);
+        }
+
+        int block = 0;
+        for (int c = 0; c < format.componentCount; ++c) {
+            const uint32_t* quant = EncQuant(c);
+            const HuffEncDc* dc = EncDc(c);
+            const HuffEncAc* ac = EncAc(c);
+            for (int b = 0; b < format.blocksPerComponent[c]; ++b, ++block) {
+                ForwardDctQuantize(engine.blockBuffers[block], quant);
+                Q_TRY(EncodeBlock(engine.blockBuffers[block], &engine.dcPredictor[c], dc, ac));
+            }
+        }
+
+        if (engine.restartCountdown != 0 && --engine.restartCountdown == 0) {
+            engine.restartCountdown = engine.params.restartInterval;
+            Q_TRY(WriteRestartMarker(uint8_t(0xD0 + engine.restartNumber)));
+            engine.restartNumber = uint16_t((engine.restartNumber + 1) & 7);
+            ResetDcPredictors();
+        }
+
+        if (columns > mcuWidth) {
+            columns = uint16_t(columns - mcuWidth);
+            for (int r = 0; r < rows; ++r) row[r] += format.mcuRowBytes;
+        } else {
+            // The rest of the pass lies outside the image: uniform 128s.
+            columns = 0;
+        }
+    }
+
+    if (--engine.passesLeft == 0) return FlushBitWriter();
+    return 0;
+}
+
+}  // namespace q32vex

@@ -1,0 +1,319 @@
+// The decompression sequence: header read, open, and band-by-band decoding
+// clipped to the host's window. Bands that miss the window are decoded and
+// dropped inside one call, so the host only ever sees rows it asked for.
+#include "band/band_geometry.h"
+#include "container/jpeg_parser.h"
+#include "container/tiff_reader.h"
+#include "decode/decompress_engine.h"
+#include "decode/input_reader.h"
+#include "interface/format.h"
+#include "interface/global_state.h"
+#include "interface/tables.h"
+
+namespace q32vex {
+namespace {
+
+constexpr uint32_t kUntiledReadAhead = 65535;
+constexpr uint32_t kLargestRequest = 65535;
+// Distances below this are read through rather than sought.
+constexpr uint32_t kShortStep = 512;
+
+// Header readers store what they read into the library's slots; the third
+// and fourth Huffman entries keep the host's pointers.
+void PointTablesAtSlots(AppVexParams* params) {
+    for (int i = 0; i < 4; ++i) params->qTables[i] = g.slots.q[i];
+    for (int i = 0; i < 2; ++i) {
+        params->dcTables[i] = g.slots.dc[i];
+        params->acTables[i] = g.slots.ac[i];
+    }
+}
+
+Status ReadHeader(AppVexParams* params, bool rawAllowed) {
+    switch (params->containerKind) {
+        case VEX_CONTAINER_RAW:
+            return rawAllowed ? 0 : VEX_ERR_CONTAINER;
+        case VEX_CONTAINER_JFIF:
+            return ParseJpegHeader(params);
+        case VEX_CONTAINER_TIFF:
+            return ReadTiffHeader(params);
+        default:
+            return VEX_ERR_CONTAINER;
+    }
+}
+
+bool TilesPresent() { return g.tiles.byteCounts != nullptr && g.tiles.offsets != nullptr; }
+
+// Moves the input to the start of the tile under the cursors, asking the
+// host for the tile and the tiles stored right after it in the first request.
+// A tile a short way ahead is reached by reading on through the bytes in
+// between, however few bytes the host hands over per call; any other tile by
+// a seek.
+Status SeekToTile() {
+    const uint32_t target = *g.tiles.offsetsCursor;
+    const uint32_t position = InputPosition();
+    const uint64_t run = uint64_t(*g.tiles.byteCountsCursor) + g.in.readAhead;
+    g.in.readHint = run == 0 ? kLargestRequest : uint32_t(run < kLargestRequest ? run : kLargestRequest);
+    int16_t mode = kInputCopy;
+    if (target >= position && target - position < kShortStep) {
+        uint8_t passedOver[kShortStep];
+        uint16_t count = uint16_t(target - position);
+        return count == 0 ? 0 : ReadInput(passedOver, -1, &count, &mode);
+    }
+    uint16_t count = 0;
+    return ReadInput(nullptr, int32_t(target), &count, &mode);
+}
+
+// Makes the tile under the cursors the current segment and moves the cursors
+// past it.
+void EnterTile() {
+    g.in.segmentLimit = *g.tiles.byteCountsCursor;
+    ++g.tiles.byteCountsCursor;
+    ++g.tiles.offsetsCursor;
+    --g.band.tilesLeft;
+}
+
+// Step 6 of the open: the first tile's segment, or the whole stream.
+Status PrepareSegments() {
+    AppVexParams& p = g.seq.params;
+    if (!TilesPresent()) {
+        g.in.segmentLimit = kUntiledSegmentLimit;
+        g.in.readAhead = kUntiledReadAhead;
+        return 0;
+    }
+    // The tile count was checked against this geometry by the TIFF reader;
+    // the arrays are never walked past their end.
+    const uint32_t across = p.tileWidth == 0 ? 0 : (uint32_t(p.width) + p.tileWidth - 1) / p.tileWidth;
+    const uint32_t down = p.tileHeight == 0 ? 0 : (uint32_t(p.height) + p.tileHeight - 1) / p.tileHeight;
+    const uint32_t tiles = across * down;
+    if (tiles == 0 || tiles > g.tiles.count) return VEX_ERR_CONTAINER;
+    g.band.tilesLeft = uint16_t(tiles);
+    MergeTileRun();
+    // The header reader leaves the input where its last value ended, which in
+    // this library's layout is the first tile; a file laid out otherwise gets
+    // a seek.
+    if (InputPosition() != *g.tiles.offsetsCursor) Q_TRY(SeekToTile());
+    EnterTile();
+    return 0;
+}
+
+// Checks the tables the header gave each component and points equal tables
+// at one slot, for the sequence and for the engine alike.
+Status NumberComponentTables(uint16_t components) {
+    AppVexParams& p = g.seq.params;
+    EngineParams& e = g.seq.engineParams;
+    for (uint16_t i = 0; i < components; ++i) {
+        if (p.qTables[i] == nullptr) return VEX_ERR_Q_TABLE;
+        if (p.dcTables[i] == nullptr) return VEX_ERR_DC_TABLE;
+        if (p.acTables[i] == nullptr) return VEX_ERR_AC_TABLE;
+    }
+    uint16_t number[4] = {0, 0, 0, 0};
+
+    uint16_t distinct = components;
+    Q_TRY(NumberTables(&distinct, kQuantTable, p.qTables, number));
+    for (uint16_t i = 0; i < components; ++i) p.qTables[i] = e.qTables[i] = p.qTables[number[i]];
+
+    distinct = components;
+    Q_TRY(NumberTables(&distinct, kDcTable, p.dcTables, number));
+    if (distinct > 2) return VEX_ERR_DC_COUNT;
+    for (uint16_t i = 0; i < components; ++i) p.dcTables[i] = e.dcTables[i] = p.dcTables[number[i]];
+
+    distinct = components;
+    Q_TRY(NumberTables(&distinct, kAcTable, p.acTables, number));
+    if (distinct > 2) return VEX_ERR_AC_COUNT;
+    for (uint16_t i = 0; i < components; ++i) p.acTables[i] = e.acTables[i] = p.acTables[number[i]];
+
+    for (uint16_t i = components; i < 4; ++i) {
+        e.qTables[i] = nullptr;
+        e.dcTables[i] = nullptr;
+        e.acTables[i] = nullptr;
+    }
+    return 0;
+}
+
+Status OpenDecompression(AppVexParams* host) {
+    SequencePart& s = g.seq;
+    AppVexParams& p = s.params;
+    CopyWords(&p, host, sizeof(AppVexParams));
+    PointTablesAtSlots(&p);
+    if (p.readCallback == nullptr) return VEX_ERR_NO_CALLBACK;
+    ResetInput();
+    Q_TRY(ReadHeader(&p, true));
+    Q_TRY(PrepareSegments());
+
+    Q_TRY(GetMcuDims(p.colorSpace, &p.sampling, &s.mcuWidth, &s.mcuHeight));
+    Q_TRY(BitsPerPixel(p.pixelModel, &p.pixelFormat, &s.bitsPerPixel));
+    Q_TRY(MatchFormat(VEX_DIRECTION_DECOMPRESS, p.pixelModel, &p.pixelFormat, p.colorSpace,
+                      &p.sampling, &s.supportValue));
+    if (s.supportValue == 0) return VEX_ERR_UNSUPPORTED;
+    s.maxWidth = uint16_t(s.supportValue * s.mcuWidth);
+    Q_TRY(ChooseBandGeometry());
+
+    const BandGeometry& b = g.band;
+    EngineParams& e = s.engineParams;
+    e.mcusPerPass = uint16_t(b.passWidth / s.mcuWidth);
+    e.passesPerTile = uint16_t((b.paddedTileWidth / b.passWidth) * (b.paddedTileHeight / s.mcuHeight));
+    e.restartInterval = p.restartInterval;
+    e.pixelModel = p.pixelModel;
+    e.pixelFormat = &p.pixelFormat;
+    e.colorSpace = p.colorSpace;
+    e.sampling = &p.sampling;
+    Q_TRY(NumberComponentTables(kColorSpaceComponents[p.colorSpace]));
+
+    Q_TRY(SetupDecodeEngine(&e));
+    Q_TRY(StartDecodeSegment());
+
+    if (p.windowLeft >= p.width || p.windowTop >= p.height) return VEX_ERR_WINDOW;
+    if (p.windowRight >= p.width) p.windowRight = uint16_t(p.width - 1);
+    if (p.windowBottom >= p.height) p.windowBottom = uint16_t(p.height - 1);
+    CopyWords(host, &p, sizeof(AppVexParams));
+    s.sequenceState = kDecompressing;
+    return 0;
+}
+
+Rect16 Intersect(const Rect16& a, const Rect16& b) {
+    return Rect16{a.x0 > b.x0 ? a.x0 : b.x0, a.y0 > b.y0 ? a.y0 : b.y0, a.x1 < b.x1 ? a.x1 : b.x1,
+                  a.y1 < b.y1 ? a.y1 : b.y1};
+}
+
+bool IsEmpty(const Rect16& r) { return r.x0 > r.x1 || r.y0 > r.y1; }
+
+void ReportEmpty(BandRect* filled) {
+    filled->x0 = 1;
+    filled->x1 = 0;
+}
+
+// The visible part of the current band in window coordinates.
+void ReportVisible(const Rect16& visible, BandRect* filled) {
+    const AppVexParams& p = g.seq.params;
+    filled->x0 = uint16_t(visible.x0 - p.windowLeft);
+    filled->y0 = uint16_t(visible.y0 - p.windowTop);
+    filled->x1 = uint16_t(visible.x1 - p.windowLeft);
+    filled->y1 = uint16_t(visible.y1 - p.windowTop);
+}
+
+// Decodes every pass of the current unit, writing the part inside the window
+// through the host's rows of the visible band part.
+Status DecodeUnit(uint8_t** rows, const Rect16& visible, bool hasVisible) {
+    const AppVexParams& p = g.seq.params;
+    const BandGeometry& b = g.band;
+    const Rect16 window = {p.windowLeft, p.windowTop, p.windowRight, p.windowBottom};
+    const Rect16 unit = b.unitRect;
+    for (uint32_t x = unit.x0; x <= unit.x1; x += b.passWidth) {
+        const Rect16 pass = {uint16_t(x), unit.y0, uint16_t(x + b.passWidth - 1), unit.y1};
+        Rect16 clip = Intersect(pass, window);
+        // The host's rows cover the visible band part only; nothing outside it
+        // is ever handed to the engine.
+        if (hasVisible) clip = Intersect(clip, visible);
+        if (!hasVisible || IsEmpty(clip)) {
+            const Rect16 none = {1, 0, 0, 0};
+            Q_TRY(DecodeMcuRow(&none, g.band.rowPointers));
+            continue;
+        }
+        const uint32_t columnBytes = uint32_t(clip.x0 - visible.x0) * g.seq.bitsPerPixel / 8;
+        const uint16_t first = uint16_t(clip.y0 - visible.y0);
+        for (uint16_t r = 0; r <= clip.y1 - clip.y0; ++r) {
+            g.band.rowPointers[r] = rows[first + r] + columnBytes;
+        }
+        const Rect16 relative = {uint16_t(clip.x0 - pass.x0), uint16_t(clip.y0 - pass.y0),
+                                 uint16_t(clip.x1 - pass.x0), uint16_t(clip.y1 - pass.y0)};
+        Q_TRY(DecodeMcuRow(&relative, g.band.rowPointers));
+    }
+    return 0;
+}
+
+// A new tile starts: follow it in the stream, or seek to it when it is not
+// stored right after the previous one.
+Status StartNextTile() {
+    if (g.band.tilesLeft == 0) return VEX_ERR_CONTAINER;  // more tiles than the arrays hold
+    if (g.in.readAhead == 0) {
+        MergeTileRun();
+        Q_TRY(SeekToTile());
+    } else {
+        const uint32_t bytes = *g.tiles.byteCountsCursor;
+        g.in.readAhead = g.in.readAhead > bytes ? g.in.readAhead - bytes : 0;
+        // Stored right behind the previous tile; a seek is needed only when the
+        // previous tile's data was not read to its end.
+        if (InputPosition() != *g.tiles.offsetsCursor) Q_TRY(SeekToTile());
+    }
+    EnterTile();
+    return StartDecodeSegment();
+}
+
+Status DecodeBands(uint8_t** rows, BandRect* filled) {
+    const AppVexParams& p = g.seq.params;
+    BandGeometry& b = g.band;
+    const Rect16 window = {p.windowLeft, p.windowTop, p.windowRight, p.windowBottom};
+    for (;;) {
+        Rect16 visible = Intersect(b.bandRect, window);
+        const bool hasVisible = !IsEmpty(visible);
+        if (hasVisible) {
+            // The host holds at most bandWidth x bandHeight pixels.
+            if (visible.x1 - visible.x0 >= p.bandWidth) visible.x1 = uint16_t(visible.x0 + p.bandWidth - 1);
+            if (visible.y1 - visible.y0 >= p.bandHeight) visible.y1 = uint16_t(visible.y0 + p.bandHeight - 1);
+        }
+        filled->x0 = visible.x0;
+        filled->y0 = visible.y0;
+        filled->x1 = visible.x1;
+        filled->y1 = visible.y1;
+        for (;;) {
+            Q_TRY(DecodeUnit(rows, visible, hasVisible));
+            const int next = AdvanceUnit();
+            if (next == kImageDone) {
+                g.seq.sequenceState = kIdle;
+                if (hasVisible) {
+                    ReportVisible(visible, filled);
+                } else {
+                    ReportEmpty(filled);
+                }
+                return 0;
+            }
+            if (next == kNewTile) Q_TRY(StartNextTile());
+            const Rect16& u = b.unitRect;
+            const Rect16& band = b.bandRect;
+            if (u.x0 < band.x0 || u.y0 < band.y0 || u.x1 > band.x1 || u.y1 > band.y1) break;
+        }
+        AdvanceBand();
+        if (hasVisible) {
+            ReportVisible(visible, filled);
+            return 0;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace q32vex
+
+using namespace q32vex;
+
+extern "C" {
+
+VEXEXPORT int16_t VEXAPI AppVexGetCompInfo(AppVexParams* params) {
+    if (g.seq.sequenceState != kIdle) return VEX_ERR_BUSY;
+    if (params->readCallback == nullptr) return VEX_ERR_NO_CALLBACK;
+    ResetInput();
+    CopyWords(&g.seq.params, params, sizeof(AppVexParams));
+    PointTablesAtSlots(&g.seq.params);
+    const Status status = ReadHeader(&g.seq.params, false);
+    if (status == 0) CopyWords(params, &g.seq.params, sizeof(AppVexParams));
+    return status;
+}
+
+VEXEXPORT int16_t VEXAPI AppVexDecompressBuffInit(AppVexParams* params) {
+    // The tile arrays of any earlier sequence go, so that sequence is closed
+    // too: nothing may act on them afterwards.
+    FreeTileArrays();
+    g.seq.sequenceState = kIdle;
+    return OpenDecompression(params);
+}
+
+VEXEXPORT int16_t VEXAPI AppVexDecompressBuff(uint8_t** rows, BandRect* filled) {
+    if (g.seq.sequenceState != kDecompressing) {
+        ReportEmpty(filled);
+        return 0;
+    }
+    const Status status = DecodeBands(rows, filled);
+    if (status != 0) g.seq.sequenceState = kIdle;
+    return status;
+}
+
+}  // extern "C"

@@ -1,0 +1,69 @@
+// The default parameter record and the small control exports that close a
+// sequence or give the library's memory back. The default record is a constant
+// so that both of its export names hand out exactly the same bytes.
+#include "interface/global_state.h"
+
+namespace q32vex {
+namespace {
+
+constexpr AppVexParams MakeDefaultParams() {
+    AppVexParams p{};
+    // "Not below the image size" means one tile across and down.
+    p.tileWidth = 0xFFFF;
+    p.tileHeight = 0xFFFF;
+    p.containerKind = VEX_CONTAINER_JFIF;
+    p.colorSpace = 0;
+    p.sampling = SamplingDesc{{2, 1, 1, 0}, {1, 1, 1, 0}};   // 4:2:2 YCbCr
+    p.pixelModel = 0;
+    p.pixelFormat = PixelFormatDesc{{8, 8, 8, 0}, {0, 0, 0, 0}};  // 24-bit colour
+    p.quality = 25;  // half the Annex K steps
+    // The decode window is clamped to the image, so the widest value means all of it.
+    p.windowRight = 0xFFFF;
+    p.windowBottom = 0xFFFF;
+    return p;
+}
+
+constexpr AppVexParams kDefaultParams = MakeDefaultParams();
+
+void SetDefaults(AppVexParams* params) {
+    if (params == nullptr) return;
+    CopyWords(params, &kDefaultParams, sizeof(AppVexParams));
+}
+
+}  // namespace
+}  // namespace q32vex
+
+extern "C" {
+
+VEXEXPORT void VEXAPI AppVexSetDefaultCompress(AppVexParams* params) {
+    q32vex::SetDefaults(params);
+}
+
+#if !defined(_WIN32)
+// On Windows the module definition file exports the entry above under this
+// second name; elsewhere it needs a symbol of its own.
+VEXEXPORT void VEXAPI AppVexSetDefaultDecompress(AppVexParams* params) {
+    q32vex::SetDefaults(params);
+}
+#endif
+
+VEXEXPORT int16_t VEXAPI AppVexAbort(void) {
+    using namespace q32vex;
+    if (g.seq.sequenceState == kIdle) return VEX_ERR_NOT_OPEN;
+    // Tile arrays and cached tables stay: the next open or AppVexDeallocate
+    // releases them.
+    g.seq.sequenceState = kIdle;
+    return 0;
+}
+
+VEXEXPORT int16_t VEXAPI AppVexDeallocate(void) {
+    using namespace q32vex;
+    FreeTileArrays();
+    ReleaseDerivedTables();
+    // A sequence left open would go on using the tile arrays and derived tables
+    // just released; closing it makes its next band call fail cleanly instead.
+    g.seq.sequenceState = kIdle;
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,339 @@
+// Colour conversion and edge padding: the samples that reach the DCT for
+// known pixels (white, black, grey, 5-5-5 words), where each sampling puts
+// its blocks, how chroma is averaged, and how partial MCUs are completed.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "encode/color_convert.h"
+#include "encode_helpers.h"
+
+namespace {
+
+using namespace q32vex;
+using vextest::LibraryTest;
+
+class ColorTables : public LibraryTest {};
+class ColorConverters : public LibraryTest {};
+class EdgePadding : public LibraryTest {};
+
+void SetFormat(int bytesPerPixel, int mcuWidth, int mcuHeight) {
+    g.format.bytesPerPixel = uint16_t(bytesPerPixel);
+    g.format.mcuWidth = uint16_t(mcuWidth);
+    g.format.mcuHeight = uint16_t(mcuHeight);
+    g.format.mcuRowBytes = uint16_t(mcuWidth * bytesPerPixel);
+}
+
+// An MCU of host pixels: `height` rows of `width` pixels.
+struct Mcu {
+    int width, height, bpp;
+    std::vector<std::vector<uint8_t>> rows;
+    std::vector<uint8_t*> pointers;
+    Mcu(int w, int h, int b) : width(w), height(h), bpp(b), rows(h, std::vector<uint8_t>(w * b)) {
+        for (auto& r : rows) pointers.push_back(r.data());
+    }
+    uint8_t* at(int x, int y) { return rows[y].data() + x * bpp; }
+    void Fill(std::initializer_list<uint8_t> bytes) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                std::copy(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), bpp), at(x, y));
+    }
+};
+
+int16_t Y(int b, int gr, int r) {
+    return int16_t(kForwardColor[0][b].y + kForwardColor[1][gr].y + kForwardColor[2][r].y);
+}
+int16_t Cb(int b, int gr, int r) {
+    return int16_t(kForwardColor[0][b].cb + kForwardColor[1][gr].cb + kForwardColor[2][r].cb);
+}
+
+void ClearBlocks() {
+    for (auto& block : g.engine.blockBuffers)
+        for (auto& s : block) s = 0x5555;
+}
+
+bool BlockIs(int b, int16_t value) {
+    for (int16_t s : g.engine.blockBuffers[b])
+        if (s != value) return false;
+    return true;
+}
+
+// ---- tables -------------------------------------------------------------------
+
+TEST_F(ColorTables, NamedEntriesAreFormedExactly) {
+    EXPECT_EQ(kForwardColor[1][3].y, -9391);
+    EXPECT_EQ(kForwardColor[1][253].y, 9391);
+    EXPECT_EQ(kForwardColor[2][3].y, -4783);
+    EXPECT_EQ(kForwardColor[2][253].y, 4783);
+    EXPECT_EQ(kForwardColor[0][255].y, 1853);
+    EXPECT_EQ(kForwardColor[1][255].y, 9542);
+    EXPECT_EQ(kForwardColor[2][255].y, 4860);
+}
+
+// Each entry truncates coefficient x (v - 128) x scale toward zero: its
+// magnitude is at most the exact product and less than one below it.
+TEST_F(ColorTables, EveryEntryTruncatesTheProduct) {
+    const double y[3] = {0.114, 0.587, 0.299}, cb[3] = {0.5, -0.3316, -0.169},
+                 cr[3] = {-0.0813, -0.4186, 0.5};
+    for (int c = 0; c < 3; ++c) {
+        for (int v = 0; v < 256; ++v) {
+            const ColorContribution& e = kForwardColor[c][v];
+            const long double exact[3] = {(long double)y[c] * (v - 128) * 128,
+                                          (long double)cb[c] * (v - 128) * 64,
+                                          (long double)cr[c] * (v - 128) * 64};
+            const int16_t got[3] = {e.y, e.cb, e.cr};
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_LE(std::fabs((long double)got[k]), std::fabs(exact[k]) + 1e-9L) << c << " " << v;
+                EXPECT_GT(std::fabs((long double)got[k]), std::fabs(exact[k]) - 1) << c << " " << v;
+                if (got[k] != 0) EXPECT_EQ(got[k] < 0, exact[k] < 0);
+            }
+            EXPECT_EQ(e.zero, 0);
+        }
+    }
+}
+
+// ---- converters -------------------------------------------------------------
+
+TEST_F(ColorConverters, WhiteAndBlackSamples) {
+    for (int bpp : {3, 4}) {
+        SetFormat(bpp, 8, 8);
+        Mcu mcu(8, 8, bpp);
+        mcu.Fill({255, 255, 255, 17});  // the pad byte of 4-byte pixels is ignored
+        ClearBlocks();
+        ConvertH1V1(mcu.pointers.data());
+        EXPECT_TRUE(BlockIs(0, 16255));
+        EXPECT_TRUE(BlockIs(1, -8));
+        EXPECT_TRUE(BlockIs(2, 4));
+        mcu.Fill({0, 0, 0, 200});
+        ConvertH1V1(mcu.pointers.data());
+        EXPECT_TRUE(BlockIs(0, -16382));
+        EXPECT_TRUE(BlockIs(1, 8));
+        EXPECT_TRUE(BlockIs(2, -2));
+    }
+}
+
+TEST_F(ColorConverters, MidGreyGivesZeroBlocksInEveryByteFormat) {
+    struct Case {
+        McuConverter convert;
+        int bpp, w, h, blocks;
+    };
+    const Case cases[] = {
+        {ConvertH2V1, 3, 16, 8, 4},  {ConvertH2V1, 4, 16, 8, 4},   {ConvertH2V2, 3, 16, 16, 6},
+        {ConvertH2V2, 4, 16, 16, 6}, {ConvertH1V1, 3, 8, 8, 3},    {ConvertH1V1, 4, 8, 8, 3},
+        {ConvertH4V1, 3, 32, 8, 6},  {ConvertGrey, 1, 8, 8, 1},    {ConvertCmyk, 4, 8, 8, 4},
+        {ConvertCmykH2V2, 4, 16, 16, 10},
+    };
+    for (const Case& c : cases) {
+        SetFormat(c.bpp, c.w, c.h);
+        Mcu mcu(c.w, c.h, c.bpp);
+        mcu.Fill({128, 128, 128, 128});
+        ClearBlocks();
+        c.convert(mcu.pointers.data());
+        for (int b = 0; b < c.blocks; ++b) EXPECT_TRUE(BlockIs(b, 0)) << c.w << "x" << c.h << " block " << b;
+        if (c.blocks < 10) EXPECT_TRUE(BlockIs(c.blocks, 0x5555));  // nothing past the MCU
+    }
+}
+
+// 5-bit fields stand for 8c: all-31 words convert like bytes of 248, and the
+// word 0x8080 like blue 0, green 32, red 0.
+TEST_F(ColorConverters, WordPixelsConvertAsTheirByteValues) {
+    const std::pair<uint16_t, std::array<uint8_t, 3>> cases[] = {
+        {0x7FFF, {248, 248, 248}}, {0xFFFF, {248, 248, 248}}, {0x8080, {0, 32, 0}}, {0x7C00, {0, 0, 248}}};
+    for (const auto& c : cases) {
+        for (McuConverter convert : {ConvertH2V1, ConvertH2V2, ConvertH1V1}) {
+            const int h = convert == ConvertH2V2 ? 16 : 8, w = convert == ConvertH1V1 ? 8 : 16;
+            SetFormat(3, w, h);
+            Mcu bytes(w, h, 3);
+            bytes.Fill({c.second[0], c.second[1], c.second[2]});
+            convert(bytes.pointers.data());
+            std::vector<int16_t> expected(&g.engine.blockBuffers[0][0], &g.engine.blockBuffers[6][0]);
+            SetFormat(2, w, h);
+            Mcu words(w, h, 2);
+            words.Fill({uint8_t(c.first), uint8_t(c.first >> 8)});
+            ClearBlocks();
+            convert(words.pointers.data());
+            std::vector<int16_t> got(&g.engine.blockBuffers[0][0], &g.engine.blockBuffers[6][0]);
+            const int used = (convert == ConvertH1V1 ? 3 : convert == ConvertH2V1 ? 4 : 6) * 64;
+            EXPECT_TRUE(std::equal(got.begin(), got.begin() + used, expected.begin())) << std::hex << c.first;
+        }
+    }
+}
+
+// Pixels whose chroma (at scale 64) is 1, 0 and -1.
+struct ChromaPixels {
+    std::array<uint8_t, 3> plus, zero, minus;
+};
+ChromaPixels FindChromaPixels() {
+    ChromaPixels p{};
+    bool found[3] = {};
+    for (int b = 100; b < 160; ++b)
+        for (int gr = 100; gr < 160; ++gr)
+            for (int r = 100; r < 160; ++r) {
+                const int cb = Cb(b, gr, r);
+                std::array<uint8_t, 3> px = {uint8_t(b), uint8_t(gr), uint8_t(r)};
+                if (cb == 1 && !found[0]) p.plus = px, found[0] = true;
+                if (cb == 0 && !found[1]) p.zero = px, found[1] = true;
+                if (cb == -1 && !found[2]) p.minus = px, found[2] = true;
+            }
+    EXPECT_TRUE(found[0] && found[1] && found[2]);
+    return p;
+}
+
+TEST_F(ColorConverters, FourPixelChromaHalvesEachPairWithFlooring) {
+    const ChromaPixels p = FindChromaPixels();
+    // 2 x 2: top-left differs, the other three are zero-chroma pixels.
+    SetFormat(3, 16, 16);
+    Mcu mcu(16, 16, 3);
+    mcu.Fill({p.zero[0], p.zero[1], p.zero[2]});
+    std::copy(p.plus.begin(), p.plus.end(), mcu.at(0, 0));
+    std::copy(p.minus.begin(), p.minus.end(), mcu.at(2, 0));
+    ConvertH2V2(mcu.pointers.data());
+    EXPECT_EQ(g.engine.blockBuffers[4][0], 0);   // ((1 + 0) >> 1) + ((0 + 0) >> 1)
+    EXPECT_EQ(g.engine.blockBuffers[4][1], -1);  // ((-1 + 0) >> 1) + 0
+    // 4 x 1 mirrors it over four horizontal pixels.
+    SetFormat(3, 32, 8);
+    Mcu wide(32, 8, 3);
+    wide.Fill({p.zero[0], p.zero[1], p.zero[2]});
+    std::copy(p.plus.begin(), p.plus.end(), wide.at(0, 0));
+    std::copy(p.minus.begin(), p.minus.end(), wide.at(4, 0));
+    std::copy(p.plus.begin(), p.plus.end(), wide.at(8, 0));
+    std::copy(p.plus.begin(), p.plus.end(), wide.at(10, 0));
+    ConvertH4V1(wide.pointers.data());
+    EXPECT_EQ(g.engine.blockBuffers[4][0], 0);
+    EXPECT_EQ(g.engine.blockBuffers[4][1], -1);
+    EXPECT_EQ(g.engine.blockBuffers[4][2], 0);  // (1 + 0) >> 1 twice
+    // 2 x 1 adds the two scale-64 values: no halving.
+    SetFormat(3, 16, 8);
+    Mcu pair(16, 8, 3);
+    pair.Fill({p.zero[0], p.zero[1], p.zero[2]});
+    std::copy(p.plus.begin(), p.plus.end(), pair.at(0, 0));
+    std::copy(p.minus.begin(), p.minus.end(), pair.at(2, 0));
+    ConvertH2V1(pair.pointers.data());
+    EXPECT_EQ(g.engine.blockBuffers[2][0], 1);
+    EXPECT_EQ(g.engine.blockBuffers[2][1], -1);
+}
+
+// A distinct grey level per pixel shows where each sampling puts each
+// pixel's luminance.
+TEST_F(ColorConverters, LuminanceBlocksFollowRasterOrder) {
+    struct Case {
+        McuConverter convert;
+        int w, h;
+    };
+    for (const Case& c : {Case{ConvertH2V1, 16, 8}, Case{ConvertH2V2, 16, 16}, Case{ConvertH4V1, 32, 8},
+                          Case{ConvertH1V1, 8, 8}}) {
+        SetFormat(3, c.w, c.h);
+        Mcu mcu(c.w, c.h, 3);
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x) {
+                const uint8_t v = uint8_t((x * 7 + y * 13) & 0xFF);
+                mcu.at(x, y)[0] = mcu.at(x, y)[1] = mcu.at(x, y)[2] = v;
+            }
+        c.convert(mcu.pointers.data());
+        const int across = c.w / 8;
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x) {
+                const int block = (y / 8) * across + x / 8;
+                const uint8_t v = mcu.at(x, y)[0];
+                ASSERT_EQ(g.engine.blockBuffers[block][8 * (y % 8) + x % 8], Y(v, v, v)) << c.w << "x" << c.h;
+            }
+    }
+}
+
+TEST_F(ColorConverters, FourComponentLayouts) {
+    SetFormat(4, 16, 16);
+    Mcu mcu(16, 16, 4);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            for (int k = 0; k < 4; ++k) mcu.at(x, y)[k] = uint8_t(x * 11 + y * 5 + k * 60);
+    ConvertCmykH2V2(mcu.pointers.data());
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const int at = 8 * (y % 8) + x % 8, quad = (y / 8) * 2 + x / 8;
+            ASSERT_EQ(g.engine.blockBuffers[quad][at], (mcu.at(x, y)[0] - 128) * 128);
+            ASSERT_EQ(g.engine.blockBuffers[6 + quad][at], (mcu.at(x, y)[3] - 128) * 128);
+        }
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 8; ++j)
+            for (int k = 1; k <= 2; ++k) {
+                int sum = 0;
+                for (int dy = 0; dy < 2; ++dy)
+                    for (int dx = 0; dx < 2; ++dx) sum += mcu.at(2 * j + dx, 2 * i + dy)[k] - 128;
+                ASSERT_EQ(g.engine.blockBuffers[3 + k][8 * i + j], sum * 32);
+            }
+
+    SetFormat(4, 8, 8);
+    Mcu small(8, 8, 4);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            for (int k = 0; k < 4; ++k) small.at(x, y)[k] = uint8_t(x * 30 + y + k * 3);
+    ConvertCmyk(small.pointers.data());
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            for (int k = 0; k < 4; ++k)
+                ASSERT_EQ(g.engine.blockBuffers[k][8 * y + x], (small.at(x, y)[k] - 128) * 128);
+}
+
+// ---- edge padding --------------------------------------------------------
+
+void PrefillEdgeRows() {
+    for (auto& row : g.engine.edgeRows) std::memset(row, 0xAA, kEdgeRowBytes);
+    for (int r = 0; r < 16; ++r) g.engine.edgeRowPointers[r] = g.engine.edgeRows[r];
+}
+
+TEST_F(EdgePadding, LastColumnThenLastRowAreRepeated) {
+    SetFormat(4, 16, 16);
+    Mcu mcu(16, 3, 4);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 16; ++x)
+            for (int k = 0; k < 4; ++k) mcu.at(x, y)[k] = uint8_t(16 * y + x + 64 * k);
+    PrefillEdgeRows();
+    FillEdgeMcu(mcu.pointers.data(), 5, 3);
+    for (int r = 0; r < 16; ++r) {
+        for (int x = 0; x < 16; ++x)
+            for (int k = 0; k < 4; ++k)
+                ASSERT_EQ(g.engine.edgeRows[r][4 * x + k], mcu.at(std::min(x, 4), std::min(r, 2))[k]) << r << " " << x;
+        for (int i = 64; i < kEdgeRowBytes; ++i) ASSERT_EQ(g.engine.edgeRows[r][i], 0xAA);
+    }
+}
+
+TEST_F(EdgePadding, FourToOneRowsUseNinetySixBytes) {
+    SetFormat(3, 32, 8);
+    Mcu mcu(32, 8, 3);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 32; ++x)
+            for (int k = 0; k < 3; ++k) mcu.at(x, y)[k] = uint8_t(x * 8 + y + k);
+    PrefillEdgeRows();
+    FillEdgeMcu(mcu.pointers.data(), 30, 8);
+    for (int r = 0; r < 8; ++r) {
+        for (int x = 0; x < 32; ++x)
+            for (int k = 0; k < 3; ++k) ASSERT_EQ(g.engine.edgeRows[r][3 * x + k], mcu.at(std::min(x, 29), r)[k]);
+        for (int i = 96; i < kEdgeRowBytes; ++i) ASSERT_EQ(g.engine.edgeRows[r][i], 0xAA);
+    }
+    // Converting the padded MCU equals converting the same pixels in place.
+    ConvertH4V1(g.engine.edgeRowPointers);
+    std::vector<int16_t> padded(&g.engine.blockBuffers[0][0], &g.engine.blockBuffers[6][0]);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 30; x < 32; ++x) std::copy(mcu.at(29, y), mcu.at(29, y) + 3, mcu.at(x, y));
+    ConvertH4V1(mcu.pointers.data());
+    EXPECT_TRUE(std::equal(padded.begin(), padded.end(), &g.engine.blockBuffers[0][0]));
+}
+
+TEST_F(EdgePadding, McuOutsideTheImageIsMidGrey) {
+    for (int bpp : {1, 2, 3, 4}) {
+        SetFormat(bpp, 16, 16);
+        PrefillEdgeRows();
+        FillEdgeMcu(nullptr, 0, 16);  // no rows are read
+        for (int r = 0; r < 16; ++r) {
+            for (int i = 0; i < 16 * bpp; ++i) ASSERT_EQ(g.engine.edgeRows[r][i], 128) << bpp;
+            for (int i = 16 * bpp; i < kEdgeRowBytes; ++i) ASSERT_EQ(g.engine.edgeRows[r][i], 0xAA);
+        }
+        PrefillEdgeRows();
+        FillEdgeMcu(nullptr, 16, 0);
+        EXPECT_EQ(g.engine.edgeRows[15][16 * bpp - 1], 128);
+    }
+}
+
+}  // namespace

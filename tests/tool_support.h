@@ -1,0 +1,55 @@
+// Helpers shared by the tests of the command-line tool, the C++ header and
+// the installed package: a scratch directory per test, running programs with
+// their output captured, and small image files written independently of the
+// tool's own readers and writers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace tooltest {
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+// Runs a shell command line with stdout and stderr captured.
+Result Shell(const std::string& command);
+
+// Path of a program built beside the tests (bin/NAME), or "" if missing.
+std::string BuiltProgram(const std::string& name);
+
+// Fixture: a fresh scratch directory, removed afterwards.
+class ScratchTest : public vextest::LibraryTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    // Names in the scratch directory, sorted.
+    std::vector<std::string> Listing() const;
+    std::string dir_;
+};
+
+// Quotes a string for the shell.
+std::string Q(const std::string& s);
+
+// A PPM or PGM file as bytes (RGB or grey samples in file order).
+struct Pnm {
+    int width = 0, height = 0, channels = 0;
+    std::vector<uint8_t> samples;
+};
+bool ReadPnm(const std::string& path, Pnm* out);
+bool WritePnm(const std::string& path, const Pnm& image);
+Pnm Crop(const Pnm& image, int x, int y, int w, int h);
+double PnmPsnr(const Pnm& a, const Pnm& b);
+
+// A BMP file written by the test from an RGB image: 16 (5-5-5), 24 or 32
+// bits per pixel, bottom-up or top-down; 8 bits with a grey palette from a
+// grey image.
+std::vector<uint8_t> MakeBmp(const Pnm& image, int bits, bool topDown);
+
+}  // namespace tooltest

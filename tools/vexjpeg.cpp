@@ -1,0 +1,854 @@
+// vexjpeg: compress, decompress and describe images with the q32vex library.
+// It is a plain host of the library's public exports (through q32vex.hpp):
+// image files in and out, one sequence per command, every failure turned into
+// one line naming its cause and a documented exit code.
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "image_files.h"
+#include "q32vex.hpp"
+
+namespace vexjpeg {
+namespace {
+
+using q32vex::Container;
+using q32vex::Image;
+using q32vex::PixelFormat;
+using q32vex::Sampling;
+
+constexpr const char* kVersion = "0.1.0";
+
+// Exit codes, documented in --help.
+enum Exit {
+    kExitOk = 0,
+    kExitUsage = 1,   // bad command line
+    kExitInput = 2,   // input unreadable, not an image or stream the tool reads, or truncated
+    kExitCodec = 3,   // the library refused the parameters or the stream
+    kExitOutput = 4,  // the output file could not be written
+};
+
+struct UsageError {
+    std::string message;
+};
+struct InputError {
+    std::string message;
+};
+
+const char kMainHelp[] =
+    "usage: vexjpeg COMMAND [ARGS]\n"
+    "\n"
+    "Baseline JPEG compression and decompression with the q32vex library.\n"
+    "\n"
+    "commands:\n"
+    "  compress IN OUT     image file (PNG, PPM, PGM, BMP) to JFIF, tiled TIFF or raw data\n"
+    "  decompress IN OUT   JFIF, TIFF or raw data to an image file\n"
+    "  info IN             describe a compressed file (--json for JSON)\n"
+    "  compare A B         PSNR between two image files of the same size\n"
+    "\n"
+    "Run 'vexjpeg COMMAND --help' for the options of each command.\n"
+    "\n"
+    "exit codes:\n"
+    "  0  success\n"
+    "  1  bad command line (unknown option, bad value, missing file name)\n"
+    "  2  the input cannot be read, is not a file this tool reads, or is truncated\n"
+    "  3  the library refused the parameters or the stream; the message names\n"
+    "     its status code (VEX_ERR_...) and what it means\n"
+    "  4  the output file cannot be written\n"
+    "On failure nothing is left under the output name.\n";
+
+const char kCompressHelp[] =
+    "usage: vexjpeg compress IN OUT [options]\n"
+    "\n"
+    "Compresses an image file. IN is PNG, binary PPM/PGM or BMP (8, 16, 24 or\n"
+    "32 bits), recognised by its content. The container follows OUT's extension:\n"
+    ".jpg .jpeg .jfif -> JFIF, .tif .tiff -> tiled TIFF, .raw .bin -> raw data.\n"
+    "\n"
+    "options:\n"
+    "  --quality Q         quantisation scale in fiftieths, 1..255 (default 25);\n"
+    "                      50 uses the standard tables, smaller is finer\n"
+    "  --sampling S        444, 422 (default for colour), 420, 411 or gray\n"
+    "                      (a colour input is converted to grey for gray)\n"
+    "  --restart N         restart marker every N MCUs (default 0: none)\n"
+    "  --container C       jfif, tiff or raw, instead of OUT's extension\n"
+    "  --tile WxH          TIFF tile size, multiples of the MCU size (16x8 for 422)\n"
+    "  --band-rows N       hand the image to the library N rows at a time\n"
+    "  --band-memory BYTES or let the library size bands from a byte budget\n"
+    "  --comment TEXT      add a COM segment (JFIF only)\n"
+    "  --input-format F    png, ppm, pgm or bmp, instead of IN's content\n"
+    "  --stats             print size, bits per pixel and codec time on stdout\n"
+    "  --quiet             no progress bar\n"
+    "\n"
+    "Raw data (--container raw) is the entropy-coded scan alone. Its geometry\n"
+    "and tables go to a sidecar OUT.hdr: the JPEG header (SOI to SOS) that\n"
+    "describes it. 'decompress' and 'info' find it beside the raw file, and\n"
+    "OUT.hdr + OUT + the bytes FF D9 make a complete JPEG file.\n";
+
+const char kDecompressHelp[] =
+    "usage: vexjpeg decompress IN OUT [options]\n"
+    "\n"
+    "Decompresses a JFIF file, a TIFF file written by this library, or raw data\n"
+    "with its IN.hdr sidecar. OUT's extension chooses the image file format:\n"
+    ".png, .ppm, .pgm, .pnm or .bmp.\n"
+    "\n"
+    "options:\n"
+    "  --window X,Y,W,H    decode only this rectangle (clipped to the image)\n"
+    "  --pixel-format P    bgr24 (default), bgrx32 or bgr555: the pixels the\n"
+    "                      library decodes colour images to (BMP keeps them)\n"
+    "  --band-rows N       take the image from the library N rows at a time\n"
+    "  --band-memory BYTES or let the library size bands from a byte budget\n"
+    "  --format F          png, ppm, pgm, pnm or bmp, instead of OUT's extension\n"
+    "  --container C       jfif, tiff or raw, instead of IN's content\n"
+    "  --header FILE       the header of raw data (default IN.hdr)\n"
+    "  --stats             print size and codec time on stdout\n"
+    "  --quiet             no progress bar\n"
+    "\n"
+    "A file whose data ends early is refused (exit code 2), not padded.\n";
+
+const char kInfoHelp[] =
+    "usage: vexjpeg info IN [--json] [--container C] [--header FILE]\n"
+    "\n"
+    "Describes a compressed file without decoding it: container, size,\n"
+    "components, sampling, restart interval, quantisation and Huffman tables,\n"
+    "the APPn and COM segments of a JFIF file, and the tiles of a TIFF file.\n"
+    "Raw data is described by its sidecar header (IN.hdr or --header).\n";
+
+const char kCompareHelp[] =
+    "usage: vexjpeg compare A B\n"
+    "\n"
+    "Prints the PSNR in dB between two image files of the same size: over the\n"
+    "grey samples when both are grey, over red, green and blue otherwise.\n";
+
+// ---- command line ------------------------------------------------------------------
+
+struct Args {
+    std::vector<std::string> files;
+    std::map<std::string, std::string> values;
+    std::set<std::string> flags;
+
+    bool has(const std::string& name) const { return values.count(name) != 0; }
+    std::string get(const std::string& name, const std::string& fallback = "") const {
+        const auto it = values.find(name);
+        return it == values.end() ? fallback : it->second;
+    }
+};
+
+Args Parse(int argc, char** argv, int first, const std::set<std::string>& valued,
+           const std::set<std::string>& flags) {
+    Args args;
+    bool optionsDone = false;
+    for (int i = first; i < argc; ++i) {
+        std::string a = argv[i];
+        if (optionsDone || a.size() < 2 || a[0] != '-') {
+            args.files.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            optionsDone = true;
+            continue;
+        }
+        std::string value;
+        const size_t eq = a.find('=');
+        const bool inlineValue = eq != std::string::npos;
+        if (inlineValue) {
+            value = a.substr(eq + 1);
+            a = a.substr(0, eq);
+        }
+        if (flags.count(a)) {
+            if (inlineValue) throw UsageError{a + " takes no value"};
+            args.flags.insert(a);
+        } else if (valued.count(a)) {
+            if (!inlineValue) {
+                if (i + 1 >= argc) throw UsageError{a + " needs a value"};
+                value = argv[++i];
+            }
+            if (args.values.count(a)) throw UsageError{a + " given twice"};
+            args.values[a] = value;
+        } else {
+            throw UsageError{"unknown option " + a};
+        }
+    }
+    return args;
+}
+
+long long Number(const Args& args, const std::string& name, long long lo, long long hi, long long fallback) {
+    if (!args.has(name)) return fallback;
+    const std::string text = args.get(name);
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v < lo || v > hi)
+        throw UsageError{name + " needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) +
+                         ", not '" + text + "'"};
+    return v;
+}
+
+std::vector<long long> NumberList(const std::string& name, const std::string& text, char sep, size_t count) {
+    std::vector<long long> out;
+    std::stringstream ss(text);
+    std::string part;
+    while (std::getline(ss, part, sep)) {
+        char* end = nullptr;
+        const long long v = std::strtoll(part.c_str(), &end, 10);
+        if (part.empty() || *end != '\0' || v < 0 || v > 65535) {
+            out.clear();
+            break;
+        }
+        out.push_back(v);
+    }
+    if (out.size() != count)
+        throw UsageError{name + " expects " + std::to_string(count) + " whole numbers 0..65535 separated by '" +
+                         std::string(1, sep) + "', not '" + text + "'"};
+    return out;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Extension(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    return Lower(path.substr(dot + 1));
+}
+
+bool ContainerFromName(const std::string& name, Container* out) {
+    if (name == "jfif" || name == "jpg" || name == "jpeg" || name == "jpe") {
+        *out = Container::Jfif;
+    } else if (name == "tiff" || name == "tif") {
+        *out = Container::Tiff;
+    } else if (name == "raw" || name == "bin") {
+        *out = Container::Raw;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+const char* ContainerName(Container c) {
+    return c == Container::Jfif ? "jfif" : c == Container::Tiff ? "tiff" : "raw";
+}
+
+// ---- progress ------------------------------------------------------------------------
+
+// A bar on stderr, only on a terminal and only for images that take a while.
+class ProgressBar {
+public:
+    ProgressBar(const char* verb, uint64_t pixels, bool quiet)
+        : verb_(verb), enabled_(!quiet && pixels >= kLargeImage && StderrIsTerminal()) {}
+    ~ProgressBar() { Finish(); }
+
+    void Update(uint64_t done, uint64_t total) {
+        if (!enabled_ || total == 0) return;
+        const int percent = int(done * 100 / total);
+        if (percent == last_) return;
+        last_ = percent;
+        const int filled = percent * kWidth / 100;
+        std::fprintf(stderr, "\rvexjpeg: %s [%s%s] %3d%%", verb_, std::string(size_t(filled), '#').c_str(),
+                     std::string(size_t(kWidth - filled), '.').c_str(), percent);
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+    void Finish() {
+        if (drawn_) std::fputc('\n', stderr);
+        drawn_ = false;
+    }
+    q32vex::Progress Callback() {
+        if (!enabled_) return nullptr;
+        return [this](uint64_t done, uint64_t total) { Update(done, total); };
+    }
+
+private:
+    static constexpr uint64_t kLargeImage = 4000000;  // pixels
+    static constexpr int kWidth = 40;
+    const char* verb_;
+    bool enabled_;
+    bool drawn_ = false;
+    int last_ = -1;
+};
+
+double Milliseconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since).count();
+}
+
+// ---- input checks ------------------------------------------------------------------
+
+// Whether a JFIF stream holds its end-of-image marker after the scan. Entropy
+// data never holds FF D9, so its absence after the headers means the file
+// was cut short (the library itself decodes missing data as grey).
+bool JpegIsComplete(const std::vector<uint8_t>& b) {
+    size_t pos = 2;
+    while (pos + 4 <= b.size()) {
+        if (b[pos] != 0xFF) return true;  // not a header the tool can walk: let the library judge
+        const uint8_t marker = b[pos + 1];
+        if (marker == 0xFF) {
+            ++pos;
+            continue;
+        }
+        if (marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) {
+            pos += 2;
+            continue;
+        }
+        if (marker == 0xD9) return true;  // ends before any scan
+        const size_t length = size_t(b[pos + 2]) << 8 | b[pos + 3];
+        pos += 2 + length;
+        if (marker == 0xDA) break;
+    }
+    for (size_t i = pos; i + 1 < b.size(); ++i)
+        if (b[i] == 0xFF && b[i + 1] == 0xD9) return true;
+    return false;
+}
+
+void CheckComplete(const std::string& path, const std::vector<uint8_t>& bytes, Container container,
+                   const q32vex::ImageInfo& info) {
+    if (container == Container::Jfif && !JpegIsComplete(bytes))
+        throw InputError{path + ": the file is truncated: its image data ends without the end-of-image marker"};
+    if (container == Container::Tiff) {
+        for (size_t i = 0; i < info.tile_offsets.size() && i < info.tile_byte_counts.size(); ++i) {
+            if (uint64_t(info.tile_offsets[i]) + info.tile_byte_counts[i] > bytes.size())
+                throw InputError{path + ": the file is truncated: tile " + std::to_string(i) +
+                                 " ends past the end of the file"};
+        }
+    }
+}
+
+// The container of a compressed input and, for raw data, its header.
+Container ResolveInput(const Args& args, const std::string& in, const std::vector<uint8_t>& bytes,
+                       std::vector<uint8_t>* rawHeader) {
+    Container container = Container::Raw;
+    if (args.has("--container")) {
+        if (!ContainerFromName(Lower(args.get("--container")), &container))
+            throw UsageError{"--container must be jfif, tiff or raw"};
+    } else {
+        container = q32vex::detail::sniff(bytes.data(), bytes.size());
+    }
+    if (container != Container::Raw && !args.has("--header")) return container;
+    const std::string headerPath = args.get("--header", in + ".hdr");
+    if (!args.has("--header") && !args.has("--container") && !FileExists(headerPath))
+        throw InputError{in + ": not a JPEG or TIFF file, and no " + headerPath +
+                         " header beside it that would describe raw data"};
+    try {
+        *rawHeader = ReadWholeFile(headerPath);
+    } catch (const FileError& e) {
+        throw InputError{"raw entropy-coded data needs its header: " + e.message + " (give --header FILE)"};
+    }
+    return Container::Raw;
+}
+
+// ---- compress -----------------------------------------------------------------------
+
+int Compress(int argc, char** argv) {
+    const Args args = Parse(argc, argv, 2,
+                            {"--quality", "--sampling", "--restart", "--container", "--tile", "--band-rows",
+                             "--band-memory", "--comment", "--input-format"},
+                            {"--quiet", "--stats", "--help", "-h"});
+    if (args.flags.count("--help") || args.flags.count("-h")) {
+        std::fputs(kCompressHelp, stdout);
+        return kExitOk;
+    }
+    if (args.files.size() != 2) throw UsageError{"compress needs IN and OUT (see vexjpeg compress --help)"};
+    const std::string in = args.files[0], out = args.files[1];
+
+    q32vex::CompressOptions options;
+    const std::string containerName = args.has("--container") ? Lower(args.get("--container")) : Extension(out);
+    if (!ContainerFromName(containerName, &options.container))
+        throw UsageError{args.has("--container") ? "--container must be jfif, tiff or raw"
+                                                 : "cannot tell the container from '" + out +
+                                                       "': use .jpg, .tif or .raw, or --container"};
+    options.quality = int(Number(args, "--quality", 0, 65535, 25));
+    options.restart_interval = int(Number(args, "--restart", 0, 65535, 0));
+    if (args.has("--band-rows") && args.has("--band-memory"))
+        throw UsageError{"give --band-rows or --band-memory, not both"};
+    options.band_rows = int(Number(args, "--band-rows", 1, 65535, 0));
+    options.band_memory = int32_t(Number(args, "--band-memory", 1, 0x7FFFFFFF, 0));
+    if (args.has("--tile")) {
+        if (options.container != Container::Tiff) throw UsageError{"--tile needs the tiff container"};
+        const std::vector<long long> tile = NumberList("--tile", Lower(args.get("--tile")), 'x', 2);
+        options.tile_width = int(tile[0]);
+        options.tile_height = int(tile[1]);
+        if (options.tile_width == 0 || options.tile_height == 0) throw UsageError{"--tile sizes must not be 0"};
+    }
+    if (args.has("--comment")) {
+        if (options.container != Container::Jfif) throw UsageError{"--comment needs the jfif container"};
+        options.comment = args.get("--comment");
+        if (options.comment.empty() || options.comment.size() > 65000)
+            throw UsageError{"--comment needs 1 to 65000 bytes of text"};
+    }
+    bool wantGray = false;
+    if (args.has("--sampling")) {
+        const std::string s = Lower(args.get("--sampling"));
+        Sampling sampling;
+        if (s == "444") sampling = Sampling::S444;
+        else if (s == "422") sampling = Sampling::S422;
+        else if (s == "420") sampling = Sampling::S420;
+        else if (s == "411") sampling = Sampling::S411;
+        else if (s == "gray" || s == "grey") sampling = Sampling::Gray;
+        else throw UsageError{"--sampling must be 444, 422, 420, 411 or gray"};
+        options.with_sampling(sampling);
+        wantGray = sampling == Sampling::Gray;
+    }
+
+    ImageFormat inputFormat = ImageFormat::Unknown;
+    if (args.has("--input-format")) {
+        inputFormat = FormatFromName(Lower(args.get("--input-format")));
+        if (inputFormat == ImageFormat::Unknown) throw UsageError{"--input-format must be png, ppm, pgm or bmp"};
+    }
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = ReadWholeFile(in);
+    } catch (const FileError& e) {
+        throw InputError{e.message};
+    }
+    if (inputFormat == ImageFormat::Unknown) inputFormat = SniffImage(bytes);
+    Image image;
+    try {
+        image = ReadImage(bytes, inputFormat);
+    } catch (const ImageFileError& e) {
+        throw InputError{in + ": " + e.message};
+    }
+    bytes = std::vector<uint8_t>();
+
+    // Bring the pixels to a format the chosen sampling accepts.
+    if (wantGray) {
+        image = ToGray8(image);
+    } else if (options.has_sampling && image.format == PixelFormat::Gray8) {
+        image = ToBgr24(image);
+    } else if (options.has_sampling && options.sampling == Sampling::S411 && image.format != PixelFormat::Bgr24) {
+        image = ToBgr24(image);
+    }
+
+    ProgressBar bar("compressing", uint64_t(image.width) * uint64_t(image.height), args.flags.count("--quiet") != 0);
+    options.progress = bar.Callback();
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<uint8_t> compressed;
+    try {
+        compressed = q32vex::compress(image.view(), options);
+    } catch (const q32vex::Error& e) {
+        throw q32vex::Error(e.status(), in + ": " + e.what());
+    }
+    const double ms = Milliseconds(start);
+    bar.Finish();
+
+    std::vector<uint8_t> header;
+    if (options.container == Container::Raw)
+        header = q32vex::raw_stream_header(image.width, image.height, image.format, options);
+    WriteFileAtomically(out, compressed);
+    if (!header.empty()) {
+        try {
+            WriteFileAtomically(out + ".hdr", header);
+        } catch (...) {
+            std::remove(out.c_str());
+            throw;
+        }
+    }
+    if (args.flags.count("--stats")) {
+        const double bpp = 8.0 * double(compressed.size()) / (double(image.width) * image.height);
+        std::printf("stats: width=%d height=%d bytes=%zu bpp=%.4f ms=%.3f\n", image.width, image.height,
+                    compressed.size(), bpp, ms);
+    }
+    return kExitOk;
+}
+
+// ---- decompress ---------------------------------------------------------------------
+
+int Decompress(int argc, char** argv) {
+    const Args args = Parse(argc, argv, 2,
+                            {"--window", "--pixel-format", "--band-rows", "--band-memory", "--format",
+                             "--container", "--header"},
+                            {"--quiet", "--stats", "--help", "-h"});
+    if (args.flags.count("--help") || args.flags.count("-h")) {
+        std::fputs(kDecompressHelp, stdout);
+        return kExitOk;
+    }
+    if (args.files.size() != 2) throw UsageError{"decompress needs IN and OUT (see vexjpeg decompress --help)"};
+    const std::string in = args.files[0], out = args.files[1];
+
+    const std::string formatName = args.has("--format") ? Lower(args.get("--format")) : Extension(out);
+    const ImageFormat outFormat = FormatFromName(formatName);
+    if (outFormat == ImageFormat::Unknown)
+        throw UsageError{args.has("--format") ? "--format must be png, ppm, pgm, pnm or bmp"
+                                              : "cannot tell the image format from '" + out +
+                                                    "': use .png, .ppm, .pgm, .pnm or .bmp, or --format"};
+    if (outFormat == ImageFormat::Png && !HavePng())
+        throw UsageError{"this vexjpeg was built without PNG support; write .ppm, .pgm or .bmp"};
+    const std::string pnmKind = formatName == "pgm" ? "P5" : formatName == "ppm" ? "P6" : "";
+
+    q32vex::DecompressOptions options;
+    if (args.has("--pixel-format")) {
+        const std::string p = Lower(args.get("--pixel-format"));
+        if (p == "bgr24") options.format = PixelFormat::Bgr24;
+        else if (p == "bgrx32") options.format = PixelFormat::Bgrx32;
+        else if (p == "bgr555") options.format = PixelFormat::Bgr555;
+        else throw UsageError{"--pixel-format must be bgr24, bgrx32 or bgr555"};
+    }
+    if (args.has("--window")) {
+        const std::vector<long long> w = NumberList("--window", args.get("--window"), ',', 4);
+        if (w[2] == 0 || w[3] == 0) throw UsageError{"--window width and height must not be 0"};
+        options.window = q32vex::Window{int(w[0]), int(w[1]), int(w[2]), int(w[3])};
+    }
+    if (args.has("--band-rows") && args.has("--band-memory"))
+        throw UsageError{"give --band-rows or --band-memory, not both"};
+    options.band_rows = int(Number(args, "--band-rows", 1, 65535, 0));
+    options.band_memory = int32_t(Number(args, "--band-memory", 1, 0x7FFFFFFF, 0));
+
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = ReadWholeFile(in);
+    } catch (const FileError& e) {
+        throw InputError{e.message};
+    }
+    const Container container = ResolveInput(args, in, bytes, &options.raw_header);
+
+    // A header the library accepts tells how large the image is and where a
+    // TIFF file's tiles lie; a file cut short is refused before decoding.
+    q32vex::ImageInfo info;
+    uint64_t pixels = 0;
+    try {
+        info = q32vex::read_info(q32vex::detail::memory_reader(bytes.data(), bytes.size()), container,
+                                 &options.raw_header);
+        pixels = uint64_t(info.width) * uint64_t(info.height);
+        CheckComplete(in, bytes, container, info);
+    } catch (const q32vex::Error&) {
+        // The decode below reports the same failure.
+    }
+    ProgressBar bar("decompressing", pixels, args.flags.count("--quiet") != 0);
+    options.progress = bar.Callback();
+    const auto start = std::chrono::steady_clock::now();
+    Image image;
+    try {
+        image = q32vex::decompress(q32vex::detail::memory_reader(bytes.data(), bytes.size()), container, options,
+                                   &info);
+    } catch (const q32vex::Error& e) {
+        throw q32vex::Error(e.status(), in + ": " + e.what());
+    }
+    const double ms = Milliseconds(start);
+    bar.Finish();
+
+    std::vector<uint8_t> file;
+    try {
+        file = WriteImage(image, outFormat, pnmKind);
+    } catch (const ImageFileError& e) {
+        throw UsageError{out + ": " + e.message};
+    }
+    WriteFileAtomically(out, file);
+    if (args.flags.count("--stats"))
+        std::printf("stats: width=%d height=%d bytes=%zu ms=%.3f\n", image.width, image.height, bytes.size(), ms);
+    return kExitOk;
+}
+
+// ---- info ---------------------------------------------------------------------------
+
+const char* ColorSpaceName(int cs) {
+    switch (cs) {
+        case 0: return "YCbCr";
+        case 1: return "grey";
+        case 2: return "RGB";
+        case 3: return "four components";
+        default: return "unknown";
+    }
+}
+
+std::string SamplingName(const q32vex::ImageInfo& info) {
+    auto is = [&](std::initializer_list<int> hv) {
+        const int* p = hv.begin();
+        for (int c = 0; c < info.components; ++c, p += 2)
+            if (info.h[c] != p[0] || info.v[c] != p[1]) return false;
+        return true;
+    };
+    if (info.components == 1) return "gray";
+    if (info.components == 3) {
+        if (is({2, 1, 1, 1, 1, 1})) return "422";
+        if (is({2, 2, 1, 1, 1, 1})) return "420";
+        if (is({1, 1, 1, 1, 1, 1})) return "444";
+        if (is({4, 1, 1, 1, 1, 1})) return "411";
+    }
+    if (info.components == 4) {
+        if (is({1, 1, 1, 1, 1, 1, 1, 1})) return "four-444";
+        if (is({2, 2, 1, 1, 1, 1, 2, 2})) return "four-420";
+    }
+    return "custom";
+}
+
+std::string MarkerName(uint8_t marker) {
+    if (marker == 0xFE) return "COM";
+    if (marker >= 0xE0 && marker <= 0xEF) return "APP" + std::to_string(marker - 0xE0);
+    return "marker " + std::to_string(marker);
+}
+
+// The identifier at the start of an APPn segment ("JFIF", "Exif", ...), or
+// the text of a comment, as printable ASCII.
+std::string SegmentLabel(const q32vex::Segment& s, size_t limit) {
+    std::string text;
+    size_t end = s.data.size();
+    while (end > 0 && s.data[end - 1] == 0) --end;  // C strings keep their terminator
+    for (size_t i = 0; i < end; ++i) {
+        const uint8_t c = s.data[i];
+        if (s.marker != 0xFE && c == 0) break;
+        if (text.size() >= limit) {
+            text += "...";
+            break;
+        }
+        text += (c >= 32 && c < 127) ? char(c) : '?';
+    }
+    return text;
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 32 || c >= 127) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+template <typename T>
+std::string JsonArray(const std::vector<T>& values) {
+    std::string out = "[";
+    for (size_t i = 0; i < values.size(); ++i) out += (i ? "," : "") + std::to_string(values[i]);
+    return out + "]";
+}
+
+// Zigzag position k -> natural (row-major) index.
+constexpr int kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+void PrintJson(const std::string& path, const q32vex::ImageInfo& info, size_t fileBytes) {
+    std::string j = "{\n";
+    j += "  \"file\": " + JsonString(path) + ",\n";
+    j += "  \"bytes\": " + std::to_string(fileBytes) + ",\n";
+    j += "  \"container\": \"" + std::string(ContainerName(info.container)) + "\",\n";
+    j += "  \"width\": " + std::to_string(info.width) + ",\n";
+    j += "  \"height\": " + std::to_string(info.height) + ",\n";
+    j += "  \"components\": " + std::to_string(info.components) + ",\n";
+    j += "  \"color_space\": " + JsonString(ColorSpaceName(info.color_space)) + ",\n";
+    j += "  \"sampling\": \"" + SamplingName(info) + "\",\n";
+    j += "  \"factors\": [";
+    for (int c = 0; c < info.components; ++c)
+        j += std::string(c ? "," : "") + "[" + std::to_string(info.h[c]) + "," + std::to_string(info.v[c]) + "]";
+    j += "],\n";
+    j += "  \"restart_interval\": " + std::to_string(info.restart_interval) + ",\n";
+    j += "  \"density\": {\"units\": " + std::to_string(info.density_units) + ", \"x\": " +
+         std::to_string(info.x_density) + ", \"y\": " + std::to_string(info.y_density) + "},\n";
+    j += "  \"component_tables\": [";
+    for (int c = 0; c < info.components; ++c)
+        j += std::string(c ? ", " : "") + "{\"quant\": " + std::to_string(info.quant_index[c]) +
+             ", \"dc\": " + std::to_string(info.dc_index[c]) + ", \"ac\": " + std::to_string(info.ac_index[c]) + "}";
+    j += "],\n";
+    j += "  \"quant_tables_zigzag\": [";
+    for (size_t i = 0; i < info.quant_tables.size(); ++i) j += (i ? ", " : "") + JsonArray(info.quant_tables[i]);
+    j += "],\n";
+    for (int k = 0; k < 2; ++k) {
+        const auto& tables = k == 0 ? info.dc_tables : info.ac_tables;
+        j += std::string("  \"") + (k == 0 ? "dc" : "ac") + "_tables\": [";
+        for (size_t i = 0; i < tables.size(); ++i)
+            j += std::string(i ? ", " : "") + "{\"bits\": " + JsonArray(tables[i].bits) +
+                 ", \"values\": " + JsonArray(tables[i].values) + "}";
+        j += "],\n";
+    }
+    j += "  \"segments\": [";
+    for (size_t i = 0; i < info.segments.size(); ++i) {
+        const q32vex::Segment& s = info.segments[i];
+        j += std::string(i ? ", " : "") + "{\"marker\": \"" + MarkerName(s.marker) + "\", \"bytes\": " +
+             std::to_string(s.data.size()) + ", \"label\": " + JsonString(SegmentLabel(s, 200)) + "}";
+    }
+    j += "]";
+    if (info.container == Container::Tiff) {
+        j += ",\n  \"tiles\": {\"width\": " + std::to_string(info.tile_width) + ", \"height\": " +
+             std::to_string(info.tile_height) + ", \"count\": " + std::to_string(info.tile_offsets.size()) +
+             ", \"offsets\": " + JsonArray(info.tile_offsets) +
+             ", \"byte_counts\": " + JsonArray(info.tile_byte_counts) + "}";
+    }
+    j += "\n}\n";
+    std::fputs(j.c_str(), stdout);
+}
+
+void PrintText(const std::string& path, const q32vex::ImageInfo& info, size_t fileBytes) {
+    const char* kind = info.container == Container::Jfif   ? "JFIF (JPEG interchange stream)"
+                       : info.container == Container::Tiff ? "TIFF with JPEG-compressed tiles"
+                                                           : "raw entropy-coded data";
+    std::printf("%s: %s, %zu bytes\n", path.c_str(), kind, fileBytes);
+    std::printf("  size          %d x %d pixels\n", info.width, info.height);
+    std::printf("  components    %d (%s)\n", info.components, ColorSpaceName(info.color_space));
+    std::printf("  sampling      %s:", SamplingName(info).c_str());
+    for (int c = 0; c < info.components; ++c) std::printf(" %dx%d", info.h[c], info.v[c]);
+    std::printf("\n");
+    if (info.restart_interval)
+        std::printf("  restart       every %d MCUs\n", info.restart_interval);
+    else
+        std::printf("  restart       none\n");
+    std::printf("  density       units %d, %d x %d\n", info.density_units, info.x_density, info.y_density);
+    std::printf("  tables        component:");
+    for (int c = 0; c < info.components; ++c)
+        std::printf(" %d=q%d/dc%d/ac%d", c, info.quant_index[c], info.dc_index[c], info.ac_index[c]);
+    std::printf("\n");
+    for (size_t t = 0; t < info.quant_tables.size(); ++t) {
+        std::printf("  quant table %zu (row by row):\n", t);
+        int natural[64];
+        for (int k = 0; k < 64; ++k) natural[kZigzag[k]] = info.quant_tables[t][k];
+        for (int r = 0; r < 8; ++r) {
+            std::printf("   ");
+            for (int c = 0; c < 8; ++c) std::printf(" %3d", natural[r * 8 + c]);
+            std::printf("\n");
+        }
+    }
+    for (int k = 0; k < 2; ++k) {
+        const auto& tables = k == 0 ? info.dc_tables : info.ac_tables;
+        for (size_t t = 0; t < tables.size(); ++t) {
+            std::printf("  %s table %zu     %zu symbols, code counts", k == 0 ? "DC" : "AC", t, tables[t].values.size());
+            for (uint8_t b : tables[t].bits) std::printf(" %d", b);
+            std::printf("\n");
+        }
+    }
+    for (const q32vex::Segment& s : info.segments)
+        std::printf("  segment       %s, %zu bytes: \"%s\"\n", MarkerName(s.marker).c_str(), s.data.size(),
+                    SegmentLabel(s, 60).c_str());
+    if (info.container == Container::Tiff) {
+        std::printf("  tiles         %zu of %d x %d\n", info.tile_offsets.size(), info.tile_width, info.tile_height);
+        for (size_t i = 0; i < info.tile_offsets.size(); ++i) {
+            if (i == 8 && info.tile_offsets.size() > 10) {
+                std::printf("    ... %zu more\n", info.tile_offsets.size() - i);
+                break;
+            }
+            std::printf("    tile %zu at %u, %u bytes\n", i, unsigned(info.tile_offsets[i]),
+                        unsigned(info.tile_byte_counts[i]));
+        }
+    }
+}
+
+int Info(int argc, char** argv) {
+    const Args args = Parse(argc, argv, 2, {"--container", "--header"}, {"--json", "--help", "-h"});
+    if (args.flags.count("--help") || args.flags.count("-h")) {
+        std::fputs(kInfoHelp, stdout);
+        return kExitOk;
+    }
+    if (args.files.size() != 1) throw UsageError{"info needs one file (see vexjpeg info --help)"};
+    const std::string in = args.files[0];
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = ReadWholeFile(in);
+    } catch (const FileError& e) {
+        throw InputError{e.message};
+    }
+    std::vector<uint8_t> rawHeader;
+    const Container container = ResolveInput(args, in, bytes, &rawHeader);
+    q32vex::ImageInfo info;
+    try {
+        info = q32vex::read_info(q32vex::detail::memory_reader(bytes.data(), bytes.size()), container, &rawHeader);
+    } catch (const q32vex::Error& e) {
+        throw q32vex::Error(e.status(), in + ": " + e.what());
+    }
+    if (args.flags.count("--json"))
+        PrintJson(in, info, bytes.size());
+    else
+        PrintText(in, info, bytes.size());
+    return kExitOk;
+}
+
+// ---- compare ------------------------------------------------------------------------
+
+int Compare(int argc, char** argv) {
+    const Args args = Parse(argc, argv, 2, {}, {"--help", "-h"});
+    if (args.flags.count("--help") || args.flags.count("-h")) {
+        std::fputs(kCompareHelp, stdout);
+        return kExitOk;
+    }
+    if (args.files.size() != 2) throw UsageError{"compare needs two image files"};
+    Image images[2];
+    for (int i = 0; i < 2; ++i) {
+        try {
+            const std::vector<uint8_t> bytes = ReadWholeFile(args.files[i]);
+            images[i] = ReadImage(bytes, SniffImage(bytes));
+        } catch (const FileError& e) {
+            throw InputError{e.message};
+        } catch (const ImageFileError& e) {
+            throw InputError{args.files[i] + ": " + e.message};
+        }
+    }
+    double psnr;
+    try {
+        psnr = ImagePsnr(images[0], images[1]);
+    } catch (const ImageFileError& e) {
+        throw InputError{e.message};
+    }
+    if (std::isinf(psnr))
+        std::printf("psnr=inf (identical)\n");
+    else
+        std::printf("psnr=%.2f dB\n", psnr);
+    return kExitOk;
+}
+
+int Run(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(kMainHelp, stderr);
+        return kExitUsage;
+    }
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kMainHelp, stdout);
+        return kExitOk;
+    }
+    if (command == "--version") {
+        std::printf("vexjpeg %s (image files: %sppm pgm bmp)\n", kVersion, HavePng() ? "png " : "");
+        return kExitOk;
+    }
+    if (command == "compress") return Compress(argc, argv);
+    if (command == "decompress") return Decompress(argc, argv);
+    if (command == "info") return Info(argc, argv);
+    if (command == "compare") return Compare(argc, argv);
+    throw UsageError{"unknown command '" + command + "' (compress, decompress, info, compare)"};
+}
+
+}  // namespace
+}  // namespace vexjpeg
+
+int main(int argc, char** argv) {
+    using namespace vexjpeg;
+    InstallInterruptCleanup();
+    int code;
+    try {
+        code = Run(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "vexjpeg: %s\n", e.message.c_str());
+        code = kExitUsage;
+    } catch (const InputError& e) {
+        std::fprintf(stderr, "vexjpeg: %s\n", e.message.c_str());
+        code = kExitInput;
+    } catch (const q32vex::Error& e) {
+        std::fprintf(stderr, "vexjpeg: %s\n", e.what());
+        code = kExitCodec;
+    } catch (const FileError& e) {
+        std::fprintf(stderr, "vexjpeg: %s\n", e.message.c_str());
+        code = kExitOutput;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "vexjpeg: out of memory\n");
+        code = kExitInput;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vexjpeg: %s\n", e.what());
+        code = kExitInput;
+    }
+    // Release what the library caches between sequences.
+    AppVexDeallocate();
+    return code;
+}
