@@ -49,6 +49,11 @@ int16_t Cb(int b, int gr, int r) {
     return int16_t(kForwardColor[0][b].cb + kForwardColor[1][gr].cb + kForwardColor[2][r].cb);
 }
 
+int16_t Cr(const std::array<uint8_t, 3>& p) {
+    return int16_t(kForwardColor[0][p[0]].cr + kForwardColor[1][p[1]].cr + kForwardColor[2][p[2]].cr);
+}
+int Floor2(int v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); }
+
 void ClearBlocks() {
     for (auto& block : g.engine.blockBuffers)
         for (auto& s : block) s = 0x5555;
@@ -192,6 +197,8 @@ TEST_F(ColorConverters, FourPixelChromaHalvesEachPairWithFlooring) {
     ConvertH2V2(mcu.pointers.data());
     EXPECT_EQ(g.engine.blockBuffers[4][0], 0);   // ((1 + 0) >> 1) + ((0 + 0) >> 1)
     EXPECT_EQ(g.engine.blockBuffers[4][1], -1);  // ((-1 + 0) >> 1) + 0
+    EXPECT_EQ(g.engine.blockBuffers[5][0], Floor2(Cr(p.plus) + Cr(p.zero)) + Floor2(2 * Cr(p.zero)));
+    EXPECT_EQ(g.engine.blockBuffers[5][1], Floor2(Cr(p.minus) + Cr(p.zero)) + Floor2(2 * Cr(p.zero)));
     // 4 x 1 mirrors it over four horizontal pixels.
     SetFormat(3, 32, 8);
     Mcu wide(32, 8, 3);
@@ -204,6 +211,7 @@ TEST_F(ColorConverters, FourPixelChromaHalvesEachPairWithFlooring) {
     EXPECT_EQ(g.engine.blockBuffers[4][0], 0);
     EXPECT_EQ(g.engine.blockBuffers[4][1], -1);
     EXPECT_EQ(g.engine.blockBuffers[4][2], 0);  // (1 + 0) >> 1 twice
+    EXPECT_EQ(g.engine.blockBuffers[5][1], Floor2(Cr(p.minus) + Cr(p.zero)) + Floor2(2 * Cr(p.zero)));
     // 2 x 1 adds the two scale-64 values: no halving.
     SetFormat(3, 16, 8);
     Mcu pair(16, 8, 3);
@@ -213,6 +221,9 @@ TEST_F(ColorConverters, FourPixelChromaHalvesEachPairWithFlooring) {
     ConvertH2V1(pair.pointers.data());
     EXPECT_EQ(g.engine.blockBuffers[2][0], 1);
     EXPECT_EQ(g.engine.blockBuffers[2][1], -1);
+    EXPECT_EQ(g.engine.blockBuffers[3][0], Cr(p.plus) + Cr(p.zero));
+    EXPECT_EQ(g.engine.blockBuffers[3][1], Cr(p.minus) + Cr(p.zero));
+    EXPECT_EQ(g.engine.blockBuffers[3][2], 2 * Cr(p.zero));
 }
 
 // A distinct grey level per pixel shows where each sampling puts each

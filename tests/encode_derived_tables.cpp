@@ -1,7 +1,7 @@
 // Derived tables: the quantisation multipliers and dequantisation values a
 // codec depends on, the Huffman codes of T.81 Annex K, the decoder's lookup
-// tables (also against hostile specifications) and the cache that shares
-// equal tables across components, sequences and directions without leaking.
+// tables (also from hostile input) and the cache that shares equal tables
+// across components, sequences and directions without leaking.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -271,7 +271,7 @@ TEST_F(HuffmanDecodeTable, FullOneBitCodeSpaceIsAccepted) {
 
 // Tables come from untrusted streams: BITS that overflow the code space or
 // define no code are refused with the class's code and allocate nothing.
-TEST_F(HuffmanDecodeTable, HostileSpecificationsAreRefused) {
+TEST_F(HuffmanDecodeTable, HostileTablesAreRefused) {
     std::vector<std::vector<uint8_t>> bad;
     std::vector<uint8_t> spec(16 + 64, 0);
     spec[0] = 3;  // three codes of one bit

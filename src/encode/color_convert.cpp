@@ -121,7 +121,7 @@ void H2V1(uint8_t* const* rows, Pixels pixel) {
             y[0] = a.y;
             y[1] = b.y;
             blocks[2][8 * r + j] = Sum(a.cb, b.cb);
-            blocks[3][8 * r + j] = Sum(a.cr, a.cr);
+            blocks[3][8 * r + j] = Sum(a.cr, b.cr);
         }
     }
 }

@@ -1,7 +1,6 @@
-// Compression engine setup and the MCU driver. The converter and the tables
-// are fixed once per sequence; a pass then runs MCU by MCU on the global
-// block buffers (convert, transform and quantise, code), with restart
-// markers every restartInterval MCUs, and allocates nothing.
+// Compression engine setup and the MCU driver. Converter and tables are fixed
+// once per sequence; a pass then runs MCU by MCU on the global block buffers
+// (convert, transform, quantise, code, restart markers) and allocates nothing.
 #include "encode/compress_engine.h"
 
 #include "encode/color_convert.h"

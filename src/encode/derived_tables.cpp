@@ -32,6 +32,7 @@ constexpr uint8_t NormShiftOf(int q) {
 }
 
 constexpr uint16_t kSourceSize[3] = {kQuantTableBytes, kDcSpecBytes, kAcSpecBytes};
+constexpr Status kTableError[3] = {VEX_ERR_Q_TABLE, VEX_ERR_DC_TABLE, VEX_ERR_AC_TABLE};
 constexpr int kMaxSlots = 4;
 constexpr int kDcCategories = 12;  // baseline DC differences need categories 0..11
 
@@ -117,7 +118,7 @@ uint32_t HuffmanSymbolCount(const uint8_t* spec) {
     return n;
 }
 
-// A specification must define at least one code, and its BITS counts must
+// A Huffman table must define at least one code, and its BITS counts must
 // fit the code space: canonical codes that overflow their length would
 // alias shorter codes (and index past the decoder's table blocks).
 bool HuffmanCodesFit(const uint8_t* spec) {
@@ -133,7 +134,7 @@ bool HuffmanCodesFit(const uint8_t* spec) {
 }
 
 Status CheckHuffmanSpec(int16_t kind, const uint8_t* spec) {
-    const Status bad = kind == kDcTable ? VEX_ERR_DC_TABLE : VEX_ERR_AC_TABLE;
+    const Status bad = kTableError[kind];
     if (!HuffmanCodesFit(spec)) return bad;
     if (kind == kDcTable) {
         const uint32_t n = HuffmanSymbolCount(spec);
@@ -226,16 +227,14 @@ Status BuildDerivedTables(uint16_t direction, int16_t kind) {
     uint16_t number[2 * kMaxSlots] = {};
     const uint8_t* const* tables = SourceTables(kind);
     for (int i = 0; i < n; ++i) {
-        if (tables[i] == nullptr) return kind == kQuantTable ? VEX_ERR_Q_TABLE
-                                         : kind == kDcTable  ? VEX_ERR_DC_TABLE
-                                                             : VEX_ERR_AC_TABLE;
+        if (tables[i] == nullptr) return kTableError[kind];
         list[i] = tables[i];
     }
     for (int j = 0; j < cached; ++j) list[n + j] = cache.sourceCopy[j];
     uint16_t count = uint16_t(n + cached);
     Q_TRY(NumberTables(&count, kind, list, number));
     // Every new Huffman table is checked before the cache changes, so that a
-    // bad specification leaves the cache as it was.
+    // bad table leaves the cache as it was.
     if (kind != kQuantTable) {
         for (int i = 0; i < n; ++i) {
             if (number[i] == i) Q_TRY(CheckHuffmanSpec(kind, tables[i]));

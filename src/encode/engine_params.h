@@ -22,6 +22,8 @@ struct EngineParams {
 
 constexpr int kEdgeRowBytes = 128;  // one MCU row: up to 32 pixels x 3 bytes
 
+struct DecQuantTable;
+
 struct alignas(32) EngineState {
     int16_t blockBuffers[10][64];
     uint8_t edgeRows[16][kEdgeRowBytes];
@@ -31,6 +33,8 @@ struct alignas(32) EngineState {
     uint16_t restartCountdown;
     uint16_t restartNumber;
     uint16_t passesLeft;
+    // The decompression engine's inverse DCT kernel, chosen at its setup.
+    void (*inverseDct)(int16_t* block, const DecQuantTable* table);
 };
 
 void ResetDcPredictors();

@@ -1,7 +1,6 @@
-// Huffman coding of quantised blocks and the bit writer. Bits are ORed
-// straight into the host's buffer (the byte being built is the next output
-// byte), a completed 0xFF is followed by a stuffed 0x00, and the window of
-// the buffer is committed only when it fills or the segment ends.
+// Huffman coding of quantised blocks and the bit writer. Bits are ORed straight
+// into the host's buffer with 0xFF stuffing; the reserved window is committed
+// only when it fills or the segment ends, so there is no staging buffer.
 #include "encode/huffman_encoder.h"
 
 #include "encode/stream_writer.h"

@@ -1,7 +1,6 @@
-// The one byte writer over the host's output buffers. Bytes go straight into
-// the buffer the host lent; a full buffer is handed back through
-// writeCallback in exchange for the next, and patches at earlier stream
-// positions ask the host for a buffer placed there.
+// The one byte writer over the host's output buffers: bytes go straight into
+// the buffer the host lent, a full one is exchanged through writeCallback,
+// and a patch at an earlier position asks the host for a buffer placed there.
 #include "encode/stream_writer.h"
 
 #include <cstring>
