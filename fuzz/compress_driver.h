@@ -206,16 +206,25 @@ inline std::string CheckReadsBack(const CompressResult& c) {
     const int16_t kind = c.params.containerKind;
     if (c.status != 0 || (kind != VEX_CONTAINER_JFIF && kind != VEX_CONTAINER_TIFF))
         return std::string();
+    // A well-behaved host: it delivers at least 512 bytes a call, since a
+    // reader that skips forward within a short distance expects the skipped
+    // bytes in one delivery, and it flags the end only with bytes.
+    static const uint16_t kChunks[4] = {65535, 513, 4096, 1000};
+    const uint16_t chunk = kChunks[chunkSel % 4];
     StreamHost host;
     host.data = c.stream.data();
     host.size = uint32_t(c.stream.size());
-    host.chunk = ChunkSize(chunkSel);
+    host.chunk = chunk;
     CurrentStream() = &host;
     AppVexParams p;
     AppVexSetDefaultDecompress(&p);
     p.containerKind = kind;
     p.readCallback = HostRead;
-    p.sampling = c.params.sampling;  // not recorded in a grey or four-channel TIFF
+    // A grey or four-channel TIFF records neither sampling nor padding: the
+    // host states what it wrote.
+    p.sampling = c.params.sampling;
+    p.pixelFormat = c.params.pixelFormat;
+    p.pixelModel = c.params.pixelModel;
     const int16_t s = AppVexGetCompInfo(&p);
     CurrentStream() = nullptr;
     if (s != 0) return "our own stream's header does not read back (status " + std::to_string(s) + ")";
@@ -224,7 +233,7 @@ inline std::string CheckReadsBack(const CompressResult& c) {
     if (p.restartInterval != c.params.restartInterval)
         return "our own stream reads back with another restart interval";
     DecodeOptions o;
-    o.chunk = ChunkSize(chunkSel);
+    o.chunk = chunk;
     o.formatIndex = c.params.pixelModel == 0 && c.formatIndex < 3 ? c.formatIndex : 1;
     DecodePass pass;
     const std::string f = DecodePassOnce(c.stream.data(), c.stream.size(), p, o, 0xAA, &pass);

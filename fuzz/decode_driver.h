@@ -24,8 +24,9 @@ struct DecodeOptions {
     uint16_t left = 0, top = 0, right = 0xFFFF, bottom = 0xFFFF;
     bool markerCallback = false;
     int16_t comStatus = 0;
-    // A TIFF file records sampling only for YCbCr; for grey and four-channel
-    // files the host states the sampling it wrote. -1 keeps the default.
+    // A TIFF file records sampling only for YCbCr, and a reader sets only the
+    // channel bits; for grey and four-channel files the host states the
+    // sampling and pixel layout it wrote. -1 keeps the defaults.
     int samplingIndex = -1;
 };
 
@@ -123,13 +124,15 @@ inline std::string DecodePassOnce(const uint8_t* stream, size_t n, AppVexParams 
         return std::string();
     }
     if (p.width == 0 || p.height == 0) return "open accepted an empty image";
-    if (p.windowRight >= p.width || p.windowBottom >= p.height || p.windowLeft > p.windowRight ||
-        p.windowTop > p.windowBottom)
+    if (p.windowLeft >= p.width || p.windowTop >= p.height || p.windowRight >= p.width ||
+        p.windowBottom >= p.height)
         return "open wrote back a window outside the image";
     const int bpp = BytesPerPixelOf(p);
     if (bpp < 1 || bpp > 4) return "open accepted a pixel format without whole bytes";
-    const uint32_t winW = uint32_t(p.windowRight - p.windowLeft + 1);
-    const uint32_t winH = uint32_t(p.windowBottom - p.windowTop + 1);
+    // A window whose right or bottom edge lies before its left or top edge is
+    // accepted and delivers nothing.
+    const uint32_t winW = p.windowLeft > p.windowRight ? 0 : uint32_t(p.windowRight - p.windowLeft + 1);
+    const uint32_t winH = p.windowTop > p.windowBottom ? 0 : uint32_t(p.windowBottom - p.windowTop + 1);
     if (uint64_t(p.width) * p.height > kMaxDecodePixels) {
         // Too large to decode here; the open itself must still have been cheap.
         AppVexAbort();
@@ -221,7 +224,10 @@ inline std::string DecodeStream(const uint8_t* stream, size_t n, int16_t contain
     p.containerKind = container;
     p.readCallback = HostRead;
     p.appMarkerReadCallback = o.markerCallback ? HostAppMarkerRead : nullptr;
-    if (o.samplingIndex >= 0) p.sampling = SamplingByIndex(o.samplingIndex, nullptr);
+    if (o.samplingIndex >= 0) {
+        p.sampling = SamplingByIndex(o.samplingIndex, nullptr);
+        p.pixelFormat = FormatByIndex(SupportedFormatFor(o.samplingIndex, o.formatIndex), &p.pixelModel);
+    }
     const AppVexParams before = p;
     const int16_t s = AppVexGetCompInfo(&p);
     if (!host.finding.empty()) return host.finding;

@@ -45,7 +45,7 @@ constexpr size_t kDecodeOptionBytes = 16;
 
 // Largest decoded window and compressed image the targets work on, so that a
 // header claiming a huge image cannot turn one input into minutes of work.
-constexpr uint32_t kMaxDecodePixels = 1u << 18;
+constexpr uint32_t kMaxDecodePixels = 1u << 16;
 constexpr uint32_t kMaxCompressPixels = 1u << 16;
 constexpr uint32_t kMaxOutputBytes = 16u << 20;
 
@@ -95,6 +95,9 @@ struct LentBuffer {
 
 // ---- input side --------------------------------------------------------
 
+// How the host says that the stream has ended. Setting the end flag on a
+// read that delivers no bytes is a host error the library reports (-393), so
+// the third style is a misbehaving host.
 enum EndStyle : uint8_t {
     kEndFlagWithLast = 0,  // sets the end flag together with the last bytes
     kEndEmptyNoFlag = 1,   // returns 0 bytes at the end and never sets the flag
@@ -138,7 +141,7 @@ inline int16_t VEXAPI HostRead(uint8_t** data, int32_t position, uint16_t* count
     *data = h.lent.bytes;
     *count = uint16_t(n);
     if (h.pos >= h.size) {
-        if (h.endStyle == kEndFlagWithLast) *flag = 1;
+        if (h.endStyle == kEndFlagWithLast && n != 0) *flag = 1;
         if (h.endStyle == kEndEmptyWithFlag && n == 0) *flag = 1;
     }
     return 0;

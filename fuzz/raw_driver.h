@@ -102,8 +102,8 @@ inline std::string RunRawEntropy(const uint8_t* data, size_t size) {
     if (width == 0) width = 1;
     if (height == 0) height = 1;
     if (uint64_t(width) * height > kMaxDecodePixels) {
-        width = uint16_t(1 + width % 512);
-        height = uint16_t(1 + height % 512);
+        width = uint16_t(1 + width % 256);
+        height = uint16_t(1 + height % 256);
     }
 
     int16_t colorSpace = 0;

@@ -414,7 +414,7 @@ inline int16_t VEXAPI marker_write_trampoline(uint8_t marker, uint16_t* size, ui
     return 0;
 }
 
-// Installs a host for one sequence and closes the sequence on the way out.
+// Makes `host` the one the callbacks serve, for the scope of one sequence.
 class HostScope {
 public:
     explicit HostScope(Host* host) : previous_(current_host()) { current_host() = host; }
@@ -538,11 +538,13 @@ inline void fill_info(const AppVexParams& p, Container container, ImageInfo* inf
             info->quant_index[c] = static_cast<int>(it - info->quant_tables.begin());
             if (it == info->quant_tables.end()) info->quant_tables.push_back(std::move(q));
         }
-        const uint8_t* const* huff[2] = {p.dcTables, p.acTables};
+        // Read through the record itself: its pointers are not aligned on
+        // 64-bit targets, so no plain pointer may be formed to them.
+        const uint8_t* huff[2] = {p.dcTables[c], p.acTables[c]};
         std::vector<HuffmanTable>* tables[2] = {&info->dc_tables, &info->ac_tables};
         int* index[2] = {info->dc_index, info->ac_index};
         for (int k = 0; k < 2; ++k) {
-            const uint8_t* t = huff[k][c];
+            const uint8_t* t = huff[k];
             const int size = table_size(k + 1, t);
             if (size < 16) continue;
             HuffmanTable table{std::vector<uint8_t>(t, t + 16), std::vector<uint8_t>(t + 16, t + size)};
@@ -573,13 +575,16 @@ inline void compress(const ImageView& image, const CompressOptions& options, con
     AppVexSetDefaultCompress(&p);
     p.width = static_cast<uint16_t>(image.width);
     p.height = static_cast<uint16_t>(image.height);
-    p.pixelFormat = detail::format_desc(image.format, &p.pixelModel);
+    int16_t model = 0, colorSpace = 0;
+    p.pixelFormat = detail::format_desc(image.format, &model);
+    p.pixelModel = model;
     Sampling sampling = options.sampling;
     if (!options.has_sampling)
         sampling = image.format == PixelFormat::Gray8   ? Sampling::Gray
                    : image.format == PixelFormat::Four8 ? Sampling::Four444
                                                         : Sampling::S422;
-    p.sampling = detail::sampling_desc(sampling, &p.colorSpace);
+    p.sampling = detail::sampling_desc(sampling, &colorSpace);
+    p.colorSpace = colorSpace;
     p.quality = static_cast<uint16_t>(std::clamp(options.quality, 0, 65535));
     p.containerKind = static_cast<int16_t>(options.container);
     p.restartInterval = static_cast<uint16_t>(std::clamp(options.restart_interval, 0, 65535));
@@ -779,7 +784,15 @@ inline Image decompress(const Reader& reader, Container container, const Decompr
     image.format = components == 1 ? PixelFormat::Gray8 : components == 4 ? PixelFormat::Four8 : options.format;
     if (components == 3 && (options.format == PixelFormat::Gray8 || options.format == PixelFormat::Four8))
         throw Error(VEX_ERR_UNSUPPORTED, "a colour image decodes to Bgr555, Bgr24 or Bgrx32 only");
-    p.pixelFormat = detail::format_desc(image.format, &p.pixelModel);
+    // The TIFF header states 8 bits per channel and the library takes that
+    // into the pixel format when it reads the header again, so a TIFF file
+    // cannot be decoded to 5-5-5 words directly: decode 24-bit and pack here,
+    // exactly as the library packs (the top five bits of each channel).
+    const bool pack555 = container == Container::Tiff && image.format == PixelFormat::Bgr555;
+    if (pack555) image.format = PixelFormat::Bgr24;
+    int16_t model = 0;
+    p.pixelFormat = detail::format_desc(image.format, &model);
+    p.pixelModel = model;
     if (options.window.width > 0 && options.window.height > 0) {
         const Window& w = options.window;
         p.windowLeft = static_cast<uint16_t>(std::clamp<long long>(w.x, 0, 65535));
@@ -820,6 +833,17 @@ inline Image decompress(const Reader& reader, Container container, const Decompr
         if (options.progress) options.progress(std::min(done, total), total);
     }
     sequence.finished();
+    if (pack555) {
+        const size_t n = static_cast<size_t>(image.width) * image.height;
+        for (size_t i = 0; i < n; ++i) {
+            const uint8_t* bgr = &image.pixels[i * 3];
+            const unsigned word = unsigned(bgr[2] >> 3) << 10 | unsigned(bgr[1] >> 3) << 5 | unsigned(bgr[0] >> 3);
+            image.pixels[i * 2] = static_cast<uint8_t>(word);
+            image.pixels[i * 2 + 1] = static_cast<uint8_t>(word >> 8);
+        }
+        image.pixels.resize(n * 2);
+        image.format = PixelFormat::Bgr555;
+    }
     return image;
 }
 

@@ -82,7 +82,7 @@ TEST_F(CompressDjpeg, EveryPairDecodesAtOddSizesWithAndWithoutRestarts) {
                 const double psnr = RoundTrip(pair, image, 25, restart, tag);
                 // The noisy synthetic content at the default quality stays well
                 // above what a wrong channel order or a shifted block gives.
-                EXPECT_GE(psnr, 27.0) << tag;
+                EXPECT_GE(psnr, 31.0) << tag;
             }
         }
     }
@@ -97,9 +97,10 @@ TEST_F(CompressDjpeg, EveryPairDecodesANaturalImageWithPartialMcus) {
             const Image image = compress::PhotoImage(pair.format, 451, 300);
             ASSERT_EQ(image.width, 451);
             const double psnr = RoundTrip(pair, image, 25, restart, tag);
-            // 4:1:1 keeps a quarter of the chroma columns; it must still look
-            // like the photograph.
-            EXPECT_GE(psnr, pair.sampling == 6 ? 27.0 : 30.0) << tag;
+            // 4:1:1 keeps a quarter of the chroma columns and must still look
+            // like the photograph; four components go through djpeg's CMYK
+            // to RGB step, which loses a little more.
+            EXPECT_GE(psnr, 32.0) << tag;
         }
     }
 }
@@ -134,7 +135,7 @@ TEST_F(CompressDjpeg, HigherQualityValuesCostDetail) {
     const double fine = RoundTrip(pair, image, 10, 0, "q10");
     const double coarse = RoundTrip(pair, image, 200, 0, "q200");
     EXPECT_GT(fine, coarse + 3.0);
-    EXPECT_GE(coarse, 22.0);
+    EXPECT_GE(coarse, 25.0);
 }
 
 // A grey image may come as one-channel pixels of the colour model as well.

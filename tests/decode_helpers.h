@@ -86,8 +86,8 @@ inline std::vector<uint8_t> Ramp(size_t n) {
     return out;
 }
 
-// Huffman code tables of the compression direction, built from a
-// specification by the library's own code builder.
+// Huffman code tables of the compression direction, built from BITS and
+// symbol values by the library's own code builder.
 struct EncoderTables {
     q32vex::HuffEncDc dc{};
     q32vex::HuffEncAc ac{};

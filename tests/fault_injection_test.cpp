@@ -211,6 +211,7 @@ TEST_P(FaultInjection, AllocationFailureAtEachPointOfACompression) {
     ASSERT_EQ(Compress(shape, image, &out), 0);
     const int64_t count = q32vex::GetAllocatorStats().totalAllocations - start;
     ASSERT_GT(count, 0);
+    RecordProperty("allocations", int(count));
     for (int64_t n = 1; n <= count; ++n) {
         ASSERT_EQ(AppVexDeallocate(), 0);
         q32vex::FailAllocationAfter(n);
@@ -239,6 +240,7 @@ TEST_P(FaultInjection, AllocationFailureAtEachPointOfADecompression) {
         ASSERT_EQ(Decompress(stream, shape, tableStream, &scratch), 0);
         const int64_t count = q32vex::GetAllocatorStats().totalAllocations - start;
         ASSERT_GT(count, 0);
+        RecordProperty(warm ? "allocationsWarm" : "allocationsCold", int(count));
         for (int64_t n = 1; n <= count; ++n) {
             ASSERT_EQ(AppVexDeallocate(), 0);
             if (warm) {
@@ -266,6 +268,7 @@ TEST_P(FaultInjection, WriteCallbackFailingAtEachCall) {
     ASSERT_EQ(Compress(shape, image, &out), 0);
     const int calls = host.writeCalls;
     ASSERT_GT(calls, 2);
+    RecordProperty("writeCalls", calls);
     for (int n = 1; n <= calls; ++n) {
         host.writeCalls = 0;
         host.failWriteAt = n;
@@ -286,6 +289,7 @@ TEST_P(FaultInjection, ReadCallbackFailingAtEachCall) {
     ASSERT_EQ(Decompress(stream, shape, tableStream, &out), 0);
     const int calls = host.readCalls;
     ASSERT_GT(calls, 2);
+    RecordProperty("readCalls", calls);
     for (int n = 1; n <= calls; ++n) {
         host.readCalls = 0;
         host.failReadAt = n;

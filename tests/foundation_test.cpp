@@ -24,7 +24,8 @@ void PutU16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value) {
 }
 
 // The default record as a host sees it in memory: zero except the fields
-// listed, little-endian.
+// listed, little-endian. On 32-bit targets the header pins these offsets to
+// the legacy 146-byte layout at compile time.
 std::vector<uint8_t> ExpectedDefaultBytes() {
     std::vector<uint8_t> bytes(sizeof(AppVexParams), 0);
     PutU16(bytes, offsetof(AppVexParams, tileWidth), 0xFFFF);
@@ -60,22 +61,6 @@ TEST_F(DefaultRecord, BothNamesWriteEveryByteOfTheSameRecord) {
         // Nothing past the record is touched.
         for (size_t i = sizeof(AppVexParams); i < raw.size(); ++i) EXPECT_EQ(raw[i], 0xAA);
     }
-}
-
-TEST_F(DefaultRecord, HasTheLegacyLayoutOn32BitTargets) {
-#if UINTPTR_MAX == 0xFFFFFFFFu
-    ASSERT_EQ(sizeof(AppVexParams), 146u);
-    const std::vector<uint8_t> bytes = ExpectedDefaultBytes();
-    // Spot the fixed offsets a legacy host writes to directly.
-    EXPECT_EQ(bytes[4], 0xFF);
-    EXPECT_EQ(bytes[10], 1);
-    EXPECT_EQ(bytes[14], 2);
-    EXPECT_EQ(bytes[112], 8);
-    EXPECT_EQ(bytes[128], 25);
-    EXPECT_EQ(bytes[145], 0xFF);
-#else
-    GTEST_SKIP() << "the 146-byte layout is a 32-bit property";
-#endif
 }
 
 TEST_F(DefaultRecord, IsAcceptedByTheSupportQuery) {

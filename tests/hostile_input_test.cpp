@@ -17,6 +17,7 @@ using vextest::LibraryTest;
 using Bytes = std::vector<uint8_t>;
 
 struct StreamShape {
+    const char* name;
     int16_t container;
     int samplingIndex;
     int formatIndex;
@@ -63,10 +64,12 @@ std::string Decode(const Bytes& stream, int16_t container, vexfuzz::DecodeOutcom
     return vexfuzz::DecodeStream(stream.data(), stream.size(), container, o, outcome);
 }
 
-const StreamShape kJfif420 = {VEX_CONTAINER_JFIF, 1, 1, 41, 27, 2};
-const StreamShape kJfifGrey = {VEX_CONTAINER_JFIF, 3, 3, 19, 11, 0};
-const StreamShape kTiffTiled = {VEX_CONTAINER_TIFF, 0, 1, 40, 20, 1, 16, 8};
-const StreamShape kTiffFour = {VEX_CONTAINER_TIFF, 4, 4, 20, 18, 0};
+const StreamShape kJfif420 = {"jfif_420_restart", VEX_CONTAINER_JFIF, 1, 1, 41, 27, 2};
+const StreamShape kJfifGrey = {"jfif_grey", VEX_CONTAINER_JFIF, 3, 3, 19, 11, 0};
+const StreamShape kTiffTiled = {"tiff_tiled_422", VEX_CONTAINER_TIFF, 0, 1, 40, 20, 1, 16, 8};
+const StreamShape kTiffFour = {"tiff_four", VEX_CONTAINER_TIFF, 4, 4, 20, 18, 0};
+
+void PrintTo(const StreamShape& s, std::ostream* os) { *os << s.name; }
 
 class HostileTruncation : public LibraryTest, public ::testing::WithParamInterface<StreamShape> {};
 
@@ -104,7 +107,10 @@ TEST_P(HostileTruncation, DamagedBytesGiveAStatusOrACleanDecode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HostileStreams, HostileTruncation,
-                         ::testing::Values(kJfif420, kJfifGrey, kTiffTiled, kTiffFour));
+                         ::testing::Values(kJfif420, kJfifGrey, kTiffTiled, kTiffFour),
+                         [](const ::testing::TestParamInfo<StreamShape>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---- constructed headers -------------------------------------------------
 

@@ -4,11 +4,13 @@
 // two Huffman slots; tiles stored out of order or away from the directory
 // still decode to the same pixels.
 #include <algorithm>
+#include <random>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "compress_helpers.h"
+#include "container/tiff_reader.h"
 #include "test_support.h"
 
 namespace vextest {
@@ -16,6 +18,13 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using compress::MakeParams;
+
+// The record is packed: its pointer fields are read by value before a check
+// compares them.
+template <class T>
+T Ptr(T value) {
+    return value;
+}
 
 uint16_t Get16(const Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
 uint32_t Get32(const Bytes& b, size_t at) {
@@ -138,7 +147,7 @@ TEST_F(ParserTiff, FileReadsBackWhatWasWritten) {
     EXPECT_EQ(std::memcmp(&p.sampling, &s422, sizeof s422), 0);
     // 3 x 3 tiles; the arrays are those of the file.
     ASSERT_EQ(p.tileCount, 9);
-    ASSERT_NE(p.tileOffsets, nullptr);
+    ASSERT_NE(Ptr(p.tileOffsets), nullptr);
     const size_t arrays = Get32(tiff, EntryAt(tiff, 0x0144) + 8);
     uint32_t expectedOffset = uint32_t(arrays + 8 * 9);
     for (int t = 0; t < 9; ++t) {
@@ -205,17 +214,17 @@ TEST_F(ParserTiff, FourComponentTablesShareTheTwoSlots) {
     ASSERT_EQ(Info(tiff, &p), 0);
     EXPECT_EQ(p.colorSpace, 3);
     EXPECT_EQ(p.pixelModel, 2);
-    EXPECT_EQ(p.dcTables[0], p.dcTables[1]);
-    EXPECT_EQ(p.dcTables[2], p.dcTables[3]);
-    EXPECT_NE(p.dcTables[0], p.dcTables[2]);
+    EXPECT_EQ(Ptr(p.dcTables[0]), Ptr(p.dcTables[1]));
+    EXPECT_EQ(Ptr(p.dcTables[2]), Ptr(p.dcTables[3]));
+    EXPECT_NE(Ptr(p.dcTables[0]), Ptr(p.dcTables[2]));
     uint16_t size = 0;
     ASSERT_EQ(AppVexGetTableSize(VEX_TABLE_DC, dc[1], &size), 0);
     EXPECT_EQ(std::memcmp(p.dcTables[2], dc[1], size), 0);
     ASSERT_EQ(AppVexGetTableSize(VEX_TABLE_DC, dc[0], &size), 0);
     EXPECT_EQ(std::memcmp(p.dcTables[0], dc[0], size), 0);
-    EXPECT_EQ(p.acTables[1], p.acTables[2]);
-    EXPECT_EQ(p.acTables[0], p.acTables[3]);
-    EXPECT_NE(p.acTables[0], p.acTables[1]);
+    EXPECT_EQ(Ptr(p.acTables[1]), Ptr(p.acTables[2]));
+    EXPECT_EQ(Ptr(p.acTables[0]), Ptr(p.acTables[3]));
+    EXPECT_NE(Ptr(p.acTables[0]), Ptr(p.acTables[1]));
 
     // And the image decodes as the JFIF stream of the same host data does.
     Image fromTiff, fromJpeg;
@@ -357,7 +366,7 @@ TEST_F(ParserTiff, TilesStoredElsewhereDecodeTheSame) {
     AppVexParams w = MakeParams(1, 0, 70, 40);
     w.tileWidth = 32;
     w.tileHeight = 16;
-    w.restartInterval = 3;
+    w.restartInterval = 2;
     const Bytes tiff = Write(w, image);
     Image reference;
     ASSERT_EQ(Decode(tiff, 1, 0, &reference), 0);
@@ -374,6 +383,49 @@ TEST_F(ParserTiff, TilesStoredElsewhereDecodeTheSame) {
                 EXPECT_EQ(decoded.pixels, reference.pixels)
                     << "gap " << gap << " chunk " << chunk << (order == &reversed ? " reversed" : "");
             }
+        }
+    }
+}
+
+// Out-of-line values are visited in the order the hybrid sort gives them:
+// ascending offsets for arrays of every length, duplicates included.
+struct Record {
+    uint32_t offset;
+    uint16_t kind;
+    uint16_t index;
+};
+
+int ByOffset(const void* a, const void* b) {
+    return int(int32_t(static_cast<const Record*>(a)->offset - static_cast<const Record*>(b)->offset));
+}
+
+class ParserTiffSort : public LibraryTest {};
+
+TEST_F(ParserTiffSort, RecordsOfAnyCountComeOutInAscendingOffsets) {
+    std::mt19937 rng(3);
+    for (size_t count = 0; count < 80; ++count) {
+        for (int round = 0; round < 20; ++round) {
+            std::vector<Record> records(count);
+            for (size_t i = 0; i < count; ++i) {
+                // Few distinct values in some rounds, to exercise equal keys.
+                const uint32_t range = round % 3 == 0 ? 4 : 100000;
+                records[i] = {uint32_t(rng() % range), uint16_t(i), uint16_t(round)};
+            }
+            if (round == 1) std::sort(records.begin(), records.end(), [](auto& a, auto& b) { return a.offset < b.offset; });
+            if (round == 2) std::sort(records.begin(), records.end(), [](auto& a, auto& b) { return a.offset > b.offset; });
+            std::vector<uint32_t> expected;
+            for (const Record& r : records) expected.push_back(r.offset);
+            std::sort(expected.begin(), expected.end());
+            std::vector<uint16_t> kinds;
+            for (const Record& r : records) kinds.push_back(r.kind);
+            q32vex::SortEntries(records.data(), count, sizeof(Record), ByOffset);
+            for (size_t i = 0; i < count; ++i) ASSERT_EQ(records[i].offset, expected[i]) << count;
+            // A permutation: every record is still there once.
+            std::vector<uint16_t> after;
+            for (const Record& r : records) after.push_back(r.kind);
+            std::sort(kinds.begin(), kinds.end());
+            std::sort(after.begin(), after.end());
+            ASSERT_EQ(after, kinds);
         }
     }
 }

@@ -63,7 +63,10 @@ int16_t VEXAPI SourceRead(uint8_t** data, int32_t position, uint16_t* count, int
     *data = g_source.buffer.data();
     *count = uint16_t(n);
     g_source.pos += n;
-    if (g_source.pos >= g_source.data.size()) *flag = 1;
+    // "Nothing follows" goes with the last bytes. A delivery of nothing
+    // leaves the flag alone: the library takes that as the end by itself,
+    // and reads "no bytes, end flag set" as a host failure.
+    if (n > 0 && g_source.pos >= g_source.data.size()) *flag = 1;
     return 0;
 }
 

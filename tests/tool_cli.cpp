@@ -25,6 +25,36 @@ const int kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11,
                          35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                          58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
+// A PNG file that holds only its signature, an IHDR chunk of the given size
+// (8-bit RGB) and IEND: enough for a reader to learn the size.
+std::vector<uint8_t> PngHeaderOnly(uint32_t width, uint32_t height) {
+    auto crc32 = [](const uint8_t* p, size_t n) {
+        uint32_t c = 0xFFFFFFFFu;
+        for (size_t i = 0; i < n; ++i) {
+            c ^= p[i];
+            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+        }
+        return c ^ 0xFFFFFFFFu;
+    };
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    auto chunk = [&](const char* type, const std::vector<uint8_t>& body) {
+        const uint32_t n = uint32_t(body.size());
+        for (int s = 24; s >= 0; s -= 8) png.push_back(uint8_t(n >> s));
+        std::vector<uint8_t> typed(type, type + 4);
+        typed.insert(typed.end(), body.begin(), body.end());
+        png.insert(png.end(), typed.begin(), typed.end());
+        const uint32_t c = crc32(typed.data(), typed.size());
+        for (int s = 24; s >= 0; s -= 8) png.push_back(uint8_t(c >> s));
+    };
+    std::vector<uint8_t> ihdr;
+    for (uint32_t v : {width, height})
+        for (int s = 24; s >= 0; s -= 8) ihdr.push_back(uint8_t(v >> s));
+    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+    chunk("IHDR", ihdr);
+    chunk("IEND", {});
+    return png;
+}
+
 class ToolTest : public tooltest::ScratchTest {
 protected:
     void SetUp() override {
@@ -484,8 +514,17 @@ TEST_F(ToolTest, EveryFailureNamesItsCauseAndLeavesNoOutput) {
         {"info " + Q(Path("progressive.jpg")), 3, "VEX_ERR_CONTAINER (-385)"},
         {"info " + Q(Path("missing.jpg")), 2, "No such file"},
     };
+    std::vector<Case> all = cases;
+    if (havePng_) {
+        vextest::WriteFile(Path("wide.png"), PngHeaderOnly(70000, 10));
+        vextest::WriteFile(Path("huge.png"), PngHeaderOnly(20000, 20000));
+        vextest::WriteFile(Path("empty.png"), PngHeaderOnly(300, 200));
+        all.push_back({"compress " + Q(Path("wide.png")) + " " + out, 2, "at most 65535"});
+        all.push_back({"compress " + Q(Path("huge.png")) + " " + out, 2, "400000000 pixels"});
+        all.push_back({"compress " + Q(Path("empty.png")) + " " + out, 2, "PNG: "});
+    }
     const std::vector<std::string> before = Listing();
-    for (const Case& c : cases) {
+    for (const Case& c : all) {
         SCOPED_TRACE(c.args);
         // An older file under the output name must survive the failure.
         vextest::WriteFile(Path("out.ppm"), std::vector<uint8_t>{'o', 'l', 'd'});

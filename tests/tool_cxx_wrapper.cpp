@@ -119,28 +119,33 @@ TEST_F(CxxWrapperTest, StreamingFormsGiveTheSameBytesAndPixels) {
 }
 
 TEST_F(CxxWrapperTest, PixelFormatsCarryTheSameColours) {
-    const std::vector<uint8_t> jpeg = q32vex::compress(View(photo2_));
-    q32vex::DecompressOptions options;
-    const q32vex::Image bgr = q32vex::decompress(jpeg, options);
-    options.format = PixelFormat::Bgrx32;
-    const q32vex::Image bgrx = q32vex::decompress(jpeg, options);
-    options.format = PixelFormat::Bgr555;
-    const q32vex::Image words = q32vex::decompress(jpeg, options);
-    ASSERT_EQ(bgrx.pixels.size(), bgr.pixels.size() / 3 * 4);
-    ASSERT_EQ(words.pixels.size(), bgr.pixels.size() / 3 * 2);
-    int bad = 0;
-    for (size_t i = 0; i < bgr.pixels.size() / 3; ++i) {
-        const uint8_t* p = &bgr.pixels[i * 3];
-        if (std::memcmp(p, &bgrx.pixels[i * 4], 3) != 0) ++bad;
-        const unsigned w = words.pixels[i * 2] | words.pixels[i * 2 + 1] << 8;
-        if (w != (unsigned(p[2] >> 3) << 10 | unsigned(p[1] >> 3) << 5 | unsigned(p[0] >> 3))) ++bad;
+    for (q32vex::Container container : {q32vex::Container::Jfif, q32vex::Container::Tiff}) {
+        SCOPED_TRACE(int(container));
+        q32vex::CompressOptions c;
+        c.container = container;
+        const std::vector<uint8_t> jpeg = q32vex::compress(View(photo2_), c);
+        q32vex::DecompressOptions options;
+        const q32vex::Image bgr = q32vex::decompress(jpeg, options);
+        options.format = PixelFormat::Bgrx32;
+        const q32vex::Image bgrx = q32vex::decompress(jpeg, options);
+        options.format = PixelFormat::Bgr555;
+        const q32vex::Image words = q32vex::decompress(jpeg, options);
+        ASSERT_EQ(bgrx.pixels.size(), bgr.pixels.size() / 3 * 4);
+        ASSERT_EQ(words.pixels.size(), bgr.pixels.size() / 3 * 2);
+        int bad = 0;
+        for (size_t i = 0; i < bgr.pixels.size() / 3; ++i) {
+            const uint8_t* p = &bgr.pixels[i * 3];
+            if (std::memcmp(p, &bgrx.pixels[i * 4], 3) != 0) ++bad;
+            const unsigned w = words.pixels[i * 2] | words.pixels[i * 2 + 1] << 8;
+            if (w != (unsigned(p[2] >> 3) << 10 | unsigned(p[1] >> 3) << 5 | unsigned(p[0] >> 3))) ++bad;
+        }
+        EXPECT_EQ(bad, 0);
+        // Compressing from the 32-bit and 16-bit layouts reads them correctly.
+        const std::vector<uint8_t> again = q32vex::compress(bgrx.view());
+        EXPECT_GE(vextest::Psnr(q32vex::decompress(again).pixels.data(), bgr.pixels.data(), bgr.pixels.size()), 38.0);
+        const std::vector<uint8_t> from555 = q32vex::compress(words.view());
+        EXPECT_GE(vextest::Psnr(q32vex::decompress(from555).pixels.data(), bgr.pixels.data(), bgr.pixels.size()), 30.0);
     }
-    EXPECT_EQ(bad, 0);
-    // Compressing from the 32-bit and 16-bit layouts reads them correctly.
-    const std::vector<uint8_t> again = q32vex::compress(bgrx.view());
-    EXPECT_GE(vextest::Psnr(q32vex::decompress(again).pixels.data(), bgr.pixels.data(), bgr.pixels.size()), 38.0);
-    const std::vector<uint8_t> from555 = q32vex::compress(words.view());
-    EXPECT_GE(vextest::Psnr(q32vex::decompress(from555).pixels.data(), bgr.pixels.data(), bgr.pixels.size()), 30.0);
 }
 
 TEST_F(CxxWrapperTest, FourComponentImagesRoundTrip) {
@@ -298,12 +303,12 @@ TEST_F(CxxWrapperTest, ConcurrentThreadsNeverInterleaveSequences) {
 }
 
 TEST_F(CxxWrapperTest, EveryStatusCodeHasANameAndAMeaning) {
-    const int codes[] = {VEX_ERR_IO_REQUEST,   VEX_ERR_UNSUPPORTED, VEX_ERR_NOT_OPEN,     VEX_ERR_WINDOW,
-                         VEX_ERR_AC_COUNT,     VEX_ERR_DC_COUNT,    VEX_ERR_NO_CALLBACK,  VEX_ERR_SHORT_READ,
-                         VEX_ERR_AC_TABLE,     VEX_ERR_DC_TABLE,    VEX_ERR_Q_TABLE,      VEX_ERR_SAMPLING,
-                         VEX_ERR_BAND,         VEX_ERR_TILE,        VEX_ERR_IMAGE_SIZE,   VEX_ERR_CONTAINER,
-                         VEX_ERR_PIXEL_FORMAT, VEX_ERR_PIXEL_MODEL, VEX_ERR_COLOR_SPACE,  VEX_ERR_QUALITY,
-                         VEX_ERR_NO_BUFFER,    VEX_ERR_DIFFERENT,   VEX_ERR_TABLE_KIND,   VEX_ERR_NO_MEMORY,
+    const int codes[] = {VEX_ERR_IO_REQUEST,   VEX_ERR_UNSUPPORTED,    VEX_ERR_NOT_OPEN,    VEX_ERR_WINDOW,
+                         VEX_ERR_AC_COUNT,     VEX_ERR_DC_COUNT,       VEX_ERR_NO_CALLBACK, VEX_ERR_SHORT_READ,
+                         VEX_ERR_AC_TABLE,     VEX_ERR_DC_TABLE,       VEX_ERR_Q_TABLE,     VEX_ERR_SAMPLING,
+                         VEX_ERR_BAND,         VEX_ERR_TILE,           VEX_ERR_IMAGE_SIZE,  VEX_ERR_CONTAINER,
+                         VEX_ERR_PIXEL_FORMAT, VEX_ERR_PIXEL_MODEL,    VEX_ERR_COLOR_SPACE, VEX_ERR_QUALITY,
+                         VEX_ERR_NO_BUFFER,    VEX_ERR_DIFFERENT,      VEX_ERR_TABLE_KIND,  VEX_ERR_NO_MEMORY,
                          VEX_ERR_BUSY,         VEX_ERR_NOT_COMPRESSING};
     std::set<std::string> names, messages;
     const std::string fallback = q32vex::status_message(12345);

@@ -73,10 +73,17 @@ Status NextPiece(uint16_t limit, uint8_t** piece, uint16_t* count) {
     return ReadInput(piece, -1, count, &mode);
 }
 
-Status SkipInput(uint16_t n) {
-    uint16_t count = 0;
-    int16_t mode = kInputSkip;
-    return ReadInput(nullptr, n, &count, &mode);
+// Steps over n bytes piece by piece, so that a host lending small buffers
+// needs no single buffer that reaches past the bytes stepped over.
+Status PassOver(uint16_t n) {
+    while (n > 0) {
+        uint8_t* piece = nullptr;
+        uint16_t count = 0;
+        Q_TRY(NextPiece(n, &piece, &count));
+        if (count == 0) return VEX_ERR_SHORT_READ;
+        n = uint16_t(n - count);
+    }
+    return 0;
 }
 
 // Every segment handler starts with the 2-byte length; the body length is
@@ -294,7 +301,7 @@ Status ParseMarkerData(AppVexParams* params, uint8_t marker) {
 
     if (callback == nullptr) {
         // Nothing to deliver: step over what is left of the segment.
-        if (body > count) Q_TRY(SkipInput(uint16_t(body - count)));
+        if (body > count) Q_TRY(PassOver(uint16_t(body - count)));
         return 0;
     }
 

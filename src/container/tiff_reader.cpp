@@ -119,10 +119,31 @@ uint32_t Little32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
-Status CopyAt(int32_t position, void* destination, uint16_t n) {
+// Distances ahead below this are read through rather than sought, so that a
+// host lending small buffers never has to cover them in one buffer.
+constexpr uint32_t kShortStep = 512;
+
+Status CopyHere(void* destination, uint16_t n) {
     uint16_t count = n;
     int16_t mode = kInputCopy;
-    return ReadInput(destination, position, &count, &mode);
+    return ReadInput(destination, -1, &count, &mode);
+}
+
+// Copies n bytes from `position` (-1: the current position).
+Status CopyAt(int32_t position, void* destination, uint16_t n) {
+    if (position != -1) {
+        const uint32_t target = uint32_t(position);
+        const uint32_t here = InputPosition();
+        if (target >= here && target - here < kShortStep) {
+            uint8_t passedOver[kShortStep];
+            if (target > here) Q_TRY(CopyHere(passedOver, uint16_t(target - here)));
+        } else {
+            uint16_t none = 0;
+            int16_t mode = kInputCopy;
+            Q_TRY(ReadInput(nullptr, position, &none, &mode));
+        }
+    }
+    return CopyHere(destination, n);
 }
 
 Status Defer(uint32_t offset, uint16_t kind, uint16_t index) {
@@ -395,22 +416,10 @@ Status VisitEntry(AppVexParams* params, int index) {
 // equal one of the two slot tables, or take slot 1 when components 0 and 1
 // share slot 0.
 Status ShareTables(AppVexParams* params, int16_t kind) {
-    uint8_t* slots[2];
-    uint8_t* scratch[2];
-    const uint8_t** destination;
-    if (kind == kDcTable) {
-        slots[0] = g.slots.dc[0];
-        slots[1] = g.slots.dc[1];
-        scratch[0] = reader.scratchDc[0];
-        scratch[1] = reader.scratchDc[1];
-        destination = params->dcTables;
-    } else {
-        slots[0] = g.slots.ac[0];
-        slots[1] = g.slots.ac[1];
-        scratch[0] = reader.scratchAc[0];
-        scratch[1] = reader.scratchAc[1];
-        destination = params->acTables;
-    }
+    const bool dc = kind == kDcTable;
+    uint8_t* slots[2] = {dc ? g.slots.dc[0] : g.slots.ac[0], dc ? g.slots.dc[1] : g.slots.ac[1]};
+    uint8_t* scratch[2] = {dc ? reader.scratchDc[0] : reader.scratchAc[0],
+                           dc ? reader.scratchDc[1] : reader.scratchAc[1]};
     const uint8_t* tables[4] = {slots[0], slots[1], scratch[0], scratch[1]};
     uint16_t number[4] = {0, 0, 0, 0};
     uint16_t distinct = reader.components;
@@ -429,7 +438,14 @@ Status ShareTables(AppVexParams* params, int16_t kind) {
     for (uint16_t c = 1; c < reader.components; ++c) {
         if (number[c] != c) tables[c] = tables[number[c]];
     }
-    for (uint16_t c = 0; c < reader.components; ++c) destination[c] = tables[c];
+    // The record is packed: its pointers are written one by one.
+    for (uint16_t c = 0; c < reader.components; ++c) {
+        if (dc) {
+            params->dcTables[c] = tables[c];
+        } else {
+            params->acTables[c] = tables[c];
+        }
+    }
     return 0;
 }
 

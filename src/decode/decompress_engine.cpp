@@ -12,6 +12,7 @@
 #include "interface/format.h"
 #include "interface/global_state.h"
 #include "interface/tables.h"
+#include "platform/simd_dispatch.h"
 
 namespace q32vex {
 
@@ -41,7 +42,7 @@ Status DecodeMcu(const ComponentTables* tables, int components) {
         for (int b = 0; b < tables[c].blocks && block < kMaxBlocks; ++b, ++block) {
             Q_TRY(DecodeBlock(e.blockBuffers[block], &e.dcPredictor[c], tables[c].dc,
                               tables[c].ac));
-            InverseDctBlock(e.blockBuffers[block], tables[c].quant);
+            e.inverseDct(e.blockBuffers[block], tables[c].quant);
         }
     }
     return 0;
@@ -84,8 +85,13 @@ Status SetupDecodeEngine(const EngineParams* params) {
     Q_TRY(BuildDerivedTables(kDecompress, kDcTable));
     Q_TRY(BuildDerivedTables(kDecompress, kAcTable));
     e.restartCountdown = e.params.restartInterval;
+    // Kernels for this processor, each giving exactly its scalar twin's results.
     const uint16_t sampling = g.format.samplingIndex;
-    g.outputRoutine = sampling < kSamplingCount ? kOutputRoutines[sampling] : OutputGrey;
+    const McuOutputRoutine scalar =
+        sampling < kSamplingCount ? kOutputRoutines[sampling] : OutputGrey;
+    const SimdLevel level = ActiveSimdLevel();
+    g.outputRoutine = ChooseOutputRoutine(sampling, g.format.bytesPerPixel, scalar, level);
+    e.inverseDct = ChooseInverseDct(level);
     // The output routines never write the fourth byte of a 32-bit colour pixel.
     // Cleared once here, it reaches the host as 0 from every MCU that the window
     // cuts, instead of bytes left over from an earlier sequence.

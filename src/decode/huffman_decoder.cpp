@@ -90,8 +90,8 @@ bool AtEnd() {
 
 // The current byte is a fresh one (no bit used, not a pending stuffed 0xFF):
 // a 0xFF is either stuffing, which makes it the data byte 0xFF, or a marker,
-// after which only zeros enter the bit window. Returns false when the fill has
-// to stop here.
+// after which only zeros enter the bit window. *usable turns false when the
+// fill has to stop here.
 Status ExamineFreshByte(bool* usable) {
     BitReader& r = g.bitReader;
     *usable = false;
@@ -183,6 +183,30 @@ Status SkipBits(int n) {
     n = std::clamp(n, 0, 32);
     r.bitBuffer = n == 32 ? 0 : r.bitBuffer << n;
     if (r.markerSeen) return 0;
+    // Before the first segment start the count is not set yet; a byte always
+    // has one to eight bits left.
+    if (r.bitsLeft == 0 || r.bitsLeft > 8) r.bitsLeft = 8;
+
+    if (n == 0) return 0;
+
+    // Common case: the bits lie in five plain bytes of the chunk (no 0xFF, so
+    // no stuffing and no marker to look at): take them in one step.
+    if (!r.pendingFF && r.chunkEnd - r.cursor >= 5) {
+        const uint8_t* p = r.cursor;
+        if (p[0] != 0xFF && p[1] != 0xFF && p[2] != 0xFF && p[3] != 0xFF && p[4] != 0xFF) {
+            const uint64_t window = uint64_t(p[0]) << 32 | uint64_t(p[1]) << 24 |
+                                    uint64_t(p[2]) << 16 | uint64_t(p[3]) << 8 | p[4];
+            r.bitBuffer |= uint32_t(window >> (32 + r.bitsLeft - n)) & (0xFFFFFFFFu >> (32 - n));
+            if (n < r.bitsLeft) {
+                r.bitsLeft = uint16_t(r.bitsLeft - n);
+                return 0;
+            }
+            const int rest = n - r.bitsLeft;  // bits taken behind the current byte
+            r.cursor += 1 + rest / 8;
+            r.bitsLeft = uint16_t(8 - rest % 8);
+            return RefillAtEnd();
+        }
+    }
 
     int need = n;
     while (need > 0) {

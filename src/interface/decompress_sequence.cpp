@@ -72,7 +72,7 @@ void EnterTile() {
     --g.band.tilesLeft;
 }
 
-// Step 6 of the open: the first tile's segment, or the whole stream.
+// The first segment the open sets up: the first tile, or the whole stream.
 Status PrepareSegments() {
     AppVexParams& p = g.seq.params;
     if (!TilesPresent()) {
@@ -101,26 +101,36 @@ Status PrepareSegments() {
 Status NumberComponentTables(uint16_t components) {
     AppVexParams& p = g.seq.params;
     EngineParams& e = g.seq.engineParams;
+    // Working copies: the record is packed, its pointers are read and written
+    // one by one.
+    const uint8_t* q[4];
+    const uint8_t* dc[4];
+    const uint8_t* ac[4];
+    for (int i = 0; i < 4; ++i) {
+        q[i] = p.qTables[i];
+        dc[i] = p.dcTables[i];
+        ac[i] = p.acTables[i];
+    }
     for (uint16_t i = 0; i < components; ++i) {
-        if (p.qTables[i] == nullptr) return VEX_ERR_Q_TABLE;
-        if (p.dcTables[i] == nullptr) return VEX_ERR_DC_TABLE;
-        if (p.acTables[i] == nullptr) return VEX_ERR_AC_TABLE;
+        if (q[i] == nullptr) return VEX_ERR_Q_TABLE;
+        if (dc[i] == nullptr) return VEX_ERR_DC_TABLE;
+        if (ac[i] == nullptr) return VEX_ERR_AC_TABLE;
     }
     uint16_t number[4] = {0, 0, 0, 0};
 
     uint16_t distinct = components;
-    Q_TRY(NumberTables(&distinct, kQuantTable, p.qTables, number));
-    for (uint16_t i = 0; i < components; ++i) p.qTables[i] = e.qTables[i] = p.qTables[number[i]];
+    Q_TRY(NumberTables(&distinct, kQuantTable, q, number));
+    for (uint16_t i = 0; i < components; ++i) p.qTables[i] = e.qTables[i] = q[number[i]];
 
     distinct = components;
-    Q_TRY(NumberTables(&distinct, kDcTable, p.dcTables, number));
+    Q_TRY(NumberTables(&distinct, kDcTable, dc, number));
     if (distinct > 2) return VEX_ERR_DC_COUNT;
-    for (uint16_t i = 0; i < components; ++i) p.dcTables[i] = e.dcTables[i] = p.dcTables[number[i]];
+    for (uint16_t i = 0; i < components; ++i) p.dcTables[i] = e.dcTables[i] = dc[number[i]];
 
     distinct = components;
-    Q_TRY(NumberTables(&distinct, kAcTable, p.acTables, number));
+    Q_TRY(NumberTables(&distinct, kAcTable, ac, number));
     if (distinct > 2) return VEX_ERR_AC_COUNT;
-    for (uint16_t i = 0; i < components; ++i) p.acTables[i] = e.acTables[i] = p.acTables[number[i]];
+    for (uint16_t i = 0; i < components; ++i) p.acTables[i] = e.acTables[i] = ac[number[i]];
 
     for (uint16_t i = components; i < 4; ++i) {
         e.qTables[i] = nullptr;
