@@ -176,6 +176,7 @@ struct SinkHost {
     uint32_t lentPos = 0;
     bool haveLent = false;
     uint16_t bufferSize = 4096;
+    uint8_t fill = 0xAA;
     int calls = 0;
     int failAtCall = 0;
     std::string finding;
@@ -203,13 +204,13 @@ inline int16_t VEXAPI HostWrite(uint8_t** buffer, int32_t position, uint16_t* si
         }
         const uint64_t end = uint64_t(s.lentPos) + *size;
         if (end > kMaxOutputBytes) return kHostStop;
-        if (s.stream.size() < end) s.stream.resize(size_t(end), 0);
+        if (s.stream.size() < end) s.stream.resize(size_t(end), s.fill);  // gaps show too
         std::memcpy(s.stream.data() + s.lentPos, s.lent.bytes, *size);
     }
     const uint64_t next = position == -1 ? uint64_t(s.lentPos) + *size : uint64_t(uint32_t(position));
     if (position < -1 || next > kMaxOutputBytes) return kHostStop;
     s.lentPos = uint32_t(next);
-    s.lent.Renew(s.bufferSize, 0xAA);
+    s.lent.Renew(s.bufferSize, s.fill);
     s.haveLent = true;
     *buffer = s.bufferSize ? s.lent.bytes : nullptr;
     *size = s.bufferSize;
