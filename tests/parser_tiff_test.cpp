@@ -284,7 +284,7 @@ TEST_F(ParserTiff, ValuesOutsideTheMappingsAreRefused) {
         {"photometric 3", 0x0106, 8, 3, false},  {"photometric 4", 0x0106, 8, 4, false},
         {"photometric 7", 0x0106, 8, 7, false},  {"samples 2", 0x0115, 8, 2, false},
         {"samples 0", 0x0115, 8, 0, false},      {"samples 5", 0x0115, 8, 5, false},
-        {"resolution unit 0", 0x0128, 8, 0, false}, {"resolution unit 4", 0x0128, 8, 4, false},
+        {"resolution unit 4", 0x0128, 8, 4, false}, {"resolution unit 9", 0x0128, 8, 9, false},
         {"compression 7", 0x0103, 8, 7, true},   {"planar 2", 0x011C, 8, 2, false},
         {"subfile 1", 0x00FE, 8, 1, true},       {"jpeg proc 1", 0x0200, 8, 1, false},
         {"width type short", 0x0100, 2, 3, false}, {"width count 2", 0x0100, 4, 2, true},

@@ -209,10 +209,15 @@ Status TemplateEntryValue(AppVexParams* params, uint16_t tag, uint32_t value) {
         }
         case kTagPlanarConfig:
             return shortValue == 1 ? 0 : VEX_ERR_CONTAINER;
-        case kTagResolutionUnit:
-            if (shortValue < 1 || shortValue > 3) return VEX_ERR_CONTAINER;
-            params->densityUnits = uint16_t(shortValue - 1);
+        case kTagResolutionUnit: {
+            // ResolutionUnit 1..3 are the JFIF units 0..2. This library writes
+            // 0 for a units value of 3, so 0 reads back as 3; anything above 3
+            // names no unit.
+            static constexpr uint16_t kUnitsOf[4] = {3, 0, 1, 2};
+            if (shortValue > 3) return VEX_ERR_CONTAINER;
+            params->densityUnits = kUnitsOf[shortValue];
             return 0;
+        }
         case kTagTileWidth:
             params->tileWidth = shortValue;
             return 0;
