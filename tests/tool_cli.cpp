@@ -26,7 +26,8 @@ const int kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11,
                          58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 // A PNG file that holds only its signature, an IHDR chunk of the given size
-// (8-bit RGB) and IEND: enough for a reader to learn the size.
+// (8-bit RGB), an empty IDAT and IEND: enough for a reader to learn the size,
+// nothing to decode.
 std::vector<uint8_t> PngHeaderOnly(uint32_t width, uint32_t height) {
     auto crc32 = [](const uint8_t* p, size_t n) {
         uint32_t c = 0xFFFFFFFFu;
@@ -51,6 +52,7 @@ std::vector<uint8_t> PngHeaderOnly(uint32_t width, uint32_t height) {
         for (int s = 24; s >= 0; s -= 8) ihdr.push_back(uint8_t(v >> s));
     ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
     chunk("IHDR", ihdr);
+    chunk("IDAT", {});
     chunk("IEND", {});
     return png;
 }
