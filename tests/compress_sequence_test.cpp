@@ -1,6 +1,6 @@
 // The compression sequence as a host meets it: which check of the open
-// answers first, what is written back, how a failing output host or a failing
-// allocation ends a sequence, and that the next sequence then works.
+// answers first, what is written back and what is only read, and how the
+// band calls hand the stream over to the output host.
 #include <cstring>
 #include <functional>
 #include <string>
@@ -165,18 +165,6 @@ TEST_F(CompressOpen, EachCheckAnswersInItsTurn) {
     EXPECT_EQ(AppVexCompressBuffInit(&p), 0);
 }
 
-// Density units have no meaning beyond 3 for TIFF, but JFIF writes the byte.
-TEST_F(CompressOpen, JfifTakesAnyDensityUnit) {
-    AppVexParams p = Valid();
-    p.densityUnits = 7;
-    std::vector<uint8_t> out;
-    ASSERT_EQ(CompressImage(p, MakeTestImage(100, 50, 3, 2), CompressOptions(), &out), 0);
-    std::vector<Segment> seg;
-    size_t scan = 0;
-    ASSERT_TRUE(ParseSegments(out, &seg, &scan));
-    EXPECT_EQ(out[seg[1].offset + 11], 7);
-}
-
 // The tile arrays and tileCount are 16 bits wide.
 TEST_F(CompressOpen, MoreTilesThanTheArraysCanCountAreRefused) {
     AppVexParams p = MakeParams(3, 3, 65520, 136);
@@ -219,23 +207,6 @@ TEST_F(CompressOpen, AnOpenSequenceRefusesASecondOpen) {
     EXPECT_EQ(AppVexCompressBuffInit(&second), 0);
 }
 
-// Only bandWidth and bandHeight come back; the budget, tiles, tables and
-// tile arrays that the library worked out stay in its own copy.
-TEST_F(CompressOpen, OnlyTheBandSizeIsWrittenBack) {
-    AppVexParams p = Valid();
-    p.bandWidth = 0;
-    p.bandHeight = 0;
-    p.bandMemory = 1000;
-    const AppVexParams before = p;
-    ASSERT_EQ(AppVexCompressBuffInit(&p), 0);
-    EXPECT_EQ(p.bandWidth, 32);
-    EXPECT_EQ(p.bandHeight, 8);
-    AppVexParams expected = before;
-    expected.bandWidth = 32;
-    expected.bandHeight = 8;
-    EXPECT_EQ(std::memcmp(&expected, &p, sizeof p), 0);
-}
-
 TEST_F(CompressOpen, HostTablesAreReadNotWritten) {
     std::vector<uint8_t> q(64), copy1, copy2;
     for (int i = 0; i < 64; ++i) q[i] = uint8_t(1 + i);
@@ -265,53 +236,6 @@ TEST_F(CompressOpen, HostTablesAreReadNotWritten) {
 // ---- the band calls and the output host ----------------------------------
 
 class CompressSequence : public LibraryTest {};
-
-TEST_F(CompressSequence, BandCallWithoutAnOpenSequenceTouchesNothing) {
-    uint8_t* rows[1] = {nullptr};
-    BandRect next = {0xEEEE, 0xEEEE, 0xEEEE, 0xEEEE};
-    EXPECT_EQ(AppVexCompressBuff(rows, &next), VEX_ERR_NOT_COMPRESSING);
-    EXPECT_EQ(next.x0, 0xEEEE);
-    EXPECT_EQ(next.y0, 0xEEEE);
-    EXPECT_EQ(next.x1, 0xEEEE);
-    EXPECT_EQ(next.y1, 0xEEEE);
-}
-
-TEST_F(CompressSequence, OneBandCoveringTheImageFinishesInOneCall) {
-    const Image image = MakeTestImage(100, 50, 3, 6);
-    std::vector<uint8_t> out;
-    int calls = 0;
-    ASSERT_EQ(CompressBands(MakeParams(1, 0, 100, 50), image, Feed{}, &out, &calls), 0);
-    EXPECT_EQ(calls, 1);
-    // The sequence is closed afterwards.
-    uint8_t* rows[1] = {nullptr};
-    BandRect next;
-    EXPECT_EQ(AppVexCompressBuff(rows, &next), VEX_ERR_NOT_COMPRESSING);
-}
-
-// Releasing the library's memory mid-sequence closes the sequence, so the
-// next band call cannot reach the released tile arrays.
-TEST_F(CompressSequence, DeallocateClosesAnOpenSequence) {
-    const Image image = MakeTestImage(100, 50, 3, 5);
-    AppVexParams p = MakeParams(1, 0, 100, 50);
-    p.containerKind = 2;
-    p.tileWidth = 32;
-    p.tileHeight = 16;
-    p.bandWidth = 32;
-    p.bandHeight = 16;
-    ResetGuardedSink(4096);
-    p.writeCallback = compress::GuardedWrite;
-    ASSERT_EQ(AppVexCompressBuffInit(&p), 0);
-    std::vector<uint8_t*> rows;
-    for (int y = 0; y < 16; ++y) rows.push_back(const_cast<uint8_t*>(image.row(y)));
-    BandRect next;
-    ASSERT_EQ(AppVexCompressBuff(rows.data(), &next), 0);
-    EXPECT_EQ(AppVexDeallocate(), 0);
-    BandRect untouched = {0xEEEE, 0xEEEE, 0xEEEE, 0xEEEE};
-    EXPECT_EQ(AppVexCompressBuff(rows.data(), &untouched), VEX_ERR_NOT_COMPRESSING);
-    EXPECT_EQ(untouched.x0, 0xEEEE);
-    std::vector<uint8_t> out;
-    EXPECT_EQ(CompressBands(p, image, Feed{}, &out), 0);
-}
 
 // Bare entropy-coded data is exactly the JFIF stream's scan data.
 TEST_F(CompressSequence, RawContainerHoldsOnlyTheScanData) {
@@ -351,91 +275,6 @@ TEST_F(CompressSequence, FinalHandOverCarriesTheRestEvenWhenEmpty) {
         EXPECT_EQ(Sink().calls.back().position, -1);
         EXPECT_EQ(Sink().calls.back().size, 0) << size;
     }
-}
-
-// A failing output host: its status comes back unchanged from whichever call
-// was running, the sequence is closed, and the next sequence works.
-TEST_F(CompressSequence, FailingWriteCallbackClosesTheSequence) {
-    const Image image = MakeTestImage(100, 50, 3, 9);
-    for (int16_t kind : {int16_t(1), int16_t(2)}) {
-        SCOPED_TRACE("container " + std::to_string(kind));
-        AppVexParams p = MakeParams(1, 0, 100, 50);
-        p.containerKind = kind;
-        p.tileWidth = 48;
-        p.tileHeight = 24;
-        Feed feed;
-        feed.outputBuffer = 7;
-        feed.bandWidth = 48;
-        feed.bandHeight = 8;
-        std::vector<uint8_t> reference;
-        ASSERT_EQ(CompressBands(p, image, feed, &reference), 0);
-        const int total = int(Sink().calls.size());
-        ASSERT_GT(total, 20);
-        for (int failAt : {1, 2, 3, total / 2, total - 1, total}) {
-            SCOPED_TRACE("failing call " + std::to_string(failAt));
-            // A host status of its own, positive, so that no mapping can hide.
-            std::vector<uint8_t> out;
-            Image copy = image;
-            ResetGuardedSink(7);
-            AppVexParams q = p;
-            q.writeCallback = compress::GuardedWrite;
-            q.bandWidth = feed.bandWidth;
-            q.bandHeight = feed.bandHeight;
-            Sink().failAtCall = failAt;
-            Sink().failStatus = 4321;
-            int16_t status = AppVexCompressBuffInit(&q);
-            BandRect band = {0, 0, uint16_t(q.bandWidth - 1), uint16_t(q.bandHeight - 1)};
-            while (status == 0) {
-                std::vector<uint8_t*> rows;
-                for (int y = band.y0; y <= band.y1; ++y)
-                    rows.push_back(copy.row(y) + band.x0 * 3);
-                BandRect next;
-                status = AppVexCompressBuff(rows.data(), &next);
-                if (status == 0 && next.x0 == 1 && next.x1 == 0) break;
-                band = next;
-            }
-            EXPECT_EQ(status, 4321);
-            uint8_t* rows[1] = {nullptr};
-            BandRect next;
-            EXPECT_EQ(AppVexCompressBuff(rows, &next), VEX_ERR_NOT_COMPRESSING);
-            EXPECT_EQ(AppVexAbort(), VEX_ERR_NOT_OPEN);
-            ASSERT_EQ(CompressBands(p, image, feed, &out), 0);
-            EXPECT_EQ(out, reference);
-        }
-    }
-}
-
-// Every allocation of an open may fail: the open answers -396, nothing is
-// left behind, and the next sequence works.
-TEST_F(CompressSequence, FailingAllocationsEndTheOpenCleanly) {
-    const Image image = MakeTestImage(100, 50, 3, 10);
-    AppVexParams p = MakeParams(1, 0, 100, 50);
-    p.containerKind = 2;
-    p.tileWidth = 32;
-    p.tileHeight = 16;
-    std::vector<uint8_t> reference;
-    ASSERT_EQ(CompressBands(p, image, Feed{}, &reference), 0);
-    int failures = 0;
-    for (int64_t k = 1; k < 64; ++k) {
-        ASSERT_EQ(AppVexDeallocate(), 0);  // cold caches: every allocation happens again
-        q32vex::FailAllocationAfter(k);
-        std::vector<uint8_t> out;
-        const int16_t status = CompressBands(p, image, Feed{}, &out);
-        q32vex::FailAllocationAfter(0);
-        if (status == 0) {
-            EXPECT_EQ(out, reference);
-            break;
-        }
-        EXPECT_EQ(status, VEX_ERR_NO_MEMORY) << k;
-        ++failures;
-        uint8_t* rows[1] = {nullptr};
-        BandRect next;
-        EXPECT_EQ(AppVexCompressBuff(rows, &next), VEX_ERR_NOT_COMPRESSING);
-    }
-    EXPECT_GE(failures, 2);  // at least the two tile arrays
-    std::vector<uint8_t> out;
-    ASSERT_EQ(CompressBands(p, image, Feed{}, &out), 0);
-    EXPECT_EQ(out, reference);
 }
 
 }  // namespace

@@ -137,15 +137,6 @@ TEST_F(DecodeEntropy, ShortFinalChunkAtSegmentStartReadsNothing) {
     EXPECT_EQ(g.bitReader.bitBuffer, 0u);
 }
 
-TEST_F(DecodeEntropy, HostFailureMidBlockIsReturnedUnchanged) {
-    ResetRecordingSource(Ramp(64), 4);
-    Source().failAtCall = 3;
-    Source().failStatus = 4321;
-    OpenUntiledInput(RecordingRead);
-    StartSegment();  // calls 1 and 2: the window holds bytes 0..3
-    EXPECT_EQ(q32vex::SkipBits(32), 4321);
-}
-
 // DC: one code "0" for category 0. AC: "0" for run 15 / size 1, "10" for EOB.
 const uint8_t kOneCodeDc[17] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00};
 const uint8_t kLongRunAc[18] = {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF1, 0x00};

@@ -1,6 +1,6 @@
 // Helpers shared by the decoder tests: an input host that records every
-// request, the reader set up for an untiled stream, and an entropy-coded
-// stream built with the library's own block encoder.
+// request, the reader set up for an untiled stream, and the Huffman tables
+// both directions need to build an entropy-coded stream and read it back.
 #pragma once
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include "interface/global_state.h"
 #include "interface/tables.h"
+#include "encode_helpers.h"
 #include "test_support.h"
 
 namespace vextest {
@@ -109,23 +110,8 @@ struct DecoderTable {
     DecoderTable& operator=(const DecoderTable&) = delete;
 };
 
-// Writes an entropy-coded segment with the library's bit writer into the
-// memory sink of the test harness and returns its bytes. `code` emits the
-// blocks (EncodeBlock, WriteRestartMarker); the segment is flushed after it.
-template <typename Body>
-std::vector<uint8_t> WriteSegment(uint16_t bufferSize, Body code) {
-    using namespace q32vex;
-    ResetSink(bufferSize);
-    g.seq.params.writeCallback = SinkWrite;
-    g.out = StreamBuffer{};
-    g.bitWriter.stuffingEnabled = 1;
-    EXPECT_EQ(StartBitWriter(), 0);
-    code();
-    EXPECT_EQ(FlushBitWriter(), 0);
-    uint16_t used = uint16_t(g.out.bufferSize - g.out.bytesFree);
-    EXPECT_EQ(SinkWrite(&g.out.hostBuffer, -1, &used, nullptr), 0);
-    return g_sink.stream;
-}
+// Entropy-coded segments are written with the library's own bit writer.
+using enctest::WriteSegment;
 
 }  // namespace decode
 }  // namespace vextest

@@ -1,6 +1,7 @@
 // The input reader as its callers rely on it: chunks handed out in place up to
 // the segment limit, the end of a segment signalled exactly once, copies and
-// skips positioned by sequential reads or seeks, host failures passed up.
+// skips positioned by sequential reads or seeks, and hosts that deliver
+// nothing or have no callback.
 #include <cstring>
 
 #include "decode/input_reader.h"
@@ -101,23 +102,6 @@ TEST_F(DecodeInput, HostThatDeliversNothingAndFlagsTheEndIsAnError) {
     uint16_t count = 0;
     int16_t flag = 0;
     EXPECT_EQ(Next(&chunk, &count, &flag), VEX_ERR_NO_BUFFER);
-}
-
-TEST_F(DecodeInput, HostStatusIsReturnedUnchanged) {
-    ResetRecordingSource(Ramp(100), 65535);
-    Source().failAtCall = 1;
-    Source().failStatus = 1234;
-    OpenUntiledInput(RecordingRead);
-    uint8_t* chunk = nullptr;
-    uint16_t count = 0;
-    int16_t flag = 0;
-    EXPECT_EQ(Next(&chunk, &count, &flag), 1234);
-    uint8_t byte = 0;
-    ResetRecordingSource(Ramp(100), 65535);
-    Source().failAtCall = 1;
-    Source().failStatus = -5;
-    OpenUntiledInput(RecordingRead);
-    EXPECT_EQ(CopyAt(10, &byte, 1), -5);
 }
 
 TEST_F(DecodeInput, ModesOutsideTheTableAreRefused) {

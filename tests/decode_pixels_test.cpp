@@ -46,15 +46,6 @@ TEST_F(DecodePixels, DcOnlyBlockIsFlatOneLevelAboveMidGrey) {
     for (int i = 0; i < 64; ++i) EXPECT_EQ(block[i], 256) << i;
 }
 
-TEST_F(DecodePixels, AllZeroBlockStaysZero) {
-    uint8_t q[64];
-    for (int i = 0; i < 64; ++i) q[i] = uint8_t(1 + i * 3);
-    const q32vex::DecQuantTable* table = DerivedTable(q);
-    int16_t block[64] = {};
-    q32vex::InverseDctBlock(block, table);
-    for (int i = 0; i < 64; ++i) EXPECT_EQ(block[i], 0) << i;
-}
-
 TEST_F(DecodePixels, FirstHorizontalFrequencyGivesTheWorkedRow) {
     uint8_t q[64];
     std::memset(q, 16, sizeof(q));
@@ -141,54 +132,6 @@ const Routine kColourRoutines[] = {
     {q32vex::OutputH4V1, 32, 8, 4, 1, "H4V1"},
 };
 
-TEST_F(DecodePixels, AllZeroMcuIsMidGreyInEveryFormat) {
-    ClearBlocks();
-    for (const Routine& r : kColourRoutines) {
-        for (int bpp : {2, 3, 4}) {
-            g.format.bytesPerPixel = uint16_t(bpp);
-            McuRows out(r.width, r.height, bpp);
-            r.fn(out.rows.data());
-            for (int y = 0; y < r.height; ++y) {
-                for (int x = 0; x < r.width; ++x) {
-                    const uint8_t* p = out.Pixel(x, y, bpp);
-                    if (bpp == 2) {
-                        ASSERT_EQ(p[0] | p[1] << 8, 0x4210) << r.name;
-                    } else {
-                        ASSERT_EQ(p[0], 128) << r.name;
-                        ASSERT_EQ(p[1], 128) << r.name;
-                        ASSERT_EQ(p[2], 128) << r.name;
-                        if (bpp == 4) ASSERT_EQ(p[3], 0xAA) << r.name << ": fourth byte written";
-                    }
-                }
-            }
-            EXPECT_TRUE(out.GuardsIntact()) << r.name << " bpp " << bpp;
-        }
-    }
-    McuRows grey(8, 8, 1);
-    q32vex::OutputGrey(grey.rows.data());
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) ASSERT_EQ(*grey.Pixel(x, y, 1), 128);
-    }
-    EXPECT_TRUE(grey.GuardsIntact());
-    McuRows four(8, 8, 4), fourTall(16, 16, 4);
-    q32vex::OutputFour(four.rows.data());
-    q32vex::OutputFourH2V2(fourTall.rows.data());
-    for (int i = 0; i < 8 * 32; ++i) ASSERT_EQ(four.rows[i / 32][i % 32], 128);
-    for (int i = 0; i < 16 * 64; ++i) ASSERT_EQ(fourTall.rows[i / 64][i % 64], 128);
-    EXPECT_TRUE(four.GuardsIntact());
-    EXPECT_TRUE(fourTall.GuardsIntact());
-}
-
-TEST_F(DecodePixels, GreyLevelIsTheHighByteTruncated) {
-    ClearBlocks();
-    const int16_t samples[] = {-257, -1, 0, 255, 256, 32767, -32768, 127 * 256 + 255};
-    const uint8_t expected[] = {126, 127, 128, 128, 129, 255, 0, 255};
-    for (int i = 0; i < 8; ++i) g.engine.blockBuffers[0][i] = samples[i];
-    McuRows out(8, 8, 1);
-    q32vex::OutputGrey(out.rows.data());
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(*out.Pixel(i, 0, 1), expected[i]) << samples[i];
-}
-
 // One pixel of an H1V1 MCU: luma and chroma samples as the inverse DCT gives them.
 std::array<uint8_t, 3> ColourPixel(int16_t luma, int16_t cb, int16_t cr) {
     ClearBlocks();
@@ -238,33 +181,6 @@ TEST_F(DecodePixels, FiveFiveFiveWordPacksTheTopBitsOfEachChannel) {
     EXPECT_EQ(p[1] & 0x80, 0) << "bit 15 stays clear";
 }
 
-// Luma level of sample (sx, sy) of block b: distinct across the MCU's blocks.
-int LumaLevel(int b, int sx, int sy) {
-    return 16 + (b * 29 + sy * 8 + sx * 3) % 220;
-}
-
-TEST_F(DecodePixels, LumaBlocksLandOnTheirPixels) {
-    for (const Routine& r : kColourRoutines) {
-        ClearBlocks();
-        const int lumaBlocks = r.lumaH * r.lumaV;
-        for (int b = 0; b < lumaBlocks; ++b) {
-            for (int i = 0; i < 64; ++i) g.engine.blockBuffers[b][i] = Sample(LumaLevel(b, i % 8, i / 8));
-        }
-        g.format.bytesPerPixel = 3;
-        McuRows out(r.width, r.height, 3);
-        r.fn(out.rows.data());
-        int wrong = 0;
-        for (int y = 0; y < r.height; ++y) {
-            for (int x = 0; x < r.width; ++x) {
-                const int level = LumaLevel((y / 8) * r.lumaH + x / 8, x % 8, y % 8);
-                const uint8_t* p = out.Pixel(x, y, 3);
-                wrong += p[0] != level || p[1] != level || p[2] != level;
-            }
-        }
-        EXPECT_EQ(wrong, 0) << r.name;
-    }
-}
-
 TEST_F(DecodePixels, ChromaSampleCoversItsPixelsOnly) {
     for (const Routine& r : kColourRoutines) {
         const int lumaBlocks = r.lumaH * r.lumaV;
@@ -286,39 +202,6 @@ TEST_F(DecodePixels, ChromaSampleCoversItsPixelsOnly) {
             EXPECT_EQ(wrong, 0) << r.name << " sample " << sample;
         }
     }
-}
-
-TEST_F(DecodePixels, FourComponentsKeepTheirOrderAndReplication) {
-    ClearBlocks();
-    // Blocks 0..3 and 6..9: components 0 and 3 (2 x 2 blocks); 4 and 5: one each.
-    for (int b = 0; b < 10; ++b) {
-        for (int i = 0; i < 64; ++i) g.engine.blockBuffers[b][i] = Sample(LumaLevel(b, i % 8, i / 8));
-    }
-    McuRows out(16, 16, 4);
-    q32vex::OutputFourH2V2(out.rows.data());
-    int wrong = 0;
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 16; ++x) {
-            const int b = (y / 8) * 2 + x / 8;
-            const uint8_t* p = out.Pixel(x, y, 4);
-            wrong += p[0] != LumaLevel(b, x % 8, y % 8);
-            wrong += p[1] != LumaLevel(4, x / 2, y / 2);
-            wrong += p[2] != LumaLevel(5, x / 2, y / 2);
-            wrong += p[3] != LumaLevel(6 + b, x % 8, y % 8);
-        }
-    }
-    EXPECT_EQ(wrong, 0);
-    EXPECT_TRUE(out.GuardsIntact());
-
-    McuRows flat(8, 8, 4);
-    q32vex::OutputFour(flat.rows.data());
-    wrong = 0;
-    for (int y = 0; y < 8; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            for (int c = 0; c < 4; ++c) wrong += flat.Pixel(x, y, 4)[c] != LumaLevel(c, x, y);
-        }
-    }
-    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace

@@ -54,13 +54,6 @@ std::vector<double> ExactDct(const uint8_t pixels[64]) {
     return F;
 }
 
-TEST_F(ForwardDct, ZeroBlockGivesZeroCoefficients) {
-    const std::vector<uint32_t> table = EncTable(ZigzagOf(kLumQuant));
-    std::vector<int16_t> block(64, 0);
-    ForwardDctQuantize(block.data(), table.data());
-    for (int16_t c : block) EXPECT_EQ(c, 0);
-}
-
 TEST_F(ForwardDct, UniformBlocksGiveTheRoundedDc) {
     // 255s: DC output 32512, with q = 16 (m = 64) rounds 63.5 up to 64.
     const std::vector<uint32_t> lum = EncTable(ZigzagOf(kLumQuant));
@@ -75,21 +68,6 @@ TEST_F(ForwardDct, UniformBlocksGiveTheRoundedDc) {
     ForwardDctQuantize(black.data(), ones.data());
     EXPECT_EQ(black[0], -1024);
     for (int k = 1; k < 64; ++k) EXPECT_EQ(black[k], 0) << k;
-}
-
-TEST_F(ForwardDct, VerticalStripesHaveOnlyHorizontalFrequencies) {
-    uint8_t pixels[64];
-    for (int i = 0; i < 64; ++i) pixels[i] = (i % 2) ? 0 : 255;
-    std::vector<int16_t> block = Samples(pixels);
-    const std::vector<uint32_t> ones = EncTable(std::vector<uint8_t>(64, 1));
-    ForwardDctQuantize(block.data(), ones.data());
-    int nonZero = 0;
-    for (int k = 0; k < 64; ++k) {
-        const bool firstRow = kZigzag[k] < 8;
-        if (!firstRow) EXPECT_EQ(block[k], 0) << "zigzag " << k;
-        nonZero += block[k] != 0;
-    }
-    EXPECT_GE(nonZero, 4);
 }
 
 // F exactly at -t or t is multiplied; one inside is not. Uniform blocks of

@@ -1,10 +1,10 @@
 // Helpers for the compression-engine tests: an in-memory output stream set up
 // the way a compression sequence sets it up, a driver that runs the engine
 // over a whole image, and a minimal JPEG header around the entropy-coded
-// data so that djpeg can act as the oracle.
+// data so that djpeg (through the compression tests' Djpeg) can act as the
+// oracle.
 #pragma once
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -16,6 +16,7 @@
 #include "encode/stream_writer.h"
 #include "interface/global_state.h"
 #include "interface/tables.h"
+#include "compress_helpers.h"
 #include "test_support.h"
 
 namespace enctest {
@@ -35,6 +36,18 @@ inline std::vector<uint8_t> FinishMemoryStream() {
     out.bufferSize = uint16_t(out.bufferSize - out.bytesFree);
     EXPECT_EQ(vextest::SinkWrite(&out.hostBuffer, -1, &out.bufferSize, nullptr), 0);
     return vextest::g_sink.stream;
+}
+
+// The bytes an entropy-coded segment takes: the bit writer started, `body`
+// run (EncodeBlock, WriteRestartMarker, ...), the segment flushed and handed
+// over from a host buffer of `bufferSize` bytes.
+template <class Body>
+std::vector<uint8_t> WriteSegment(uint16_t bufferSize, Body body) {
+    StartMemoryStream(bufferSize);
+    EXPECT_EQ(q32vex::StartBitWriter(), 0);
+    body();
+    EXPECT_EQ(q32vex::FlushBitWriter(), 0);
+    return FinishMemoryStream();
 }
 
 inline std::string BitString(const std::vector<uint8_t>& bytes) {
@@ -181,19 +194,6 @@ inline std::vector<uint8_t> WrapJpeg(int width, int height, int samplingIndex, c
     j.insert(j.end(), data.begin(), data.end());
     j.insert(j.end(), {0xFF, 0xD9});
     return j;
-}
-
-// Decodes with djpeg into `bytesPerPixel` bytes per pixel (1 grey, 3 BGR).
-inline bool Djpeg(const std::vector<uint8_t>& jpeg, const std::string& name, int bytesPerPixel,
-                  vextest::Image* out, const std::string& options = "") {
-    const std::string in = vextest::TempPath(name + ".jpg");
-    const std::string pnm = vextest::TempPath(name + ".pnm");
-    if (!vextest::WriteFile(in, jpeg)) return false;
-    const int rc = vextest::Run("djpeg " + options + " -outfile " + pnm + " " + in + " 2>/dev/null");
-    const bool ok = rc == 0 && vextest::LoadPnm(pnm, out, bytesPerPixel);
-    std::remove(in.c_str());
-    std::remove(pnm.c_str());
-    return ok;
 }
 
 }  // namespace enctest

@@ -20,16 +20,6 @@ using vextest::LibraryTest;
 class BitWriter : public LibraryTest {};
 class BlockEncoder : public LibraryTest {};
 
-// Bits written between StartBitWriter and FlushBitWriter.
-template <class Body>
-std::vector<uint8_t> Segment(uint16_t bufferSize, Body body) {
-    StartMemoryStream(bufferSize);
-    EXPECT_EQ(StartBitWriter(), 0);
-    body();
-    EXPECT_EQ(FlushBitWriter(), 0);
-    return FinishMemoryStream();
-}
-
 std::vector<uint8_t> Unstuff(const std::vector<uint8_t>& bytes) {
     std::vector<uint8_t> out;
     for (size_t i = 0; i < bytes.size(); ++i) {
@@ -52,7 +42,7 @@ void UseAnnexKLuminance() {
 
 // The coded bits of one block (stuffing removed), with the padding zeros.
 std::string BlockBits(const std::vector<int16_t>& block, int16_t predictor) {
-    const std::vector<uint8_t> bytes = Segment(4096, [&] {
+    const std::vector<uint8_t> bytes = WriteSegment(4096, [&] {
         EXPECT_EQ(EncodeBlock(block.data(), &predictor, EncDc(0), EncAc(0)), 0);
     });
     return BitString(Unstuff(bytes));
@@ -69,8 +59,8 @@ void ExpectBits(const std::string& got, const std::string& expected) {
 // ---- bit writer ---------------------------------------------------------------
 
 TEST_F(BitWriter, CompletedFfBytesAreStuffed) {
-    EXPECT_EQ(Segment(4096, [] { EXPECT_EQ(PutBits(0xFF, 8), 0); }), (std::vector<uint8_t>{0xFF, 0x00}));
-    EXPECT_EQ(Segment(4096, [] {
+    EXPECT_EQ(WriteSegment(4096, [] { EXPECT_EQ(PutBits(0xFF, 8), 0); }), (std::vector<uint8_t>{0xFF, 0x00}));
+    EXPECT_EQ(WriteSegment(4096, [] {
                   EXPECT_EQ(PutBits(0xF, 4), 0);
                   EXPECT_EQ(PutBits(0xFFF, 12), 0);
                   EXPECT_EQ(PutBits(0x1, 1), 0);
@@ -79,25 +69,25 @@ TEST_F(BitWriter, CompletedFfBytesAreStuffed) {
 }
 
 TEST_F(BitWriter, LastByteIsPaddedWithZeros) {
-    EXPECT_EQ(Segment(4096, [] { EXPECT_EQ(PutBits(0b101, 3), 0); }), (std::vector<uint8_t>{0xA0}));
-    EXPECT_EQ(Segment(4096, [] { EXPECT_EQ(PutBits(0xAB, 8), 0); }), (std::vector<uint8_t>{0xAB}));
-    EXPECT_TRUE(Segment(4096, [] { EXPECT_EQ(PutBits(0x3, 0), 0); }).empty());
+    EXPECT_EQ(WriteSegment(4096, [] { EXPECT_EQ(PutBits(0b101, 3), 0); }), (std::vector<uint8_t>{0xA0}));
+    EXPECT_EQ(WriteSegment(4096, [] { EXPECT_EQ(PutBits(0xAB, 8), 0); }), (std::vector<uint8_t>{0xAB}));
+    EXPECT_TRUE(WriteSegment(4096, [] { EXPECT_EQ(PutBits(0x3, 0), 0); }).empty());
 }
 
 TEST_F(BitWriter, RestartMarkersPadWithOnesAndAreNotStuffed) {
-    EXPECT_EQ(Segment(4096, [] {
+    EXPECT_EQ(WriteSegment(4096, [] {
                   EXPECT_EQ(PutBits(0b101, 3), 0);
                   EXPECT_EQ(WriteRestartMarker(0xD3), 0);
               }),
               (std::vector<uint8_t>{0xBF, 0xFF, 0xD3}));
     // A pad that completes 0xFF is stuffed before the marker.
-    EXPECT_EQ(Segment(4096, [] {
+    EXPECT_EQ(WriteSegment(4096, [] {
                   EXPECT_EQ(PutBits(0b111, 3), 0);
                   EXPECT_EQ(WriteRestartMarker(0xD0), 0);
               }),
               (std::vector<uint8_t>{0xFF, 0x00, 0xFF, 0xD0}));
     // On a byte boundary nothing is padded, and stuffing resumes after.
-    EXPECT_EQ(Segment(4096, [] {
+    EXPECT_EQ(WriteSegment(4096, [] {
                   EXPECT_EQ(PutBits(0x12, 8), 0);
                   EXPECT_EQ(WriteRestartMarker(0xD7), 0);
                   EXPECT_EQ(PutBits(0xFF, 8), 0);
@@ -117,10 +107,10 @@ TEST_F(BitWriter, OutputDoesNotDependOnTheHostBufferSize) {
             if (i % 500 == 499) ASSERT_EQ(WriteRestartMarker(uint8_t(0xD0 + (i / 500) % 8)), 0);
         }
     };
-    const std::vector<uint8_t> reference = Segment(65535, body);
+    const std::vector<uint8_t> reference = WriteSegment(65535, body);
     ASSERT_GT(reference.size(), 2000u);
     for (uint16_t size : {1, 2, 3, 7, 64, 4096}) {
-        EXPECT_EQ(Segment(size, body), reference) << "buffer " << size;
+        EXPECT_EQ(WriteSegment(size, body), reference) << "buffer " << size;
         if (size == 1) EXPECT_EQ(size_t(vextest::g_sink.calls), reference.size() + 2);
     }
 }
@@ -163,7 +153,7 @@ TEST_F(BlockEncoder, DcDifferences) {
     ExpectBits(BlockBits(block, 1000), "111111110" "00000101111" "1010");  // -2000: category 11
     int16_t predictor = 7;
     block[0] = 42;
-    Segment(4096, [&] { EXPECT_EQ(EncodeBlock(block.data(), &predictor, EncDc(0), EncAc(0)), 0); });
+    WriteSegment(4096, [&] { EXPECT_EQ(EncodeBlock(block.data(), &predictor, EncDc(0), EncAc(0)), 0); });
     EXPECT_EQ(predictor, 42);
 }
 
@@ -205,7 +195,7 @@ TEST_F(BlockEncoder, DjpegDecodesCodedBlocks) {
     for (size_t i = 0; i < image.pixels.size(); ++i)
         image.pixels[i] = uint8_t(128 + 100 * std::sin(i * 0.05) + int(rng() % 9) - 4);
     int16_t predictor = 0;
-    const std::vector<uint8_t> data = Segment(97, [&] {
+    const std::vector<uint8_t> data = WriteSegment(97, [&] {
         for (int by = 0; by < blocksDown; ++by)
             for (int bx = 0; bx < blocksAcross; ++bx) {
                 int16_t block[64];
@@ -221,8 +211,9 @@ TEST_F(BlockEncoder, DjpegDecodesCodedBlocks) {
     tables.q[0] = quant.data();
     tables.dc[0] = kLumDcSpec;
     tables.ac[0] = kLumAcSpec;
-    vextest::Image decoded;
-    ASSERT_TRUE(Djpeg(WrapJpeg(image.width, image.height, 3, tables, 0, data), "blocks", 1, &decoded));
+    vextest::compress::Decoded decoded;
+    ASSERT_TRUE(vextest::compress::Djpeg(WrapJpeg(image.width, image.height, 3, tables, 0, data), &decoded,
+                                         "blocks"));
     ASSERT_EQ(decoded.pixels.size(), image.pixels.size());
     EXPECT_GT(vextest::Psnr(decoded.pixels.data(), image.pixels.data(), image.pixels.size()), 30.0);
 }

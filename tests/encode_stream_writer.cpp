@@ -121,18 +121,6 @@ TEST_F(StreamWriter, PatchesReachEarlierPositions) {
     }
 }
 
-TEST_F(StreamWriter, PatchInsideTheBufferKeepsTheEndOfTheStream) {
-    StartMemoryStream(4096);
-    std::vector<uint8_t> data = Pattern(100, 2);
-    ASSERT_EQ(WriteBytes(data.data(), 100), 0);
-    const uint8_t patch[3] = {1, 2, 3};
-    uint16_t n = 3;
-    ASSERT_EQ(WriteStream(const_cast<uint8_t*>(patch), 10, &n, kStreamWrite), 0);
-    EXPECT_EQ(StreamPosition(), 100u);
-    std::memcpy(data.data() + 10, patch, 3);
-    EXPECT_EQ(FinishMemoryStream(), data);
-}
-
 TEST_F(StreamWriter, WritesBeyondTheEndAreRefused) {
     StartMemoryStream(64);
     const std::vector<uint8_t> data = Pattern(10, 0);

@@ -98,22 +98,6 @@ TEST_F(BandRequest, WholeImageBand) {
     EXPECT_TRUE(RectIs(b.bandRect, 0, 0, 111, 55));
 }
 
-TEST_F(BandRequest, NarrowBandBecomesAPieceOfOneMcuRow) {
-    Shape s = Image100x50();
-    s.bandW = 40;
-    s.bandH = 20;
-    s.bandMemory = 12345;  // a request wins over a budget and clears it
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_EQ(g.band.bandMode, 0);
-    EXPECT_EQ(g.seq.params.bandHeight, 8);
-    EXPECT_EQ(g.seq.params.bandWidth, 32);
-    EXPECT_EQ(g.seq.params.bandMemory, 0);
-    // 2 MCUs per band and 7 per tile share only 1.
-    EXPECT_EQ(g.band.passWidth, 16);
-    EXPECT_EQ(g.band.unitWidth, 32);
-    EXPECT_TRUE(RectIs(g.band.bandRect, 0, 0, 31, 7));
-}
-
 TEST_F(BandRequest, EachModeSnapsTheRequestToItsGrid) {
     struct Case {
         uint16_t tileW, tileH, bandW, bandH;
@@ -147,42 +131,6 @@ TEST_F(BandRequest, EachModeSnapsTheRequestToItsGrid) {
         EXPECT_EQ(g.band.bandSpanHeight, c.spanH) << c.bandW << "x" << c.bandH;
         EXPECT_EQ(g.band.passWidth, c.passWidth) << c.bandW << "x" << c.bandH;
     }
-}
-
-TEST_F(BandRequest, PassWidthIsTheLargestCommonDivisorThatFits) {
-    // 96-pixel band over a 192-pixel tile (12 MCUs): the pass covers the band.
-    Shape s{200, 30};
-    s.tileW = 192;
-    s.bandW = 96;
-    s.bandH = 8;
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_EQ(g.band.bandMode, 0);
-    EXPECT_EQ(g.band.passWidth, 96);
-
-    // 80-pixel band (5 MCUs) over 12 MCUs: nothing but 1 divides both.
-    s.bandW = 80;
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_EQ(g.band.passWidth, 16);
-
-    // 64-pixel band (4 MCUs) over 12: 4 divides 12.
-    s.bandW = 64;
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_EQ(g.band.passWidth, 64);
-
-    // A pass never spans more than maxWidth: a 384-pixel tile is 24 MCUs; with
-    // maxWidth lowered to 10 MCUs, 24 and 12 do not fit and 8 (24 / 3) does.
-    s = Shape{400, 8};
-    s.tileW = 384;
-    s.bandW = 400;
-    s.bandH = 8;
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_EQ(g.band.passWidth, 384);
-    g.seq.params.tileWidth = 384;
-    g.seq.params.bandWidth = 400;
-    g.seq.params.bandHeight = 8;
-    g.seq.maxWidth = 160;
-    ASSERT_EQ(ChooseBandGeometry(), 0);
-    EXPECT_EQ(g.band.passWidth, 128);
 }
 
 TEST_F(BandRequest, RefusesBandsBelowOneMcu) {
@@ -342,17 +290,6 @@ TEST_F(BandBudget, TiledImageThresholds) {
                     });
 }
 
-TEST_F(BandBudget, OneZeroBandDimensionMeansBudget) {
-    Shape s = Image100x50();
-    s.bandW = 100;  // height 0: the width alone is not a request
-    s.bandMemory = 2400;
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_EQ(g.band.bandMode, 1);
-    EXPECT_EQ(g.seq.params.bandHeight, 8);
-    s.bandMemory = 0;
-    EXPECT_EQ(Choose(s), VEX_ERR_BAND);
-}
-
 TEST_F(BandBudget, NarrowBandPicksTheCheapestPassAndNarrowsTheBand) {
     // A 320-pixel tile is 20 MCUs; the budget holds 9 MCUs (3456 bytes at 24
     // bits, below one 7680-byte tile MCU row). Cost = passes per tile MCU row
@@ -367,17 +304,6 @@ TEST_F(BandBudget, NarrowBandPicksTheCheapestPassAndNarrowsTheBand) {
     EXPECT_EQ(g.seq.params.bandWidth, 128);
     EXPECT_EQ(g.band.unitWidth, 128);
     EXPECT_TRUE(RectIs(g.band.bandRect, 0, 0, 127, 7));
-}
-
-TEST_F(BandBudget, OneMcuBandOverAVeryWideTileStillChoosesAPass) {
-    // 2500 MCUs across with a one-MCU band: the cost of the only candidate
-    // is 2500^3, beyond 32 bits.
-    Shape s{20000, 64, 8, 8, 8};
-    s.bandMemory = 100;
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_EQ(g.band.bandMode, 0);
-    EXPECT_EQ(g.band.passWidth, 8);
-    EXPECT_EQ(g.seq.params.bandWidth, 8);
 }
 
 using RowLimit = LibraryTest;
@@ -412,27 +338,6 @@ TEST_F(RowLimit, ExactlyOneBandRowOf64KiBIsAllowed) {
     ASSERT_EQ(Choose(s), 0);
     EXPECT_NE(g.seq.params.bandMemory, 0);
     EXPECT_LE(uint32_t(g.seq.params.bandWidth) * 4, 65536u);
-}
-
-TEST_F(RowLimit, HugeImagesWithHugeBudgetsStayWithinLimits) {
-    // Products like 262080 bytes x 65520 rows exceed 32 bits; the result
-    // must still be a sensible band.
-    Shape s{65520, 65520, 8, 8, 32};
-    s.bandMemory = INT32_MAX;
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_EQ(g.band.bandMode, 0);
-    EXPECT_EQ(g.seq.params.bandHeight, 8);
-    EXPECT_EQ(g.seq.params.bandWidth, 13104);
-    EXPECT_EQ(g.band.passWidth, 13104);
-    // Row heights above 32767 would overflow a 32-bit budget of rows x 64 KiB.
-    s = Shape{65520, 65520, 16, 16, 24};
-    s.bandW = 65520;
-    s.bandH = 65520;
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_EQ(g.band.bandMode, 0);
-    EXPECT_EQ(g.seq.params.bandHeight, 16);
-    EXPECT_EQ(g.seq.params.bandWidth, 21840);
-    EXPECT_EQ(g.band.passWidth, 21840);
 }
 
 // ---- walking units and bands -----------------------------------------------
@@ -493,65 +398,6 @@ TEST_F(BandWalk, TiledBandsOfTwoTilesFollowTheWorkedExample) {
     // Done stays done and moves nothing.
     EXPECT_EQ(AdvanceUnit(), kImageDone);
     EXPECT_TRUE(RectIs(b.unitRect, 96, 56, 127, 63));
-}
-
-TEST_F(BandWalk, PiecesOfAnMcuRowEndWithANarrowerOne) {
-    Shape s = Image100x50();
-    s.bandW = 40;
-    s.bandH = 20;
-    ASSERT_EQ(Choose(s), 0);
-    const BandGeometry& b = g.band;
-    const uint16_t expected[][4] = {
-        {0, 0, 31, 7}, {32, 0, 63, 7}, {64, 0, 95, 7}, {96, 0, 111, 7}, {0, 8, 31, 15},
-    };
-    EXPECT_TRUE(RectIs(b.unitRect, 0, 0, 31, 7));
-    for (int i = 1; i < 5; ++i) {
-        EXPECT_EQ(Step(), kSameTile);
-        EXPECT_TRUE(RectIs(b.unitRect, expected[i][0], expected[i][1], expected[i][2],
-                           expected[i][3]));
-        // In this mode the band is the unit.
-        EXPECT_TRUE(RectIs(b.bandRect, expected[i][0], expected[i][1], expected[i][2],
-                           expected[i][3]));
-    }
-    int steps = 5;
-    while (Step() != kImageDone) ++steps;
-    EXPECT_EQ(steps, 4 * 7);
-    EXPECT_TRUE(RectIs(b.unitRect, 96, 48, 111, 55));
-}
-
-TEST_F(BandWalk, TileWideBandsStopAtTheTileBottom) {
-    Shape s{64, 48};
-    s.tileW = 32;
-    s.tileH = 24;
-    s.bandW = 32;
-    s.bandH = 16;
-    ASSERT_EQ(Choose(s), 0);
-    const BandGeometry& b = g.band;
-    EXPECT_EQ(b.bandMode, 1);
-    EXPECT_TRUE(RectIs(b.bandRect, 0, 0, 31, 15));
-    EXPECT_EQ(Step(), kSameTile);
-    EXPECT_TRUE(RectIs(b.bandRect, 0, 0, 31, 15));
-    EXPECT_EQ(Step(), kSameTile);
-    EXPECT_TRUE(RectIs(b.unitRect, 0, 16, 31, 23));
-    EXPECT_TRUE(RectIs(b.bandRect, 0, 16, 31, 23));
-    EXPECT_EQ(Step(), kNewTile);
-    EXPECT_TRUE(RectIs(b.unitRect, 32, 0, 63, 7));
-    EXPECT_TRUE(RectIs(b.bandRect, 32, 0, 63, 15));
-}
-
-TEST_F(BandWalk, FullWidthBandsReachThePaddedBottomAtTheEnd) {
-    Shape s = Image100x50();
-    s.tileH = 16;
-    s.bandW = 100;
-    s.bandH = 40;
-    ASSERT_EQ(Choose(s), 0);
-    const BandGeometry& b = g.band;
-    EXPECT_EQ(b.bandMode, 3);
-    EXPECT_EQ(g.seq.params.bandHeight, 32);
-    EXPECT_TRUE(RectIs(b.bandRect, 0, 0, 111, 31));
-    for (int i = 0; i < 4; ++i) Step();
-    EXPECT_TRUE(RectIs(b.unitRect, 0, 32, 111, 39));
-    EXPECT_TRUE(RectIs(b.bandRect, 0, 32, 111, 63));
 }
 
 // Over many shapes: a successful choice gives a usable geometry, and the walk
@@ -662,24 +508,6 @@ TEST_F(TileRun, SumsTheTilesStoredBackToBack) {
         MergeTileRun();
         EXPECT_EQ(g.in.readAhead, c.readAhead) << "tile " << c.current;
     }
-}
-
-TEST_F(TileRun, OffsetsThatWrapAroundAreNotAdjacent) {
-    ASSERT_EQ(AllocTileArrays(2), 0);
-    g.tiles.offsets[0] = 0xFFFFFF00u;
-    g.tiles.byteCounts[0] = 0x200;  // would end at 0x100 in 32 bits
-    g.tiles.offsets[1] = 0x100;
-    g.tiles.byteCounts[1] = 77;
-    g.band.tilesLeft = 2;
-    MergeTileRun();
-    EXPECT_EQ(g.in.readAhead, 0u);
-}
-
-TEST_F(TileRun, NoTileArraysMeansNoReadAhead) {
-    g.band.tilesLeft = 3;
-    g.in.readAhead = 0xDEAD;
-    MergeTileRun();
-    EXPECT_EQ(g.in.readAhead, 0u);
 }
 
 }  // namespace
