@@ -64,6 +64,15 @@ void MakeAnnexKEncTable(int scalePercent, uint32_t* table) {
 
 std::string LevelName(SimdLevel level) { return SimdLevelName(level); }
 
+// Natural index of zigzag position k (ITU-T T.81 figure A.6).
+int NaturalIndex(int k) {
+    static const int kOrder[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                   12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                   35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                   58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+    return kOrder[k];
+}
+
 // ---------------------------------------------------------------------------
 // Forward DCT and quantiser.
 
@@ -138,6 +147,37 @@ TEST_F(SimdForwardDct, Full16BitInputsWrapLikeScalar) {
         if (n % 7 == 0)
             for (int k = 0; k < 64; ++k) block[k] = (rng() & 1) ? 32767 : -32768;
         Check(block, table, "full-range block");
+    }
+}
+
+TEST_F(SimdForwardDct, PairKernelsMatchTwoScalarBlocks) {
+    // Two blocks with different tables, as the engine pairs them across
+    // components.
+    std::mt19937 rng(17);
+    std::vector<SimdLevel> levels = VectorLevels();
+    levels.insert(levels.begin(), kSimdScalar);
+    for (int n = 0; n < 5000; ++n) {
+        uint32_t ta[64], tb[64];
+        MakeEncTable(rng, n % 2 ? 32767 : 3000, ta);
+        MakeAnnexKEncTable(1 + int(rng() % 200), tb);
+        int16_t a[64], b[64];
+        for (int k = 0; k < 64; ++k) {
+            a[k] = int16_t(int(rng() % 32641) - 16384);
+            b[k] = n % 3 ? int16_t(int(rng() % 32641) - 16384) : int16_t(rng());
+        }
+        int16_t expectA[64], expectB[64];
+        std::memcpy(expectA, a, sizeof(a));
+        std::memcpy(expectB, b, sizeof(b));
+        ForwardDctQuantize(expectA, ta);
+        ForwardDctQuantize(expectB, tb);
+        for (SimdLevel level : levels) {
+            int16_t gotA[64], gotB[64];
+            std::memcpy(gotA, a, sizeof(a));
+            std::memcpy(gotB, b, sizeof(b));
+            ChooseForwardDctPair(level)(gotA, ta, gotB, tb);
+            ASSERT_EQ(0, std::memcmp(gotA, expectA, sizeof(gotA))) << "first block, level " << LevelName(level);
+            ASSERT_EQ(0, std::memcmp(gotB, expectB, sizeof(gotB))) << "second block, level " << LevelName(level);
+        }
     }
 }
 
@@ -221,6 +261,72 @@ TEST_F(SimdInverseDct, Full16BitCoefficientsWrapLikeScalar) {
         int16_t coefs[64];
         for (int k = 0; k < 64; ++k) coefs[k] = int16_t(rng());
         Check(coefs, table, "full-range block");
+    }
+}
+
+// The engine's form: natural-order coefficients and a DequantTable, with the
+// DC-only shortcut; it must equal the zigzag kernel on the same block.
+TEST_F(SimdInverseDct, NaturalOrderKernelsMatchTheZigzagKernel) {
+    std::mt19937 rng(13);
+    std::vector<SimdLevel> levels = VectorLevels();
+    levels.insert(levels.begin(), kSimdScalar);
+    for (int n = 0; n < 20000; ++n) {
+        const DecQuantTable table = RandomTable(rng);
+        DequantTable dequant;
+        MakeDequantTable(&table, &dequant);
+        int16_t coded[64] = {};
+        const int kind = n % 4;
+        coded[0] = int16_t(kind == 3 ? int16_t(rng()) : int(rng() % 4096) - 2048);
+        if (kind == 1) {
+            for (int i = 0; i < 6; ++i) coded[1 + rng() % 63] = int16_t(int(rng() % 2047) - 1023);
+        } else if (kind == 2) {
+            for (int k = 0; k < 64; ++k) coded[k] = int16_t(rng());
+        }  // kinds 0 and 3: DC only, with in-range and full-range values
+        int16_t expected[64];
+        std::memcpy(expected, coded, sizeof(expected));
+        InverseDctBlock(expected, &table);
+        for (SimdLevel level : levels) {
+            alignas(16) int16_t got[64 + 8];
+            for (int k = 0; k < 64; ++k) got[NaturalIndex(k)] = coded[k];
+            for (int i = 64; i < 72; ++i) got[i] = int16_t(0xAAAA);
+            ChooseInverseDctNatural(level)(got, &dequant);
+            ASSERT_EQ(0, std::memcmp(got, expected, sizeof(expected)))
+                << "block " << n << " at level " << LevelName(level);
+            for (int i = 64; i < 72; ++i) ASSERT_EQ(got[i], int16_t(0xAAAA)) << "wrote past the block";
+        }
+    }
+}
+
+TEST_F(SimdInverseDct, PairKernelsMatchTwoScalarBlocks) {
+    // Every mix of DC-only and full blocks, each with its own table.
+    std::mt19937 rng(19);
+    std::vector<SimdLevel> levels = VectorLevels();
+    levels.insert(levels.begin(), kSimdScalar);
+    for (int n = 0; n < 8000; ++n) {
+        DequantTable ta, tb;
+        const DecQuantTable qa = RandomTable(rng), qb = RandomTable(rng);
+        MakeDequantTable(&qa, &ta);
+        MakeDequantTable(&qb, &tb);
+        alignas(16) int16_t a[64] = {}, b[64] = {};
+        a[0] = int16_t(int(rng() % 4096) - 2048);
+        b[0] = int16_t(rng());
+        if (n % 4 & 1)
+            for (int i = 0; i < 5; ++i) a[rng() % 64] = int16_t(int(rng() % 2047) - 1023);
+        if (n % 4 & 2)
+            for (int k = 0; k < 64; ++k) b[k] = int16_t(rng());
+        alignas(16) int16_t expectA[64], expectB[64];
+        std::memcpy(expectA, a, sizeof(a));
+        std::memcpy(expectB, b, sizeof(b));
+        InverseDctNatural(expectA, &ta);
+        InverseDctNatural(expectB, &tb);
+        for (SimdLevel level : levels) {
+            alignas(16) int16_t gotA[64], gotB[64];
+            std::memcpy(gotA, a, sizeof(a));
+            std::memcpy(gotB, b, sizeof(b));
+            ChooseInverseDctPair(level)(gotA, &ta, gotB, &tb);
+            ASSERT_EQ(0, std::memcmp(gotA, expectA, sizeof(gotA))) << "first block, level " << LevelName(level);
+            ASSERT_EQ(0, std::memcmp(gotB, expectB, sizeof(gotB))) << "second block, level " << LevelName(level);
+        }
     }
 }
 

@@ -118,15 +118,22 @@ constexpr InterleaveMasks kInterleave = MakeInterleaveMasks();
 inline __m128i MaskAt(const uint8_t* m) { return _mm_load_si128(reinterpret_cast<const __m128i*>(m)); }
 #endif
 
-// Eight pixels from luma samples and the chroma terms of their positions,
-// packed into Bpp bytes each at out. The fourth byte of 4-byte pixels keeps
-// what the destination held.
-template <int Bpp>
-inline void StorePixels(uint8_t* out, __m128i luma, const ChromaTerms& t) {
+// Blue, green and red of eight pixels from luma samples and the chroma terms
+// of their positions, each 0..383 (see ReduceChannel).
+struct Channels {
+    __m128i blue, green, red;
+};
+inline Channels PixelChannels(__m128i luma, const ChromaTerms& t) {
     const __m128i y = _mm_srli_epi16(_mm_xor_si128(luma, Set16(0x8000)), 1);
-    const __m128i b = ReduceChannel(_mm_add_epi16(y, t.blue));
-    const __m128i gr = ReduceChannel(_mm_add_epi16(y, t.green));
-    const __m128i r = ReduceChannel(_mm_add_epi16(y, t.red));
+    return Channels{ReduceChannel(_mm_add_epi16(y, t.blue)), ReduceChannel(_mm_add_epi16(y, t.green)),
+                    ReduceChannel(_mm_add_epi16(y, t.red))};
+}
+
+// Eight pixels packed into Bpp bytes each at out. The fourth byte of 4-byte
+// pixels keeps what the destination held.
+template <int Bpp>
+inline void PackPixels(uint8_t* out, const Channels& c) {
+    const __m128i b = c.blue, gr = c.green, r = c.red;
     if (Bpp == 2) {
         const __m128i top = Set16(255);
         const __m128i b5 = _mm_srli_epi16(_mm_min_epi16(b, top), 3);
@@ -165,6 +172,11 @@ inline void StorePixels(uint8_t* out, __m128i luma, const ChromaTerms& t) {
         }
 #endif
     }
+}
+
+template <int Bpp>
+inline void StorePixels(uint8_t* out, __m128i luma, const ChromaTerms& t) {
+    PackPixels<Bpp>(out, PixelChannels(luma, t));
 }
 
 inline __m128i LumaRow(int block, int row) {
@@ -254,8 +266,93 @@ void OutputFourH2V2Vector(uint8_t* const* rows) {
     }
 }
 
+#if defined(__AVX2__)
+// Sixteen pixels per step: the chroma terms and channel sums on 256-bit
+// registers, the packing per half.
+inline __m256i Set16x(int v) { return _mm256_set1_epi16(int16_t(v)); }
+
+inline __m256i ChromaOf(__m256i c4, const ChromaTerm& t) {
+    __m256i v = _mm256_add_epi16(_mm256_mullo_epi16(c4, Set16x(t.whole)), _mm256_mulhi_epi16(c4, Set16x(t.fraction)));
+    v = _mm256_add_epi16(v, Set16x(t.base));
+    const __m256i below = _mm256_cmpgt_epi16(Set16x(t.threshold), c4);
+    return t.lowStep > 0 ? _mm256_sub_epi16(v, below) : _mm256_add_epi16(v, below);
+}
+
+struct WideTerms {
+    __m256i blue, green, red;
+};
+
+inline WideTerms WideChroma(__m256i cbSamples, __m256i crSamples) {
+    const __m256i cb = _mm256_srai_epi16(cbSamples, 6);
+    const __m256i cr = _mm256_srai_epi16(crSamples, 6);
+    return WideTerms{ChromaOf(cb, kCbBlue), _mm256_add_epi16(ChromaOf(cb, kCbGreen), ChromaOf(cr, kCrGreen)),
+                     ChromaOf(cr, kCrRed)};
+}
+
+inline __m256i ReduceChannel(__m256i sum) {
+    const __m256i quarter = Set16x(0x4000);
+    return _mm256_srli_epi16(_mm256_subs_epu16(_mm256_add_epi16(sum, quarter), quarter), 7);
+}
+
+// Pixels 0..7 of the register to low, 8..15 to high.
+template <int Bpp>
+inline void StoreWide(uint8_t* low, uint8_t* high, __m256i luma, const WideTerms& t) {
+    const __m256i y = _mm256_srli_epi16(_mm256_xor_si256(luma, Set16x(0x8000)), 1);
+    const __m256i b = ReduceChannel(_mm256_add_epi16(y, t.blue));
+    const __m256i gr = ReduceChannel(_mm256_add_epi16(y, t.green));
+    const __m256i r = ReduceChannel(_mm256_add_epi16(y, t.red));
+    PackPixels<Bpp>(low, Channels{LowHalf(b), LowHalf(gr), LowHalf(r)});
+    PackPixels<Bpp>(high, Channels{HighHalf(b), HighHalf(gr), HighHalf(r)});
+}
+
+inline __m256i TwoRows(int block, int row) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(g.engine.blockBuffers[block] + 8 * row));
+}
+
+template <int Bpp>
+void OutputH1V1Wide(uint8_t* const* rows) {
+    for (int row = 0; row < 8; row += 2)
+        StoreWide<Bpp>(rows[row], rows[row + 1], TwoRows(0, row), WideChroma(TwoRows(1, row), TwoRows(2, row)));
+}
+
+// Chroma samples of one row, each twice: the sixteen pixels they cover.
+inline __m256i Doubled(int block, int row) {
+    const __m128i s = LumaRow(block, row);
+    return Join(_mm_unpacklo_epi16(s, s), _mm_unpackhi_epi16(s, s));
+}
+
+template <int Bpp>
+void OutputH2V1Wide(uint8_t* const* rows) {
+    for (int row = 0; row < 8; ++row) {
+        const WideTerms t = WideChroma(Doubled(2, row), Doubled(3, row));
+        StoreWide<Bpp>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(0, row), LumaRow(1, row)), t);
+    }
+}
+
+template <int Bpp>
+void OutputH2V2Wide(uint8_t* const* rows) {
+    for (int pair = 0; pair < 8; ++pair) {
+        const WideTerms t = WideChroma(Doubled(4, pair), Doubled(5, pair));
+        for (int k = 0; k < 2; ++k) {
+            const int row = 2 * pair + k;
+            const int yBlock = row < 8 ? 0 : 2;
+            StoreWide<Bpp>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(yBlock, row & 7), LumaRow(yBlock + 1, row & 7)),
+                           t);
+        }
+    }
+}
+#endif
+
 template <int Bpp>
 McuOutputRoutine ThreeComponentRoutine(uint16_t samplingIndex) {
+#if defined(__AVX2__)
+    switch (samplingIndex) {
+        case 0: return OutputH2V1Wide<Bpp>;
+        case 1: return OutputH2V2Wide<Bpp>;
+        case 2: return OutputH1V1Wide<Bpp>;
+        default: break;
+    }
+#endif
     switch (samplingIndex) {
         case 0: return OutputH2V1Vector<Bpp>;
         case 1: return OutputH2V2Vector<Bpp>;

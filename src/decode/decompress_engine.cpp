@@ -27,7 +27,6 @@ constexpr McuOutputRoutine kOutputRoutines[kSamplingCount] = {
 };
 
 struct ComponentTables {
-    const DecQuantTable* quant;
     const uint16_t* dc;
     const uint16_t* ac;
     uint16_t blocks;
@@ -38,13 +37,21 @@ struct ComponentTables {
 Status DecodeMcu(const ComponentTables* tables, int components) {
     EngineState& e = g.engine;
     int block = 0;
+    const DequantTable* dequant[kMaxBlocks];
     for (int c = 0; c < components; ++c) {
         for (int b = 0; b < tables[c].blocks && block < kMaxBlocks; ++b, ++block) {
-            Q_TRY(DecodeBlock(e.blockBuffers[block], &e.dcPredictor[c], tables[c].dc,
-                              tables[c].ac));
-            e.inverseDct(e.blockBuffers[block], tables[c].quant);
+            Q_TRY(DecodeBlockNatural(e.blockBuffers[block], &e.dcPredictor[c], tables[c].dc,
+                                     tables[c].ac, e.fastAc[c]));
+            dequant[block] = &e.dequant[c];
         }
     }
+    // Then the inverse transforms, two blocks at a time (one vector pass for
+    // both where the level has it).
+    int b = 0;
+    for (; b + 1 < block; b += 2) {
+        e.inverseDctPair(e.blockBuffers[b], dequant[b], e.blockBuffers[b + 1], dequant[b + 1]);
+    }
+    if (b < block) e.inverseDct(e.blockBuffers[b], dequant[b]);
     return 0;
 }
 
@@ -91,7 +98,12 @@ Status SetupDecodeEngine(const EngineParams* params) {
         sampling < kSamplingCount ? kOutputRoutines[sampling] : OutputGrey;
     const SimdLevel level = ActiveSimdLevel();
     g.outputRoutine = ChooseOutputRoutine(sampling, g.format.bytesPerPixel, scalar, level);
-    e.inverseDct = ChooseInverseDct(level);
+    e.inverseDct = ChooseInverseDctNatural(level);
+    e.inverseDctPair = ChooseInverseDctPair(level);
+    for (int c = 0; c < g.format.componentCount && c < 4; ++c) {
+        MakeDequantTable(DecQuant(c), &e.dequant[c]);
+        BuildFastAcTable(DecAc(c), e.fastAc[c]);
+    }
     // The output routines never write the fourth byte of a 32-bit colour pixel.
     // Cleared once here, it reaches the host as 0 from every MCU that the window
     // cuts, instead of bytes left over from an earlier sequence.
@@ -120,7 +132,7 @@ Status DecodeMcuRow(const Rect16* window, uint8_t* const* rows) {
 
     ComponentTables tables[4];
     for (int c = 0; c < components; ++c) {
-        tables[c] = ComponentTables{DecQuant(c), DecDc(c), DecAc(c), f.blocksPerComponent[c]};
+        tables[c] = ComponentTables{DecDc(c), DecAc(c), f.blocksPerComponent[c]};
     }
 
     // Rows below the MCU do not exist; a window reaching there is cut to it.

@@ -1,13 +1,19 @@
 // Bit reader and block decoder. The reader keeps the next 32 bits of the scan in
 // one word, unstuffs 0xFF 0x00 pairs and turns everything after a marker (or after
 // the last byte) into zero bits, so corrupt or short data never stops decoding.
+// Plain stretches of a chunk are read four bytes at a time into a wider window
+// whose position always maps back onto the byte-wise reader's exact state.
 #include "decode/huffman_decoder.h"
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "decode/input_reader.h"
 #include "interface/global_state.h"
+#include "interface/tables.h"
 
 namespace q32vex {
 
@@ -140,6 +146,102 @@ inline int16_t ExtendSign(uint32_t bitBuffer, int length, int s) {
     return int16_t(uint16_t((kLow[s] | bits) + 1));
 }
 
+Status FillBits(int need);
+
+inline uint32_t LoadBigEndian32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return __builtin_bswap32(v);
+}
+
+// True when one of the four bytes of v is 0xFF.
+inline bool HasFF(uint32_t v) {
+    const uint32_t x = ~v;
+    return ((x - 0x01010101u) & ~x & 0x80808080u) != 0;
+}
+
+// The bit reader in locals for the codes of one block: `window` holds the
+// next `avail` bits of the scan (32 <= avail <= 63 between codes), its top
+// 32 bits being bitBuffer. Whole words of plain data (no 0xFF, the chunk's
+// last byte not reached) are loaded four bytes at a time; at any point the
+// byte-wise reader's state follows from where the window stands, so Store
+// hands it back exactly as SkipBits would have left it. Anything else (a
+// stuffed or marker byte, the chunk's end, a state the fast path does not
+// take on) is left to FillBits, byte by byte.
+struct FastReader {
+    uint64_t window;
+    int avail;
+    const uint8_t* next;   // the next byte to enter the window
+    const uint8_t* limit;  // words are loaded while next + 4 < limit
+
+    uint32_t Bits() const { return uint32_t(window >> 32); }
+
+    void Load() {
+        const BitReader& r = g.bitReader;
+        window = uint64_t(r.bitBuffer) << 32;
+        avail = 32;
+        next = r.cursor;
+        limit = nullptr;  // nothing loads unless the state is a plain one
+        if (r.markerSeen != 0 || r.pendingFF != 0 || r.cursor == nullptr || r.cursor >= r.chunkEnd ||
+            r.bitsLeft < 1 || r.bitsLeft > 8) {
+            return;
+        }
+        if (r.bitsLeft < 8) {
+            // The rest of a byte already examined (so not 0xFF) and partly
+            // taken. Using it up moves the byte-wise reader to the next byte,
+            // and at the chunk's end that fetches a chunk: not here, then.
+            if (r.cursor + 1 == r.chunkEnd) return;
+            window |= uint64_t(*r.cursor & ((1u << r.bitsLeft) - 1)) << (32 - r.bitsLeft);
+            avail += r.bitsLeft;
+            ++next;
+        }
+        limit = r.chunkEnd;
+    }
+
+    void Store() const {
+        BitReader& r = g.bitReader;
+        r.bitBuffer = Bits();
+        if (limit == nullptr) return;  // the state was left as it was
+        const int extra = avail - 32;  // bits in the window beyond bitBuffer
+        const int bytes = (extra + 7) >> 3;
+        r.cursor = const_cast<uint8_t*>(next - bytes);
+        r.bitsLeft = uint16_t(extra == 0 ? 8 : extra - 8 * (bytes - 1));
+    }
+
+    // n = 0..31.
+    Status Skip(int n) {
+        window <<= n;
+        avail -= n;
+        if (__builtin_expect(avail >= 32, 1)) return 0;
+        if (__builtin_expect(next + 4 < limit, 1)) {
+            const uint32_t word = LoadBigEndian32(next);
+            if (__builtin_expect(!HasFF(word), 1)) {
+                window |= uint64_t(word) << (32 - avail);
+                next += 4;
+                avail += 32;
+                return 0;
+            }
+        }
+        return SkipSlowly();
+    }
+
+    // The byte-wise path of Skip, out of line.
+    __attribute__((noinline)) Status SkipSlowly() {
+        // Every bit loaded is inside bitBuffer now: the byte-wise reader stands
+        // at `next` with a fresh byte (or where it stood, in a state the fast
+        // path did not take on) and fills the rest.
+        BitReader& r = g.bitReader;
+        r.bitBuffer = Bits();
+        if (limit != nullptr) {
+            r.cursor = const_cast<uint8_t*>(next);
+            r.bitsLeft = 8;
+        }
+        Q_TRY(FillBits(32 - avail));
+        Load();
+        return 0;
+    }
+};
+
 }  // namespace
 
 Status StartEntropyInput() {
@@ -182,33 +284,20 @@ Status SkipBits(int n) {
     BitReader& r = g.bitReader;
     n = std::clamp(n, 0, 32);
     r.bitBuffer = n == 32 ? 0 : r.bitBuffer << n;
+    return FillBits(n);
+}
+
+namespace {
+
+// Brings `need` bits into the low end of the (already shifted) bitBuffer,
+// byte by byte: stuffing, markers, chunk ends and the end of the segment.
+Status FillBits(int need) {
+    BitReader& r = g.bitReader;
     if (r.markerSeen) return 0;
     // Before the first segment start the count is not set yet; a byte always
     // has one to eight bits left.
     if (r.bitsLeft == 0 || r.bitsLeft > 8) r.bitsLeft = 8;
 
-    if (n == 0) return 0;
-
-    // Common case: the bits lie in five plain bytes of the chunk (no 0xFF, so
-    // no stuffing and no marker to look at): take them in one step.
-    if (!r.pendingFF && r.chunkEnd - r.cursor >= 5) {
-        const uint8_t* p = r.cursor;
-        if (p[0] != 0xFF && p[1] != 0xFF && p[2] != 0xFF && p[3] != 0xFF && p[4] != 0xFF) {
-            const uint64_t window = uint64_t(p[0]) << 32 | uint64_t(p[1]) << 24 |
-                                    uint64_t(p[2]) << 16 | uint64_t(p[3]) << 8 | p[4];
-            r.bitBuffer |= uint32_t(window >> (32 + r.bitsLeft - n)) & (0xFFFFFFFFu >> (32 - n));
-            if (n < r.bitsLeft) {
-                r.bitsLeft = uint16_t(r.bitsLeft - n);
-                return 0;
-            }
-            const int rest = n - r.bitsLeft;  // bits taken behind the current byte
-            r.cursor += 1 + rest / 8;
-            r.bitsLeft = uint16_t(8 - rest % 8);
-            return RefillAtEnd();
-        }
-    }
-
-    int need = n;
     while (need > 0) {
         if (!r.pendingFF) {
             if (AtEnd()) {
@@ -240,6 +329,8 @@ Status SkipBits(int n) {
     return 0;
 }
 
+}  // namespace
+
 Status ReadEntropyByte(uint16_t* out) {
     BitReader& r = g.bitReader;
     *out = 0;
@@ -258,46 +349,105 @@ Status ReadEntropyByte(uint16_t* out) {
     return 0;
 }
 
-Status DecodeBlock(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
-                   const uint16_t* acTable) {
-    BitReader& r = g.bitReader;
+namespace {
+
+// Coefficient k of the coded order goes to coefs[k], or to its natural place
+// when Natural (which is where the inverse DCT wants it).
+template <bool Natural>
+Status DecodeCoefficients(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
+                          const uint16_t* acTable, const int32_t* fastAc) {
+#if defined(__SSE2__)
+    for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(coefs + 8 * i), _mm_setzero_si128());
+#else
     std::memset(coefs, 0, 64 * sizeof(int16_t));
+#endif
+    FastReader reader;
+    reader.Load();
 
     // DC. A hostile table could carry any symbol byte; only its low four bits
     // are a category, which keeps every shift and table index in range.
-    uint16_t entry = LookUp(dcTable, r.bitBuffer, kDcLookahead);
+    uint16_t entry = LookUp(dcTable, reader.Bits(), kDcLookahead);
     int length = CodeLength(entry);
     int s = entry & 15;
-    const int16_t diff = s == 0 ? 0 : ExtendSign(r.bitBuffer, length, s);
+    const int16_t diff = s == 0 ? 0 : ExtendSign(reader.Bits(), length, s);
     *predictor = int16_t(uint16_t(*predictor + diff));
     coefs[0] = *predictor;
-    Q_TRY(SkipBits(length + s));
+    Q_TRY(reader.Skip(length + s));
 
     // AC. A run that would carry the index past 63 (corrupt data) ends the
     // block: its coefficient has no place and is dropped.
     int k = 1;
     while (k < 64) {
-        entry = LookUp(acTable, r.bitBuffer, kAcLookahead);
+        if (Natural) {
+            const int32_t fast = fastAc[uint32_t(reader.window >> (64 - kAcLookahead))];
+            if ((fast & 0xFF) != 0) {
+                Q_TRY(reader.Skip(fast & 0xFF));
+                k += (fast >> 8) & 0xFF;
+                if (k > 63) break;
+                coefs[kZigzag[k]] = int16_t(fast >> 16);
+                ++k;
+                continue;
+            }
+        }
+        entry = LookUp(acTable, reader.Bits(), kAcLookahead);
         length = CodeLength(entry);
         const int rs = entry & 0xFF;
         if (rs == 0) {
-            Q_TRY(SkipBits(length));
+            Q_TRY(reader.Skip(length));
             break;
         }
         s = rs & 15;
         if (s == 0) {
             k += 16;
-            Q_TRY(SkipBits(length));
+            Q_TRY(reader.Skip(length));
             continue;
         }
-        const int16_t value = ExtendSign(r.bitBuffer, length, s);
-        Q_TRY(SkipBits(length + s));
+        const int16_t value = ExtendSign(reader.Bits(), length, s);
+        Q_TRY(reader.Skip(length + s));
         k += rs >> 4;
         if (k > 63) break;
-        coefs[k] = value;
+        coefs[Natural ? kZigzag[k] : k] = value;
         ++k;
     }
+    reader.Store();
     return 0;
+}
+
+}  // namespace
+
+Status DecodeBlock(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
+                   const uint16_t* acTable) {
+    return DecodeCoefficients<false>(coefs, predictor, dcTable, acTable, nullptr);
+}
+
+Status DecodeBlockNatural(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
+                          const uint16_t* acTable, const int32_t* fastAc) {
+    return DecodeCoefficients<true>(coefs, predictor, dcTable, acTable, fastAc);
+}
+
+void BuildFastAcTable(const uint16_t* acTable, int32_t* fast) {
+    static_assert(kFastAcEntries == 1 << kAcLookahead, "one entry per lookahead value");
+    for (uint32_t peek = 0; peek < uint32_t(kFastAcEntries); ++peek) {
+        fast[peek] = 0;
+        const uint16_t entry = acTable[peek];
+        if (entry & 0x8000) continue;  // a longer code: the second level decides
+        const int length = entry >> 8;
+        const int rs = entry & 0xFF;
+        const int s = rs & 15;
+        // Codes missing from the table and magnitudes that reach beyond the
+        // lookahead take the full path.
+        if (length == 0 || length + s > kAcLookahead) continue;
+        if (rs == 0) {
+            // End of block: a run that carries the index past 63 ends it.
+            fast[peek] = int32_t(0xFFu << 8 | uint32_t(length));
+        } else if (s == 0) {
+            // Sixteen zeros: a run of fifteen and a zero coefficient.
+            fast[peek] = int32_t(15u << 8 | uint32_t(length));
+        } else {
+            const int16_t value = ExtendSign(peek << (32 - kAcLookahead), length, s);
+            fast[peek] = int32_t(uint32_t(uint16_t(value)) << 16 | uint32_t(rs >> 4) << 8 | uint32_t(length + s));
+        }
+    }
 }
 
 }  // namespace q32vex

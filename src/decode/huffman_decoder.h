@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "encode/engine_params.h"
 #include "interface/status.h"
 
 namespace q32vex {
@@ -25,5 +26,15 @@ struct BitReader {
 // Coefficients in zigzag order.
 [[nodiscard]] Status DecodeBlock(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
                                  const uint16_t* acTable);
+// The same, each coefficient written to its natural (row-major) place, and
+// short AC codes whose magnitude bits fit the lookahead decoded in one step
+// with fastAc (built by BuildFastAcTable from acTable; null: not used).
+[[nodiscard]] Status DecodeBlockNatural(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
+                                        const uint16_t* acTable, const int32_t* fastAc);
+// For each value of the next 10 bits: 0, or the decoded coefficient (high 16
+// bits), its zero run (bits 8..15) and the bits its code and magnitude take
+// (low 8 bits). End of block is a run of 255, sixteen zeros a run of fifteen
+// and a zero. kFastAcEntries entries.
+void BuildFastAcTable(const uint16_t* acTable, int32_t* fast);
 
 }  // namespace q32vex

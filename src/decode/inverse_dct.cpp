@@ -73,6 +73,22 @@ inline int16_t ScaleOutput(int16_t r) {
     return int16_t(r * 8);
 }
 
+// Both passes and the output scaling on dequantised coefficients in natural
+// order (scratch is overwritten).
+void TransformDequantized(int16_t* scratch, int16_t* block) {
+    int16_t in[8];
+    int16_t out[8];
+    for (int v = 0; v < 8; ++v) {
+        for (int j = 0; j < 8; ++j) in[j] = scratch[v + 8 * j];
+        Transform(in, out);
+        for (int j = 0; j < 8; ++j) scratch[v + 8 * j] = out[j];
+    }
+    for (int u = 0; u < 8; ++u) {
+        Transform(scratch + 8 * u, out);
+        for (int j = 0; j < 8; ++j) block[8 * u + j] = ScaleOutput(out[j]);
+    }
+}
+
 }  // namespace
 
 void InverseDctBlock(int16_t* block, const DecQuantTable* table) {
@@ -85,18 +101,28 @@ void InverseDctBlock(int16_t* block, const DecQuantTable* table) {
         const int32_t product = int32_t(shifted) * int32_t(table->value[i]);
         scratch[i] = Wrap((product + 16384) >> 15);
     }
+    TransformDequantized(scratch, block);
+}
 
-    int16_t in[8];
-    int16_t out[8];
-    for (int v = 0; v < 8; ++v) {
-        for (int j = 0; j < 8; ++j) in[j] = scratch[v + 8 * j];
-        Transform(in, out);
-        for (int j = 0; j < 8; ++j) scratch[v + 8 * j] = out[j];
+void MakeDequantTable(const DecQuantTable* source, DequantTable* out) {
+    for (int i = 0; i < 64; ++i) {
+        out->multiplier[i] = int16_t(source->value[i]);
+        out->scale[i] = Wrap(1 << (source->shift[i] & 15));
     }
-    for (int u = 0; u < 8; ++u) {
-        Transform(scratch + 8 * u, out);
-        for (int j = 0; j < 8; ++j) block[8 * u + j] = ScaleOutput(out[j]);
+}
+
+void InverseDctNatural(int16_t* block, const DequantTable* table) {
+    int16_t scratch[64];
+    for (int i = 0; i < 64; ++i) {
+        const int16_t shifted = Wrap(int32_t(block[i]) * table->scale[i]);
+        scratch[i] = Wrap((int32_t(shifted) * table->multiplier[i] + 16384) >> 15);
     }
+    TransformDequantized(scratch, block);
+}
+
+void InverseDctNaturalPair(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb) {
+    InverseDctNatural(a, ta);
+    InverseDctNatural(b, tb);
 }
 
 }  // namespace q32vex

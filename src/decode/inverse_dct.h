@@ -4,9 +4,18 @@
 #include <cstdint>
 
 #include "encode/derived_tables.h"
+#include "encode/engine_params.h"
 
 namespace q32vex {
 
 void InverseDctBlock(int16_t* block, const DecQuantTable* table);
+
+// The engine's form of the same operation: the block decoder has already put
+// the coefficients in natural order, and the table is the component's
+// DequantTable. The results are InverseDctBlock's.
+void InverseDctNatural(int16_t* block, const DequantTable* table);
+// Two blocks, each with its own table (vector levels transform them together).
+void InverseDctNaturalPair(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
+void MakeDequantTable(const DecQuantTable* source, DequantTable* out);
 
 }  // namespace q32vex

@@ -12,4 +12,12 @@ void InverseDctBlockAvx2(int16_t* block, const DecQuantTable* table) {
     StoreBlock(block, r);
 }
 
+void InverseDctNaturalAvx2(int16_t* block, const DequantTable* table) {
+    InverseDctNaturalBody(block, table);
+}
+
+void InverseDctNaturalPairAvx2(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb) {
+    InverseDctNaturalPairBody(a, ta, b, tb);
+}
+
 }  // namespace q32vex

@@ -12,4 +12,13 @@ void InverseDctBlockSse2(int16_t* block, const DecQuantTable* table) {
     StoreBlock(block, r);
 }
 
+void InverseDctNaturalSse2(int16_t* block, const DequantTable* table) {
+    InverseDctNaturalBody(block, table);
+}
+
+void InverseDctNaturalPairSse2(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb) {
+    InverseDctNaturalBody(a, ta);
+    InverseDctNaturalBody(b, tb);
+}
+
 }  // namespace q32vex

@@ -237,9 +237,154 @@ void ConvertGreyVector(uint8_t* const* rows) {
     }
 }
 
+#if defined(__AVX2__)
+// Sixteen pixels per step: the same arithmetic on 256-bit registers.
+inline __m256i Set16x(int v) { return _mm256_set1_epi16(int16_t(v)); }
+
+inline __m256i ApplySign(__m256i f, __m256i x) { return _mm256_sign_epi16(f, x); }
+
+inline __m256i Term(__m256i n, const ColorTerm& t) {
+    return _mm256_add_epi16(_mm256_mullo_epi16(n, Set16x(t.whole)), _mm256_mulhi_epu16(n, Set16x(t.fraction)));
+}
+
+inline void ForwardColor(__m256i b, __m256i g, __m256i r, __m256i* y, __m256i* cb, __m256i* cr) {
+    const __m256i xb = _mm256_sub_epi16(b, Set16x(128));
+    const __m256i xg = _mm256_sub_epi16(g, Set16x(128));
+    const __m256i xr = _mm256_sub_epi16(r, Set16x(128));
+    const __m256i nb = _mm256_abs_epi16(xb), ng = _mm256_abs_epi16(xg), nr = _mm256_abs_epi16(xr);
+    *y = _mm256_add_epi16(
+        _mm256_add_epi16(ApplySign(Term(nb, kBlueY), xb), ApplySign(Term(ng, kGreenY), xg)),
+        ApplySign(Term(nr, kRedY), xr));
+    *cb = _mm256_sub_epi16(_mm256_sub_epi16(_mm256_slli_epi16(xb, 5), ApplySign(Term(ng, kGreenCb), xg)),
+                           ApplySign(Term(nr, kRedCb), xr));
+    *cr = _mm256_sub_epi16(_mm256_sub_epi16(_mm256_slli_epi16(xr, 5), ApplySign(Term(nb, kBlueCr), xb)),
+                           ApplySign(Term(ng, kGreenCr), xg));
+}
+
+inline __m256i Both(__m128i low, __m128i high) { return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1); }
+
+// Two runs of eight pixels, at a (low lane) and b (high lane), to 16-bit
+// channels. Reads exactly 8 x Bpp bytes at each.
+template <int Bpp>
+inline void LoadPixelPairs(const uint8_t* a, const uint8_t* bb, __m256i* b, __m256i* g, __m256i* r) {
+    if (Bpp == 4) {
+        const __m256i lo = Both(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bb)));
+        const __m256i hi = Both(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 16)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bb + 16)));
+        // lo = pixels a0..3 | b0..3, hi = a4..7 | b4..7: pack without permuting.
+        const __m256i m = _mm256_set1_epi32(0xFF);
+        *b = _mm256_packs_epi32(_mm256_and_si256(lo, m), _mm256_and_si256(hi, m));
+        *g = _mm256_packs_epi32(_mm256_and_si256(_mm256_srli_epi32(lo, 8), m),
+                                _mm256_and_si256(_mm256_srli_epi32(hi, 8), m));
+        *r = _mm256_packs_epi32(_mm256_and_si256(_mm256_srli_epi32(lo, 16), m),
+                                _mm256_and_si256(_mm256_srli_epi32(hi, 16), m));
+    } else if (Bpp == 3) {
+        const __m256i v0 = Both(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(bb)));
+        const __m256i v1 = Both(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + 16)),
+                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bb + 16)));
+        const __m256i mb0 = _mm256_broadcastsi128_si256(Mask(0, 0)), mb1 = _mm256_broadcastsi128_si256(Mask(0, 1));
+        const __m256i mg0 = _mm256_broadcastsi128_si256(Mask(1, 0)), mg1 = _mm256_broadcastsi128_si256(Mask(1, 1));
+        const __m256i mr0 = _mm256_broadcastsi128_si256(Mask(2, 0)), mr1 = _mm256_broadcastsi128_si256(Mask(2, 1));
+        *b = _mm256_or_si256(_mm256_shuffle_epi8(v0, mb0), _mm256_shuffle_epi8(v1, mb1));
+        *g = _mm256_or_si256(_mm256_shuffle_epi8(v0, mg0), _mm256_shuffle_epi8(v1, mg1));
+        *r = _mm256_or_si256(_mm256_shuffle_epi8(v0, mr0), _mm256_shuffle_epi8(v1, mr1));
+    } else {
+        const __m256i w = Both(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(bb)));
+        const __m256i five = Set16x(0x1F << 3);
+        *b = _mm256_and_si256(_mm256_slli_epi16(w, 3), five);
+        *g = _mm256_and_si256(_mm256_srli_epi16(w, 2), five);
+        *r = _mm256_and_si256(_mm256_srli_epi16(w, 7), five);
+    }
+}
+
+inline void StoreHalves(__m256i v, int blockLow, int rowLow, int blockHigh, int rowHigh) {
+    _mm_store_si128(BlockRow(blockLow, rowLow), _mm256_castsi256_si128(v));
+    _mm_store_si128(BlockRow(blockHigh, rowHigh), _mm256_extracti128_si256(v, 1));
+}
+
+// Pair sums of sixteen chroma lanes (halved when Halve) for Cb and Cr, as
+// 32-bit values: lanes 0..3 of each half are pairs 0..3 and 4..7.
+template <bool Halve>
+inline __m256i PairSums32(__m256i v) {
+    __m256i s = _mm256_madd_epi16(v, Set16x(1));
+    return Halve ? _mm256_srai_epi32(s, 1) : s;
+}
+
+// Eight Cb and eight Cr values (32-bit) to the two chroma rows.
+inline void StoreChroma(__m256i cb, __m256i cr, int row) {
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(cb, cr), 0xD8);
+    StoreHalves(packed, 4, row, 5, row);
+}
+
+template <int Bpp>
+void ConvertH1V1Wide(uint8_t* const* rows) {
+    for (int row = 0; row < 8; row += 2) {
+        __m256i b, gr, r, y, cb, cr;
+        LoadPixelPairs<Bpp>(rows[row], rows[row + 1], &b, &gr, &r);
+        ForwardColor(b, gr, r, &y, &cb, &cr);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(g.engine.blockBuffers[0] + 8 * row), y);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(g.engine.blockBuffers[1] + 8 * row), _mm256_add_epi16(cb, cb));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(g.engine.blockBuffers[2] + 8 * row), _mm256_add_epi16(cr, cr));
+    }
+}
+
+template <int Bpp>
+void ConvertH2V1Wide(uint8_t* const* rows) {
+    for (int row = 0; row < 8; ++row) {
+        __m256i b, gr, r, y, cb, cr;
+        LoadPixelPairs<Bpp>(rows[row], rows[row] + 8 * Bpp, &b, &gr, &r);
+        ForwardColor(b, gr, r, &y, &cb, &cr);
+        StoreHalves(y, 0, row, 1, row);
+        const __m256i packed =
+            _mm256_permute4x64_epi64(_mm256_packs_epi32(PairSums32<false>(cb), PairSums32<false>(cr)), 0xD8);
+        StoreHalves(packed, 2, row, 3, row);
+    }
+}
+
+template <int Bpp>
+void ConvertH2V2Wide(uint8_t* const* rows) {
+    for (int pair = 0; pair < 8; ++pair) {
+        __m256i cbSum = _mm256_setzero_si256(), crSum = _mm256_setzero_si256();
+        for (int k = 0; k < 2; ++k) {
+            const int row = 2 * pair + k;
+            const int yBlock = row < 8 ? 0 : 2;
+            __m256i b, gr, r, y, cb, cr;
+            LoadPixelPairs<Bpp>(rows[row], rows[row] + 8 * Bpp, &b, &gr, &r);
+            ForwardColor(b, gr, r, &y, &cb, &cr);
+            StoreHalves(y, yBlock, row & 7, yBlock + 1, row & 7);
+            // Each halved pair sum fits in 16 bits, and so does the sum of two.
+            cbSum = _mm256_add_epi32(cbSum, PairSums32<true>(cb));
+            crSum = _mm256_add_epi32(crSum, PairSums32<true>(cr));
+        }
+        StoreChroma(cbSum, crSum, pair);
+    }
+}
+#endif
+
 // The converter for a sampling index and pixel size, or null where the
 // scalar converter is the only one.
 McuConverter ChooseVectorConverter(uint16_t samplingIndex, uint16_t bytesPerPixel) {
+#if defined(__AVX2__)
+    switch (samplingIndex) {
+        case 0:
+            return bytesPerPixel == 4 ? ConvertH2V1Wide<4>
+                 : bytesPerPixel == 3 ? ConvertH2V1Wide<3>
+                 : bytesPerPixel == 2 ? ConvertH2V1Wide<2> : nullptr;
+        case 1:
+            return bytesPerPixel == 4 ? ConvertH2V2Wide<4>
+                 : bytesPerPixel == 3 ? ConvertH2V2Wide<3>
+                 : bytesPerPixel == 2 ? ConvertH2V2Wide<2> : nullptr;
+        case 2:
+            return bytesPerPixel == 4 ? ConvertH1V1Wide<4>
+                 : bytesPerPixel == 3 ? ConvertH1V1Wide<3>
+                 : bytesPerPixel == 2 ? ConvertH1V1Wide<2> : nullptr;
+        default:
+            break;
+    }
+#endif
     switch (samplingIndex) {
         case 0:
             return bytesPerPixel == 4 ? ConvertH2V1Vector<4>

@@ -8,6 +8,7 @@
 #include "encode/forward_dct.h"
 #include "encode/huffman_encoder.h"
 #include "interface/global_state.h"
+#include "platform/simd_dispatch.h"
 
 namespace q32vex {
 namespace {
@@ -43,7 +44,12 @@ Status SetupCompressionEngine(const EngineParams* params) {
     engine.restartNumber = 0;
     engine.restartCountdown = engine.params.restartInterval;
     g.bitWriter.stuffingEnabled = 1;
-    g.converter = kConverters[g.format.samplingIndex < kSamplingCount ? g.format.samplingIndex : 3];
+    const uint16_t sampling = g.format.samplingIndex < kSamplingCount ? g.format.samplingIndex : 3;
+    const SimdLevel level = ActiveSimdLevel();
+    g.converter = ChooseConverter(sampling, g.format.bytesPerPixel, kConverters[sampling], level);
+    engine.forwardDct = ChooseForwardDct(level);
+    engine.forwardDctPair = ChooseForwardDctPair(level);
+    for (int c = 0; c < g.format.componentCount && c < 4; ++c) PackHuffmanTables(EncDc(c), EncAc(c), &engine.huffPacked[c]);
     return 0;
 }
 
@@ -68,6 +74,18 @@ Status EncodeMcuRow(uint16_t columns, uint16_t rows, uint8_t* const* rowPointers
     uint8_t* row[kMaxRowPointers];
     for (int r = 0; r < rows; ++r) row[r] = rowPointers[r];
 
+    // Per block of an MCU: its component and quantisation table, fixed for
+    // the pass (the Huffman tables were packed per component at setup).
+    const uint32_t* quant[10];
+    uint8_t component[10];
+    int blocks = 0;
+    for (int c = 0; c < format.componentCount && c < 4; ++c) {
+        for (int i = 0; i < format.blocksPerComponent[c] && blocks < 10; ++i, ++blocks) {
+            quant[blocks] = EncQuant(c);
+            component[blocks] = uint8_t(c);
+        }
+    }
+
     for (uint16_t mcu = 0; mcu < engine.params.mcusPerPass; ++mcu) {
         const uint16_t width = columns < mcuWidth ? columns : mcuWidth;
         if (width == mcuWidth && rows == mcuHeight) {
@@ -77,15 +95,16 @@ Status EncodeMcuRow(uint16_t columns, uint16_t rows, uint8_t* const* rowPointers
             g.converter(engine.edgeRowPointers);
         }
 
-        int block = 0;
-        for (int c = 0; c < format.componentCount; ++c) {
-            const uint32_t* quant = EncQuant(c);
-            const HuffEncDc* dc = EncDc(c);
-            const HuffEncAc* ac = EncAc(c);
-            for (int b = 0; b < format.blocksPerComponent[c]; ++b, ++block) {
-                ForwardDctQuantize(engine.blockBuffers[block], quant);
-                Q_TRY(EncodeBlock(engine.blockBuffers[block], &engine.dcPredictor[c], dc, ac));
-            }
+        // Transform the MCU's blocks two at a time (one vector pass for both
+        // where the level has it), then code them in order.
+        int b = 0;
+        for (; b + 1 < blocks; b += 2) {
+            engine.forwardDctPair(engine.blockBuffers[b], quant[b], engine.blockBuffers[b + 1], quant[b + 1]);
+        }
+        if (b < blocks) engine.forwardDct(engine.blockBuffers[b], quant[b]);
+        for (b = 0; b < blocks; ++b) {
+            const int c = component[b];
+            Q_TRY(EncodeBlockPacked(engine.blockBuffers[b], &engine.dcPredictor[c], &engine.huffPacked[c]));
         }
 
         if (engine.restartCountdown != 0 && --engine.restartCountdown == 0) {

@@ -24,6 +24,24 @@ constexpr int kEdgeRowBytes = 128;  // one MCU row: up to 32 pixels x 3 bytes
 
 struct DecQuantTable;
 
+// Entries of a fast AC table: one per value of the decoder's 10-bit lookahead.
+constexpr int kFastAcEntries = 1024;
+
+// A component's dequantisation as the inverse DCT kernels take it, in natural
+// order: the Q15 multiplier and 2^shift as a 16-bit factor (the shift is a
+// multiplication by it, with the same 16-bit wrap-around).
+struct alignas(16) DequantTable {
+    int16_t multiplier[64];
+    int16_t scale[64];
+};
+
+// A component's Huffman codes for the block coder: (code << 5) | length per
+// DC category and per AC symbol, packed once per sequence.
+struct HuffPacked {
+    uint32_t dc[16];
+    uint32_t ac[256];
+};
+
 struct alignas(32) EngineState {
     int16_t blockBuffers[10][64];
     uint8_t edgeRows[16][kEdgeRowBytes];
@@ -33,8 +51,15 @@ struct alignas(32) EngineState {
     uint16_t restartCountdown;
     uint16_t restartNumber;
     uint16_t passesLeft;
-    // The decompression engine's inverse DCT kernel, chosen at its setup.
-    void (*inverseDct)(int16_t* block, const DecQuantTable* table);
+    // The engines' per-block kernels, chosen at their setup; the inverse DCT
+    // takes natural-order coefficients and the component's DequantTable.
+    void (*inverseDct)(int16_t* block, const DequantTable* table);
+    void (*forwardDct)(int16_t* block, const uint32_t* table);
+    void (*inverseDctPair)(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
+    void (*forwardDctPair)(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
+    DequantTable dequant[4];  // per component, built at decoder setup
+    int32_t fastAc[4][kFastAcEntries];  // per component, built at decoder setup
+    HuffPacked huffPacked[4];           // per component, built at encoder setup
 };
 
 void ResetDcPredictors();

@@ -84,4 +84,9 @@ void ForwardDctQuantize(int16_t* block, const uint32_t* table) {
     for (int k = 0; k < 64; ++k) block[kZigzagPos[k]] = coefficient[k];
 }
 
+void ForwardDctQuantizePair(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb) {
+    ForwardDctQuantize(a, ta);
+    ForwardDctQuantize(b, tb);
+}
+
 }  // namespace q32vex

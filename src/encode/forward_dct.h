@@ -6,5 +6,7 @@
 namespace q32vex {
 
 void ForwardDctQuantize(int16_t* block, const uint32_t* table);
+// Two blocks, each with its own table (vector levels transform them together).
+void ForwardDctQuantizePair(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
 
 }  // namespace q32vex

@@ -11,4 +11,8 @@ void ForwardDctQuantizeAvx2(int16_t* block, const uint32_t* table) {
     StoreZigzag(block, r);
 }
 
+void ForwardDctQuantizePairAvx2(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb) {
+    ForwardDctQuantizePairBody(a, ta, b, tb);
+}
+
 }  // namespace q32vex

@@ -10,47 +10,44 @@
 namespace q32vex {
 namespace {
 
-inline __m128i Half(__m128i a) { return _mm_srai_epi16(a, 1); }
-inline __m128i Add(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
-inline __m128i Sub(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
+// One 1-D pass on independent lanes; x[0..7] in, X0..X7 out in place.
+template <class V>
+inline void ForwardTransform8(V* x) {
+    const V c4 = Splat16(x[0], 23170);  // cos(pi/4) in Q15
+    const V c6 = Splat16(x[0], 12540);  // cos(3pi/8) in Q15
+    const V c2 = Splat16(x[0], 30274);  // cos(pi/8) in Q15
+    const V t0 = Half16(Add16(x[0], x[7])), t7 = Half16(Sub16(x[0], x[7]));
+    const V t1 = Half16(Add16(x[1], x[6])), t6 = Half16(Sub16(x[1], x[6]));
+    const V t2 = Half16(Add16(x[2], x[5])), t5 = Half16(Sub16(x[2], x[5]));
+    const V t3 = Half16(Add16(x[3], x[4])), t4 = Half16(Sub16(x[3], x[4]));
 
-// One 1-D pass on eight independent lanes; x[0..7] in, X0..X7 out in place.
-inline void ForwardTransform8(__m128i* x) {
-    const __m128i c4 = _mm_set1_epi16(23170);  // cos(pi/4) in Q15
-    const __m128i c6 = _mm_set1_epi16(12540);  // cos(3pi/8) in Q15
-    const __m128i c2 = _mm_set1_epi16(30274);  // cos(pi/8) in Q15
-    const __m128i t0 = Half(Add(x[0], x[7])), t7 = Half(Sub(x[0], x[7]));
-    const __m128i t1 = Half(Add(x[1], x[6])), t6 = Half(Sub(x[1], x[6]));
-    const __m128i t2 = Half(Add(x[2], x[5])), t5 = Half(Sub(x[2], x[5]));
-    const __m128i t3 = Half(Add(x[3], x[4])), t4 = Half(Sub(x[3], x[4]));
+    const V e0 = Half16(Add16(t0, t3)), e3 = Half16(Sub16(t0, t3));
+    const V e1 = Half16(Add16(t1, t2)), e2 = Half16(Sub16(t1, t2));
 
-    const __m128i e0 = Half(Add(t0, t3)), e3 = Half(Sub(t0, t3));
-    const __m128i e1 = Half(Add(t1, t2)), e2 = Half(Sub(t1, t2));
+    const V d = Half16(Sub16(t6, t5));
+    const V m1 = MulRoundQ15(t5, c4);
+    const V m2 = MulRoundQ15(t4, c4);
+    const V f = Half16(Sub16(t7, t4));
+    const V o13 = Half16(Sub16(f, m1)), o15 = Half16(Add16(f, m1));
+    const V o12 = Half16(Sub16(d, m2)), o14 = Half16(Add16(d, m2));
 
-    const __m128i d = Half(Sub(t6, t5));
-    const __m128i m1 = MulRoundQ15(t5, c4);
-    const __m128i m2 = MulRoundQ15(t4, c4);
-    const __m128i f = Half(Sub(t7, t4));
-    const __m128i o13 = Half(Sub(f, m1)), o15 = Half(Add(f, m1));
-    const __m128i o12 = Half(Sub(d, m2)), o14 = Half(Add(d, m2));
+    x[0] = Half16(Add16(e0, e1));
+    x[4] = Half16(Sub16(e0, e1));
 
-    x[0] = Half(Add(e0, e1));
-    x[4] = Half(Sub(e0, e1));
+    const V m3 = MulRoundQ15(e2, c4);
+    const V g = Half16(Sub16(e3, e2));
+    x[2] = Half16(Add16(g, m3));
+    x[6] = Half16(Sub16(g, m3));
 
-    const __m128i m3 = MulRoundQ15(e2, c4);
-    const __m128i g = Half(Sub(e3, e2));
-    x[2] = Half(Add(g, m3));
-    x[6] = Half(Sub(g, m3));
+    const V m4 = MulRoundQ15(o12, c6);
+    const V k = Half16(Sub16(o13, o12));
+    x[3] = Half16(Add16(k, m4));
+    x[5] = Half16(Sub16(k, m4));
 
-    const __m128i m4 = MulRoundQ15(o12, c6);
-    const __m128i k = Half(Sub(o13, o12));
-    x[3] = Half(Add(k, m4));
-    x[5] = Half(Sub(k, m4));
-
-    const __m128i m5 = MulRoundQ15(o14, c2);
-    const __m128i j = Half(Sub(o15, o14));
-    x[1] = Half(Add(j, m5));
-    x[7] = Half(Sub(j, m5));
+    const V m5 = MulRoundQ15(o14, c2);
+    const V j = Half16(Sub16(o15, o14));
+    x[1] = Half16(Add16(j, m5));
+    x[7] = Half16(Sub16(j, m5));
 }
 
 // The multipliers of one row of an EncQuantTable (high halves of 8 entries).
@@ -88,6 +85,34 @@ inline void StoreZigzag(int16_t* block, const __m128i* natural) {
     for (int k = 0; k < 64; ++k) block[k] = tmp[kZigzagOrder[k]];
 #endif
 }
+
+#if defined(__AVX2__)
+// Two blocks side by side, one per 128-bit half, each with its own table.
+inline void ForwardDctQuantizePairBody(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb) {
+    __m128i ra[8], rb[8];
+    LoadBlock(a, ra);
+    LoadBlock(b, rb);
+    __m256i r[8];
+    for (int i = 0; i < 8; ++i) r[i] = Join(ra[i], rb[i]);
+    Transpose8x8(r);
+    ForwardTransform8(r);  // row pass: lane = row
+    Transpose8x8(r);
+    ForwardTransform8(r);  // column pass: lane = column
+    for (int i = 0; i < 8; ++i) {
+        const __m256i twice = _mm256_add_epi16(r[i], r[i]);
+        r[i] = MulRoundQ15(twice, Join(QuantRow(ta, i), QuantRow(tb, i)));
+    }
+    static constexpr LanePermutation kToZigzag = MakeLanePermutation(kZigzagOrder);
+    __m256i zz[8];
+    PermuteLanes(kToZigzag, r, zz);
+    for (int i = 0; i < 8; ++i) {
+        ra[i] = LowHalf(zz[i]);
+        rb[i] = HighHalf(zz[i]);
+    }
+    StoreBlock(a, ra);
+    StoreBlock(b, rb);
+}
+#endif
 
 }  // namespace
 }  // namespace q32vex

@@ -11,4 +11,9 @@ void ForwardDctQuantizeSse2(int16_t* block, const uint32_t* table) {
     StoreZigzag(block, r);
 }
 
+void ForwardDctQuantizePairSse2(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb) {
+    ForwardDctQuantizeSse2(a, ta);
+    ForwardDctQuantizeSse2(b, tb);
+}
+
 }  // namespace q32vex

@@ -11,4 +11,9 @@ void ForwardDctQuantizeSsse3(int16_t* block, const uint32_t* table) {
     StoreZigzag(block, r);
 }
 
+void ForwardDctQuantizePairSsse3(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb) {
+    ForwardDctQuantizeSsse3(a, ta);
+    ForwardDctQuantizeSsse3(b, tb);
+}
+
 }  // namespace q32vex

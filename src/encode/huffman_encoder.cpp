@@ -1,7 +1,14 @@
-// Huffman coding of quantised blocks and the bit writer. Bits are ORed straight
-// into the host's buffer with 0xFF stuffing; the reserved window is committed
-// only when it fills or the segment ends, so there is no staging buffer.
+// Huffman coding of quantised blocks and the bit writer. Codes gather in a
+// register and leave as whole words where no 0xFF byte and no buffer end is
+// near; between calls the state is the byte-wise writer's (completed bytes in
+// the host's buffer, the unfinished one at bitCursor), so the bytes, the 0x00
+// stuffing and the host hand-overs are exactly those of writing byte by byte.
 #include "encode/huffman_encoder.h"
+
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "encode/stream_writer.h"
 #include "interface/global_state.h"
@@ -35,13 +42,124 @@ Status RenewWindow(uint16_t used, int16_t mode) {
 
 // Number of bits of a magnitude: 0 for 0, 1 for 1, 2 for 2..3, ...
 inline int Category(uint32_t magnitude) {
-    int n = 0;
-    while (magnitude != 0) {
-        ++n;
-        magnitude >>= 1;
-    }
-    return n;
+    return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
 }
+
+inline int LowestBit(uint64_t v) { return __builtin_ctzll(v); }
+
+// Masks for a code and its extra bits sent as one field (up to 16 + 12 bits).
+constexpr uint32_t kLongMask[33] = {
+    BitMask(0),  BitMask(1),  BitMask(2),  BitMask(3),  BitMask(4),  BitMask(5),  BitMask(6),
+    BitMask(7),  BitMask(8),  BitMask(9),  BitMask(10), BitMask(11), BitMask(12), BitMask(13),
+    BitMask(14), BitMask(15), BitMask(16), BitMask(17), BitMask(18), BitMask(19), BitMask(20),
+    BitMask(21), BitMask(22), BitMask(23), BitMask(24), BitMask(25), BitMask(26), BitMask(27),
+    BitMask(28), BitMask(29), BitMask(30), BitMask(31), BitMask(32),
+};
+
+// Bit k set where zigzag coefficient k is not zero.
+inline uint64_t NonzeroMask(const int16_t* block) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8));
+        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+        mask |= uint64_t(uint16_t(~_mm_movemask_epi8(zeros))) << (16 * i);
+    }
+    return mask;
+#else
+    uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k) mask |= uint64_t(block[k] != 0) << k;
+    return mask;
+#endif
+}
+
+// True when one of the four bytes of w is 0xFF (and so needs a stuffed zero).
+inline bool HasFF(uint32_t w) {
+    const uint32_t x = ~w;
+    return ((x - 0x01010101u) & ~x & 0x80808080u) != 0;
+}
+
+// The bit writer's state in locals for a run of codes: up to 31 bits not yet
+// written (right-aligned in acc, older bits above) and the output cursor. It
+// starts from, and ends in, the state the byte-wise writer keeps between
+// calls: whole bytes in the host's buffer, the bits of the unfinished byte
+// left-aligned in the byte at bitCursor, freeBits the bits still free there.
+// Complete words without an 0xFF byte and away from the window's end are
+// stored at once; everything else goes byte by byte.
+struct Writer {
+    uint64_t acc;
+    int bits;
+    uint8_t* cur;
+    uint8_t* end;
+
+    void Load() {
+        const BitWriter& b = g.bitWriter;
+        cur = b.bitCursor;
+        end = b.windowEnd;
+        bits = 8 - b.freeBits;
+        acc = bits == 0 ? 0 : uint64_t(*cur >> b.freeBits);
+    }
+
+    // One completed byte and, after an 0xFF, its stuffed zero; the window is
+    // renewed as soon as its last byte is written.
+    Status Emit(uint8_t byte) {
+        BitWriter& b = g.bitWriter;
+        *cur++ = byte;
+        if (cur == end) {
+            b.bitCursor = cur;
+            Q_TRY(RenewWindow(uint16_t(b.windowEnd - b.windowStart), kStreamReserve));
+            cur = b.bitCursor;
+            end = b.windowEnd;
+        }
+        if (byte == 0xFF && b.stuffingEnabled != 0) {
+            *cur++ = 0;
+            if (cur == end) {
+                b.bitCursor = cur;
+                Q_TRY(RenewWindow(uint16_t(b.windowEnd - b.windowStart), kStreamReserve));
+                cur = b.bitCursor;
+                end = b.windowEnd;
+            }
+        }
+        return 0;
+    }
+
+    Status EmitWord(uint32_t word) {
+        for (int shift = 24; shift >= 0; shift -= 8) Q_TRY(Emit(uint8_t(word >> shift)));
+        return 0;
+    }
+
+    // value < 2^n, n <= 28.
+    Status Put(uint32_t value, int n) {
+        acc = (acc << n) | value;
+        bits += n;
+        if (bits < 32) return 0;
+        bits -= 32;
+        const uint32_t word = uint32_t(acc >> bits);
+        if (end - cur > 4 && !HasFF(word)) {
+            const uint32_t bigEndian = __builtin_bswap32(word);
+            std::memcpy(cur, &bigEndian, 4);
+            cur += 4;
+            return 0;
+        }
+        return EmitWord(word);
+    }
+
+    // Writes the whole bytes and leaves the unfinished one where the byte-wise
+    // writer keeps it.
+    Status Settle() {
+        while (bits >= 8) {
+            bits -= 8;
+            Q_TRY(Emit(uint8_t(acc >> bits)));
+        }
+        BitWriter& b = g.bitWriter;
+        b.bitCursor = cur;
+        b.freeBits = uint16_t(8 - bits);
+        *cur = uint8_t(acc << (8 - bits));
+        return 0;
+    }
+};
 
 }  // namespace
 
@@ -54,33 +172,11 @@ Status StartBitWriter() {
 }
 
 Status PutBits(uint32_t value, int n) {
-    BitWriter& bits = g.bitWriter;
-    while (n > 0) {
-        value &= kBitMask[n];
-        if (bits.freeBits > n) {
-            bits.freeBits = uint16_t(bits.freeBits - n);
-            *bits.bitCursor = uint8_t(*bits.bitCursor | (value << bits.freeBits));
-            return 0;
-        }
-        n -= bits.freeBits;
-        *bits.bitCursor = uint8_t(*bits.bitCursor | (value >> n));
-        const bool stuff = bits.stuffingEnabled != 0 && *bits.bitCursor == 0xFF;
-        ++bits.bitCursor;
-        if (bits.bitCursor == bits.windowEnd) {
-            Q_TRY(RenewWindow(uint16_t(bits.windowEnd - bits.windowStart), kStreamReserve));
-        }
-        bits.freeBits = 8;
-        *bits.bitCursor = 0;
-        if (stuff) {
-            // The zero byte just made is the stuffed 0x00.
-            ++bits.bitCursor;
-            if (bits.bitCursor == bits.windowEnd) {
-                Q_TRY(RenewWindow(uint16_t(bits.windowEnd - bits.windowStart), kStreamReserve));
-            }
-            *bits.bitCursor = 0;
-        }
-    }
-    return 0;
+    if (n <= 0) return 0;
+    Writer w;
+    w.Load();
+    Q_TRY(w.Put(value & kBitMask[n], n));
+    return w.Settle();
 }
 
 Status FlushBitWriter() {
@@ -106,41 +202,88 @@ Status WriteRestartMarker(uint8_t code) {
     return status;
 }
 
-Status EncodeBlock(const int16_t* block, int16_t* predictor, const HuffEncDc* dc,
-                   const HuffEncAc* ac) {
+namespace {
+
+// A code and its length as one word: (code << 5) | length, the code cut to
+// its length (as PutBits would cut it).
+inline uint32_t PackedCode(uint16_t code, uint8_t length) {
+    return uint32_t(code & kBitMask[length > 16 ? 16 : length]) << 5 | length;
+}
+
+// Tables as the derived-table builder lays them out, packed on the fly.
+struct SpecTables {
+    const HuffEncDc* dc;
+    const HuffEncAc* ac;
+    uint32_t Dc(int category) const { return PackedCode(dc->code[category], dc->length[category]); }
+    uint32_t Ac(int symbol) const { return PackedCode(ac->code[symbol], ac->length[symbol]); }
+};
+
+// Tables packed once per sequence.
+struct PackedTables {
+    const HuffPacked* packed;
+    uint32_t Dc(int category) const { return packed->dc[category]; }
+    uint32_t Ac(int symbol) const { return packed->ac[symbol]; }
+};
+
+template <class Tables>
+Status CodeBlock(const int16_t* block, int16_t* predictor, const Tables& tables) {
+    Writer w;
+    w.Load();
+
     const int16_t diff = int16_t(block[0] - *predictor);
     *predictor = block[0];
     // Negative values send their low bits as the one's complement of the
-    // magnitude, i.e. value - 1.
-    const int dcMagnitude = diff < 0 ? -int(diff) : int(diff);
-    int dcCategory = Category(uint32_t(dcMagnitude));
+    // magnitude, i.e. value - 1. Code and extra bits go out as one field.
+    const uint32_t dcMagnitude = uint32_t(diff < 0 ? -int32_t(diff) : int32_t(diff));
+    int dcCategory = Category(dcMagnitude);
     if (dcCategory > 12) dcCategory = 12;
-    Q_TRY(PutBits(dc->code[dcCategory], dc->length[dcCategory]));
-    if (dcCategory != 0) {
-        Q_TRY(PutBits(uint32_t(diff < 0 ? diff - 1 : diff), dcCategory));
-    }
+    const uint32_t dcExtra = uint32_t(diff < 0 ? diff - 1 : diff) & kBitMask[dcCategory];
+    const uint32_t dcCode = tables.Dc(dcCategory);
+    Q_TRY(w.Put((dcCode >> 5) << dcCategory | dcExtra, int(dcCode & 31) + dcCategory));
 
-    int run = 0;
-    for (int k = 1; k < 64; ++k) {
-        const int value = block[k];
-        if (value == 0) {
-            ++run;
-            continue;
-        }
+    // The non-zero AC coefficients, one bit per zigzag position; the zeros
+    // between them only count as runs.
+    uint64_t nonzero = NonzeroMask(block) & ~uint64_t(1);
+    int last = 0;
+    while (nonzero != 0) {
+        const int k = LowestBit(nonzero);
+        nonzero &= nonzero - 1;
+        int run = k - last - 1;
+        last = k;
         while (run > 15) {
-            Q_TRY(PutBits(ac->code[kSymbolZrl], ac->length[kSymbolZrl]));
+            const uint32_t zrl = tables.Ac(kSymbolZrl);
+            Q_TRY(w.Put(zrl >> 5, int(zrl & 31)));
             run -= 16;
         }
-        const int magnitude = value < 0 ? -value : value;
-        int size = Category(uint32_t(magnitude));
+        const int value = block[k];
+        const uint32_t magnitude = uint32_t(value < 0 ? -value : value);
+        int size = Category(magnitude);
         if (size > 10) size = 10;
-        const int symbol = run * 16 + size;
-        Q_TRY(PutBits(ac->code[symbol], ac->length[symbol]));
-        Q_TRY(PutBits(uint32_t(value < 0 ? value - 1 : value), size));
-        run = 0;
+        const uint32_t extra = uint32_t(value < 0 ? value - 1 : value) & kBitMask[size];
+        const uint32_t code = tables.Ac(run * 16 + size);
+        Q_TRY(w.Put((code >> 5) << size | extra, int(code & 31) + size));
     }
-    if (block[63] == 0) Q_TRY(PutBits(ac->code[kSymbolEob], ac->length[kSymbolEob]));
-    return 0;
+    if (last != 63) {
+        const uint32_t eob = tables.Ac(kSymbolEob);
+        Q_TRY(w.Put(eob >> 5, int(eob & 31)));
+    }
+    return w.Settle();
+}
+
+}  // namespace
+
+Status EncodeBlock(const int16_t* block, int16_t* predictor, const HuffEncDc* dc,
+                   const HuffEncAc* ac) {
+    return CodeBlock(block, predictor, SpecTables{dc, ac});
+}
+
+void PackHuffmanTables(const HuffEncDc* dc, const HuffEncAc* ac, HuffPacked* out) {
+    for (int c = 0; c < 16; ++c) out->dc[c] = c < 13 ? PackedCode(dc->code[c], dc->length[c]) : 0;
+    for (int s = 0; s < 256; ++s) out->ac[s] = PackedCode(ac->code[s], ac->length[s]);
+}
+
+Status EncodeBlockPacked(const int16_t* block, int16_t* predictor, const HuffPacked* tables) {
+    return CodeBlock(block, predictor, PackedTables{tables});
 }
 
 }  // namespace q32vex

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "encode/derived_tables.h"
+#include "encode/engine_params.h"
 #include "interface/status.h"
 
 namespace q32vex {
@@ -22,5 +23,10 @@ struct BitWriter {
 [[nodiscard]] Status WriteRestartMarker(uint8_t code);
 [[nodiscard]] Status EncodeBlock(const int16_t* block, int16_t* predictor, const HuffEncDc* dc,
                                  const HuffEncAc* ac);
+
+// The engine's form: a component's DC and AC tables packed once per
+// sequence, each entry (code << 5) | length; the same bits as EncodeBlock.
+void PackHuffmanTables(const HuffEncDc* dc, const HuffEncAc* ac, HuffPacked* out);
+[[nodiscard]] Status EncodeBlockPacked(const int16_t* block, int16_t* predictor, const HuffPacked* tables);
 
 }  // namespace q32vex

@@ -27,6 +27,36 @@ InverseDctFn ChooseInverseDct(SimdLevel level) {
     return InverseDctBlock;
 }
 
+InverseDctNaturalFn ChooseInverseDctNatural(SimdLevel level) {
+    switch (level) {
+        case kSimdAvx2: return InverseDctNaturalAvx2;
+        case kSimdSsse3: return InverseDctNaturalSsse3;
+        case kSimdSse2: return InverseDctNaturalSse2;
+        case kSimdScalar: break;
+    }
+    return InverseDctNatural;
+}
+
+ForwardDctPairFn ChooseForwardDctPair(SimdLevel level) {
+    switch (level) {
+        case kSimdAvx2: return ForwardDctQuantizePairAvx2;
+        case kSimdSsse3: return ForwardDctQuantizePairSsse3;
+        case kSimdSse2: return ForwardDctQuantizePairSse2;
+        case kSimdScalar: break;
+    }
+    return ForwardDctQuantizePair;
+}
+
+InverseDctPairFn ChooseInverseDctPair(SimdLevel level) {
+    switch (level) {
+        case kSimdAvx2: return InverseDctNaturalPairAvx2;
+        case kSimdSsse3: return InverseDctNaturalPairSsse3;
+        case kSimdSse2: return InverseDctNaturalPairSse2;
+        case kSimdScalar: break;
+    }
+    return InverseDctNaturalPair;
+}
+
 McuConverter ChooseConverter(uint16_t samplingIndex, uint16_t bytesPerPixel, McuConverter scalar,
                              SimdLevel level) {
     McuConverter vector = nullptr;

@@ -7,20 +7,33 @@
 #include "decode/color_output.h"
 #include "encode/color_convert.h"
 #include "encode/derived_tables.h"
+#include "encode/engine_params.h"
 #include "platform/cpu.h"
 
 namespace q32vex {
 
 using ForwardDctFn = void (*)(int16_t* block, const uint32_t* table);
 using InverseDctFn = void (*)(int16_t* block, const DecQuantTable* table);
+using InverseDctNaturalFn = void (*)(int16_t* block, const DequantTable* table);
+using ForwardDctPairFn = void (*)(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
+using InverseDctPairFn = void (*)(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
 
 void ForwardDctQuantizeSse2(int16_t* block, const uint32_t* table);
 void ForwardDctQuantizeSsse3(int16_t* block, const uint32_t* table);
 void ForwardDctQuantizeAvx2(int16_t* block, const uint32_t* table);
+void ForwardDctQuantizePairSse2(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
+void ForwardDctQuantizePairSsse3(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
+void ForwardDctQuantizePairAvx2(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
 
 void InverseDctBlockSse2(int16_t* block, const DecQuantTable* table);
 void InverseDctBlockSsse3(int16_t* block, const DecQuantTable* table);
 void InverseDctBlockAvx2(int16_t* block, const DecQuantTable* table);
+void InverseDctNaturalSse2(int16_t* block, const DequantTable* table);
+void InverseDctNaturalSsse3(int16_t* block, const DequantTable* table);
+void InverseDctNaturalAvx2(int16_t* block, const DequantTable* table);
+void InverseDctNaturalPairSse2(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
+void InverseDctNaturalPairSsse3(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
+void InverseDctNaturalPairAvx2(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
 
 // Per level: the vector converter or output routine of a sampling index and
 // pixel size, or null where only the scalar one exists.
@@ -33,6 +46,9 @@ McuOutputRoutine ChooseOutputRoutineAvx2(uint16_t samplingIndex, uint16_t bytesP
 
 ForwardDctFn ChooseForwardDct(SimdLevel level);
 InverseDctFn ChooseInverseDct(SimdLevel level);
+InverseDctNaturalFn ChooseInverseDctNatural(SimdLevel level);
+ForwardDctPairFn ChooseForwardDctPair(SimdLevel level);
+InverseDctPairFn ChooseInverseDctPair(SimdLevel level);
 // `scalar` is the routine the engine would use without vectors.
 McuConverter ChooseConverter(uint16_t samplingIndex, uint16_t bytesPerPixel, McuConverter scalar,
                              SimdLevel level);
