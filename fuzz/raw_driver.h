@@ -13,7 +13,7 @@ namespace vexfuzz {
 
 constexpr size_t kRawOptionBytes = 12;  // after the decode options
 
-// A Huffman specification from fuzz bytes: counts squeezed into the symbol
+// A Huffman table definition from fuzz bytes: counts squeezed into the symbol
 // budget of the class, then that many symbol bytes.
 inline std::vector<uint8_t> FuzzedHuffmanSpec(OptionReader& in, bool ac) {
     const int budget = ac ? 162 : 12;

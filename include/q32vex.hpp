@@ -278,7 +278,7 @@ struct Segment {
     std::vector<uint8_t> data;
 };
 
-// A Huffman specification: 16 code counts, then the symbols.
+// A Huffman table definition: 16 code counts, then the symbols.
 struct HuffmanTable {
     std::vector<uint8_t> bits;
     std::vector<uint8_t> values;

@@ -21,7 +21,7 @@ using compress::Segment;
 using compress::ResetGuardedSink;
 using compress::Sink;
 
-// A DC specification with three codes of length 2 (symbols 0..2); different
+// A DC table definition with three codes of length 2 (symbols 0..2); different
 // from both defaults.
 std::vector<uint8_t> SmallDcSpec(uint8_t extra) {
     std::vector<uint8_t> spec(80, 0);
@@ -114,7 +114,7 @@ TEST_F(CompressOpen, EachCheckAnswersInItsTurn) {
         {"quality 0 before three DC tables", VEX_ERR_QUALITY,
          [this](AppVexParams& p) { p.quality = 0; ThreeDc(p); }},
         {"quality 256", VEX_ERR_QUALITY, [](AppVexParams& p) { p.quality = 256; }},
-        {"DC specification too long", VEX_ERR_DC_TABLE,
+        {"DC table definition too long", VEX_ERR_DC_TABLE,
          [this](AppVexParams& p) { p.dcTables[2] = longDc.data(); }},
         {"three DC tables before three AC tables", VEX_ERR_DC_COUNT,
          [this](AppVexParams& p) { ThreeDc(p); ThreeAc(p); }},

@@ -400,12 +400,12 @@ TEST_F(TableNumbering, EqualBytesAtDifferentAddressesShareANumber) {
 }
 
 TEST_F(TableNumbering, HuffmanTablesCompareOnlyTheirOwnBytes) {
-    // Same specification in two slots whose unused tails differ.
+    // Same table definition in two slots whose unused tails differ.
     uint8_t a[80], b[80];
     std::memcpy(a, kLumDcSpec, 80);
     std::memcpy(b, kLumDcSpec, 80);
     std::memset(b + 28, 0x5C, 80 - 28);
-    // A specification that is a prefix of another one is not equal to it.
+    // A table definition that is a prefix of another one is not equal to it.
     uint8_t shorter[80] = {};
     std::memcpy(shorter, kLumDcSpec, 80);
     shorter[8] = 0;  // one code fewer: 27 bytes

@@ -91,7 +91,7 @@ uint16_t ComponentsOf(int16_t colorSpace) {
     }
 }
 
-// Sum of the 16 code-length counts of a Huffman specification.
+// Sum of the 16 code-length counts of a Huffman table definition.
 uint32_t SymbolCount(const uint8_t* spec) {
     uint32_t sum = 0;
     for (int i = 0; i < kHuffBitsBytes; ++i) sum += spec[i];

@@ -8,7 +8,7 @@
 namespace q32vex {
 namespace {
 
-// Bytes a Huffman specification occupies: 16 BITS counts plus one byte per code.
+// Bytes a Huffman table definition occupies: 16 BITS counts plus one byte per code.
 constexpr uint16_t HuffSpecSize(const uint8_t* spec) {
     uint16_t size = 16;
     for (int i = 0; i < 16; ++i) size = uint16_t(size + spec[i]);
