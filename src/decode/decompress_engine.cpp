@@ -26,32 +26,19 @@ constexpr McuOutputRoutine kOutputRoutines[kSamplingCount] = {
     OutputH2V1, OutputH2V2, OutputH1V1, OutputGrey, OutputFourH2V2, OutputFour, OutputH4V1,
 };
 
-struct ComponentTables {
-    const uint16_t* dc;
-    const uint16_t* ac;
-    uint16_t blocks;
-};
-
 // Decodes and inverse-transforms one MCU's blocks into blockBuffers, component
 // by component, each component's blocks in raster order.
-Status DecodeMcu(const ComponentTables* tables, int components) {
+Status DecodeMcu(const McuHuffTables* tables, const uint8_t* component, int blocks) {
     EngineState& e = g.engine;
-    int block = 0;
-    const DequantTable* dequant[kMaxBlocks];
-    for (int c = 0; c < components; ++c) {
-        for (int b = 0; b < tables[c].blocks && block < kMaxBlocks; ++b, ++block) {
-            Q_TRY(DecodeBlockNatural(e.blockBuffers[block], &e.dcPredictor[c], tables[c].dc,
-                                     tables[c].ac, e.fastAc[c]));
-            dequant[block] = &e.dequant[c];
-        }
-    }
+    Q_TRY(DecodeMcuBlocks(e.blockBuffers, blocks, component, e.dcPredictor, tables));
     // Then the inverse transforms, two blocks at a time (one vector pass for
     // both where the level has it).
     int b = 0;
-    for (; b + 1 < block; b += 2) {
-        e.inverseDctPair(e.blockBuffers[b], dequant[b], e.blockBuffers[b + 1], dequant[b + 1]);
+    for (; b + 1 < blocks; b += 2) {
+        e.inverseDctPair(e.blockBuffers[b], &e.dequant[component[b]], e.blockBuffers[b + 1],
+                         &e.dequant[component[b + 1]]);
     }
-    if (b < block) e.inverseDct(e.blockBuffers[b], dequant[b]);
+    if (b < blocks) e.inverseDct(e.blockBuffers[b], &e.dequant[component[b]]);
     return 0;
 }
 
@@ -130,9 +117,12 @@ Status DecodeMcuRow(const Rect16* window, uint8_t* const* rows) {
     const int bpp = f.bytesPerPixel;
     const int components = std::min<int>(f.componentCount, 4);
 
-    ComponentTables tables[4];
+    McuHuffTables tables[4];
+    uint8_t component[kMaxBlocks];
+    int blocks = 0;
     for (int c = 0; c < components; ++c) {
-        tables[c] = ComponentTables{DecDc(c), DecAc(c), f.blocksPerComponent[c]};
+        tables[c] = McuHuffTables{DecDc(c), DecAc(c), e.fastAc[c]};
+        for (int b = 0; b < f.blocksPerComponent[c] && blocks < kMaxBlocks; ++b) component[blocks++] = uint8_t(c);
     }
 
     // Rows below the MCU do not exist; a window reaching there is cut to it.
@@ -143,7 +133,7 @@ Status DecodeMcuRow(const Rect16* window, uint8_t* const* rows) {
         const int left = std::max<int>(window->x0, mcuLeft);
         const int right = std::min<int>(window->x1, mcuLeft + width - 1);
 
-        Q_TRY(DecodeMcu(tables, components));
+        Q_TRY(DecodeMcu(tables, component, blocks));
 
         if (left <= right && top <= bottom) {
             uint8_t* local[kMaxMcuRows];

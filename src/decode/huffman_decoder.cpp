@@ -354,15 +354,13 @@ namespace {
 // Coefficient k of the coded order goes to coefs[k], or to its natural place
 // when Natural (which is where the inverse DCT wants it).
 template <bool Natural>
-Status DecodeCoefficients(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
-                          const uint16_t* acTable, const int32_t* fastAc) {
+inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* predictor,
+                                 const uint16_t* dcTable, const uint16_t* acTable, const int32_t* fastAc) {
 #if defined(__SSE2__)
     for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(coefs + 8 * i), _mm_setzero_si128());
 #else
     std::memset(coefs, 0, 64 * sizeof(int16_t));
 #endif
-    FastReader reader;
-    reader.Load();
 
     // DC. A hostile table could carry any symbol byte; only its low four bits
     // are a category, which keeps every shift and table index in range.
@@ -409,7 +407,6 @@ Status DecodeCoefficients(int16_t* coefs, int16_t* predictor, const uint16_t* dc
         coefs[Natural ? kZigzag[k] : k] = value;
         ++k;
     }
-    reader.Store();
     return 0;
 }
 
@@ -417,12 +414,23 @@ Status DecodeCoefficients(int16_t* coefs, int16_t* predictor, const uint16_t* dc
 
 Status DecodeBlock(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
                    const uint16_t* acTable) {
-    return DecodeCoefficients<false>(coefs, predictor, dcTable, acTable, nullptr);
+    FastReader reader;
+    reader.Load();
+    Q_TRY(DecodeCoefficients<false>(reader, coefs, predictor, dcTable, acTable, nullptr));
+    reader.Store();
+    return 0;
 }
 
-Status DecodeBlockNatural(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
-                          const uint16_t* acTable, const int32_t* fastAc) {
-    return DecodeCoefficients<true>(coefs, predictor, dcTable, acTable, fastAc);
+Status DecodeMcuBlocks(int16_t (*blocks)[64], int count, const uint8_t* component, int16_t* predictors,
+                       const McuHuffTables* tables) {
+    FastReader reader;
+    reader.Load();
+    for (int b = 0; b < count; ++b) {
+        const McuHuffTables& t = tables[component[b]];
+        Q_TRY(DecodeCoefficients<true>(reader, blocks[b], &predictors[component[b]], t.dc, t.ac, t.fastAc));
+    }
+    reader.Store();
+    return 0;
 }
 
 void BuildFastAcTable(const uint16_t* acTable, int32_t* fast) {

@@ -26,11 +26,21 @@ struct BitReader {
 // Coefficients in zigzag order.
 [[nodiscard]] Status DecodeBlock(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
                                  const uint16_t* acTable);
-// The same, each coefficient written to its natural (row-major) place, and
-// short AC codes whose magnitude bits fit the lookahead decoded in one step
-// with fastAc (built by BuildFastAcTable from acTable; null: not used).
-[[nodiscard]] Status DecodeBlockNatural(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
-                                        const uint16_t* acTable, const int32_t* fastAc);
+// A component's tables for the MCU decoder; fastAc is built from ac by
+// BuildFastAcTable.
+struct McuHuffTables {
+    const uint16_t* dc;
+    const uint16_t* ac;
+    const int32_t* fastAc;
+};
+// The blocks of one MCU, with the reader held in registers across them and
+// each coefficient written to its natural (row-major) place; short AC codes
+// whose magnitude bits fit the lookahead are decoded in one step with fastAc.
+// The same coefficients and reader state as DecodeBlock on each block in turn.
+// Block b belongs to component[b], whose predictor and tables are
+// predictors[component[b]] and tables[component[b]].
+[[nodiscard]] Status DecodeMcuBlocks(int16_t (*blocks)[64], int count, const uint8_t* component,
+                                     int16_t* predictors, const McuHuffTables* tables);
 // For each value of the next 10 bits: 0, or the decoded coefficient (high 16
 // bits), its zero run (bits 8..15) and the bits its code and magnitude take
 // (low 8 bits). End of block is a run of 255, sixteen zeros a run of fifteen

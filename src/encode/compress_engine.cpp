@@ -102,10 +102,7 @@ Status EncodeMcuRow(uint16_t columns, uint16_t rows, uint8_t* const* rowPointers
             engine.forwardDctPair(engine.blockBuffers[b], quant[b], engine.blockBuffers[b + 1], quant[b + 1]);
         }
         if (b < blocks) engine.forwardDct(engine.blockBuffers[b], quant[b]);
-        for (b = 0; b < blocks; ++b) {
-            const int c = component[b];
-            Q_TRY(EncodeBlockPacked(engine.blockBuffers[b], &engine.dcPredictor[c], &engine.huffPacked[c]));
-        }
+        Q_TRY(EncodeMcuBlocks(engine.blockBuffers, blocks, component, engine.dcPredictor, engine.huffPacked));
 
         if (engine.restartCountdown != 0 && --engine.restartCountdown == 0) {
             engine.restartCountdown = engine.params.restartInterval;

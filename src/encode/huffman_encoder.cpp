@@ -47,15 +47,6 @@ inline int Category(uint32_t magnitude) {
 
 inline int LowestBit(uint64_t v) { return __builtin_ctzll(v); }
 
-// Masks for a code and its extra bits sent as one field (up to 16 + 12 bits).
-constexpr uint32_t kLongMask[33] = {
-    BitMask(0),  BitMask(1),  BitMask(2),  BitMask(3),  BitMask(4),  BitMask(5),  BitMask(6),
-    BitMask(7),  BitMask(8),  BitMask(9),  BitMask(10), BitMask(11), BitMask(12), BitMask(13),
-    BitMask(14), BitMask(15), BitMask(16), BitMask(17), BitMask(18), BitMask(19), BitMask(20),
-    BitMask(21), BitMask(22), BitMask(23), BitMask(24), BitMask(25), BitMask(26), BitMask(27),
-    BitMask(28), BitMask(29), BitMask(30), BitMask(31), BitMask(32),
-};
-
 // Bit k set where zigzag coefficient k is not zero.
 inline uint64_t NonzeroMask(const int16_t* block) {
 #if defined(__SSE2__)
@@ -75,22 +66,23 @@ inline uint64_t NonzeroMask(const int16_t* block) {
 #endif
 }
 
-// True when one of the four bytes of w is 0xFF (and so needs a stuffed zero).
-inline bool HasFF(uint32_t w) {
-    const uint32_t x = ~w;
-    return ((x - 0x01010101u) & ~x & 0x80808080u) != 0;
+// True when one of the eight bytes of w is 0xFF (and so needs a stuffed zero).
+inline bool HasFF(uint64_t w) {
+    const uint64_t x = ~w;
+    return ((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) != 0;
 }
 
-// The bit writer's state in locals for a run of codes: up to 31 bits not yet
-// written (right-aligned in acc, older bits above) and the output cursor. It
-// starts from, and ends in, the state the byte-wise writer keeps between
-// calls: whole bytes in the host's buffer, the bits of the unfinished byte
-// left-aligned in the byte at bitCursor, freeBits the bits still free there.
-// Complete words without an 0xFF byte and away from the window's end are
-// stored at once; everything else goes byte by byte.
+// The bit writer's state in locals for a run of codes: 64 - free bits not
+// yet written (right-aligned in acc, older bits above; bits above them are
+// left over and never written) and the output cursor. It starts from, and
+// ends in, the state the byte-wise writer keeps between calls: whole bytes
+// in the host's buffer, the bits of the unfinished byte left-aligned in the
+// byte at bitCursor, freeBits the bits still free there. Whenever 64 bits
+// are complete they are stored at once if none of their bytes is 0xFF and
+// the window's end is not near; otherwise they go byte by byte.
 struct Writer {
     uint64_t acc;
-    int bits;
+    int free;  // 1..64 between codes
     uint8_t* cur;
     uint8_t* end;
 
@@ -98,8 +90,8 @@ struct Writer {
         const BitWriter& b = g.bitWriter;
         cur = b.bitCursor;
         end = b.windowEnd;
-        bits = 8 - b.freeBits;
-        acc = bits == 0 ? 0 : uint64_t(*cur >> b.freeBits);
+        free = 56 + b.freeBits;
+        acc = b.freeBits == 8 ? 0 : uint64_t(*cur >> b.freeBits);
     }
 
     // One completed byte and, after an 0xFF, its stuffed zero; the window is
@@ -125,30 +117,36 @@ struct Writer {
         return 0;
     }
 
-    Status EmitWord(uint32_t word) {
-        for (int shift = 24; shift >= 0; shift -= 8) Q_TRY(Emit(uint8_t(word >> shift)));
+    __attribute__((noinline)) Status EmitBytes(uint64_t word) {
+        for (int shift = 56; shift >= 0; shift -= 8) Q_TRY(Emit(uint8_t(word >> shift)));
         return 0;
     }
 
     // value < 2^n, n <= 28.
     Status Put(uint32_t value, int n) {
-        acc = (acc << n) | value;
-        bits += n;
-        if (bits < 32) return 0;
-        bits -= 32;
-        const uint32_t word = uint32_t(acc >> bits);
-        if (end - cur > 4 && !HasFF(word)) {
-            const uint32_t bigEndian = __builtin_bswap32(word);
-            std::memcpy(cur, &bigEndian, 4);
-            cur += 4;
+        free -= n;
+        if (__builtin_expect(free > 0, 1)) {
+            acc = (acc << n) | value;
             return 0;
         }
-        return EmitWord(word);
+        // 64 bits complete: the first n - over bits of value end them.
+        const int over = -free;
+        const uint64_t word = (acc << (n - over)) | (value >> over);
+        acc = value;
+        free = 64 - over;
+        if (end - cur > 8 && !HasFF(word)) {
+            const uint64_t bigEndian = __builtin_bswap64(word);
+            std::memcpy(cur, &bigEndian, 8);
+            cur += 8;
+            return 0;
+        }
+        return EmitBytes(word);
     }
 
     // Writes the whole bytes and leaves the unfinished one where the byte-wise
     // writer keeps it.
     Status Settle() {
+        int bits = 64 - free;
         while (bits >= 8) {
             bits -= 8;
             Q_TRY(Emit(uint8_t(acc >> bits)));
@@ -225,11 +223,9 @@ struct PackedTables {
     uint32_t Ac(int symbol) const { return packed->ac[symbol]; }
 };
 
+// Codes one block into a loaded writer.
 template <class Tables>
-Status CodeBlock(const int16_t* block, int16_t* predictor, const Tables& tables) {
-    Writer w;
-    w.Load();
-
+inline Status CodeBlock(Writer& w, const int16_t* block, int16_t* predictor, const Tables& tables) {
     const int16_t diff = int16_t(block[0] - *predictor);
     *predictor = block[0];
     // Negative values send their low bits as the one's complement of the
@@ -250,16 +246,20 @@ Status CodeBlock(const int16_t* block, int16_t* predictor, const Tables& tables)
         nonzero &= nonzero - 1;
         int run = k - last - 1;
         last = k;
-        while (run > 15) {
+        if (run > 15) {
             const uint32_t zrl = tables.Ac(kSymbolZrl);
-            Q_TRY(w.Put(zrl >> 5, int(zrl & 31)));
-            run -= 16;
+            do {
+                Q_TRY(w.Put(zrl >> 5, int(zrl & 31)));
+                run -= 16;
+            } while (run > 15);
         }
-        const int value = block[k];
-        const uint32_t magnitude = uint32_t(value < 0 ? -value : value);
-        int size = Category(magnitude);
-        if (size > 10) size = 10;
-        const uint32_t extra = uint32_t(value < 0 ? value - 1 : value) & kBitMask[size];
+        // value is not zero: sign is 0 or -1, magnitude at least 1.
+        const int32_t value = block[k];
+        const int32_t sign = value >> 31;
+        const uint32_t magnitude = uint32_t((value ^ sign) - sign);
+        int size = 32 - __builtin_clz(magnitude);
+        size = size > 10 ? 10 : size;
+        const uint32_t extra = uint32_t(value + sign) & ((1u << size) - 1u);
         const uint32_t code = tables.Ac(run * 16 + size);
         Q_TRY(w.Put((code >> 5) << size | extra, int(code & 31) + size));
     }
@@ -267,14 +267,17 @@ Status CodeBlock(const int16_t* block, int16_t* predictor, const Tables& tables)
         const uint32_t eob = tables.Ac(kSymbolEob);
         Q_TRY(w.Put(eob >> 5, int(eob & 31)));
     }
-    return w.Settle();
+    return 0;
 }
 
 }  // namespace
 
 Status EncodeBlock(const int16_t* block, int16_t* predictor, const HuffEncDc* dc,
                    const HuffEncAc* ac) {
-    return CodeBlock(block, predictor, SpecTables{dc, ac});
+    Writer w;
+    w.Load();
+    Q_TRY(CodeBlock(w, block, predictor, SpecTables{dc, ac}));
+    return w.Settle();
 }
 
 void PackHuffmanTables(const HuffEncDc* dc, const HuffEncAc* ac, HuffPacked* out) {
@@ -282,8 +285,15 @@ void PackHuffmanTables(const HuffEncDc* dc, const HuffEncAc* ac, HuffPacked* out
     for (int s = 0; s < 256; ++s) out->ac[s] = PackedCode(ac->code[s], ac->length[s]);
 }
 
-Status EncodeBlockPacked(const int16_t* block, int16_t* predictor, const HuffPacked* tables) {
-    return CodeBlock(block, predictor, PackedTables{tables});
+Status EncodeMcuBlocks(const int16_t (*blocks)[64], int count, const uint8_t* component,
+                       int16_t* predictors, const HuffPacked* tables) {
+    Writer w;
+    w.Load();
+    for (int b = 0; b < count; ++b) {
+        const int c = component[b];
+        Q_TRY(CodeBlock(w, blocks[b], &predictors[c], PackedTables{&tables[c]}));
+    }
+    return w.Settle();
 }
 
 }  // namespace q32vex

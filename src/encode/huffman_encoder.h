@@ -25,8 +25,12 @@ struct BitWriter {
                                  const HuffEncAc* ac);
 
 // The engine's form: a component's DC and AC tables packed once per
-// sequence, each entry (code << 5) | length; the same bits as EncodeBlock.
+// sequence, each entry (code << 5) | length, and the blocks of a whole MCU
+// coded with the bit writer held in registers; the same bits as EncodeBlock
+// on each block in turn. Block b belongs to component[b], whose predictor and
+// tables are predictors[component[b]] and tables[component[b]].
 void PackHuffmanTables(const HuffEncDc* dc, const HuffEncAc* ac, HuffPacked* out);
-[[nodiscard]] Status EncodeBlockPacked(const int16_t* block, int16_t* predictor, const HuffPacked* tables);
+[[nodiscard]] Status EncodeMcuBlocks(const int16_t (*blocks)[64], int count, const uint8_t* component,
+                                     int16_t* predictors, const HuffPacked* tables);
 
 }  // namespace q32vex
