@@ -6,6 +6,7 @@
 // when its last byte is written).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "encode/huffman_encoder.h"
 #include "interface/global_state.h"
 #include "interface/tables.h"
+#include "platform/simd_dispatch.h"
 #include "test_support.h"
 
 namespace {
@@ -143,26 +145,45 @@ TEST_F(SimdEntropy, WordWriterMatchesTheByteWriter) {
         }
         reference.Flush();
 
-        // The library, through an in-memory host.
-        AppVexSetDefaultCompress(&g.seq.params);
-        vextest::ResetSink(bufferSize);
-        g.seq.params.writeCallback = vextest::SinkWrite;
-        g.out = StreamBuffer{};
-        g.bitWriter.stuffingEnabled = 1;
-        ASSERT_EQ(StartBitWriter(), 0);
-        int16_t predictor = 0;
-        for (size_t n = 0; n < blocks.size(); ++n) {
-            ASSERT_EQ(EncodeBlock(blocks[n].data(), &predictor, EncDc(0), EncAc(0)), 0);
-            if (n % 7 == 6) ASSERT_EQ(WriteRestartMarker(uint8_t(0xD0 + (n / 7) % 8)), 0);
+        // The library, through an in-memory host: block by block with the
+        // definition tables, and a restart interval at a time through every
+        // build of the MCU coder this processor can run.
+        HuffPacked packed;
+        PackHuffmanTables(EncDc(0), EncAc(0), &packed);
+        std::vector<std::pair<const char*, McuEncoderFn>> coders = {{"EncodeBlock", nullptr},
+                                                                    {"baseline", EncodeMcuBlocks}};
+        if (CpuSimdLevel() >= kSimdAvx2) coders.push_back({"avx2", EncodeMcuBlocksAvx2});
+        for (const auto& [name, coder] : coders) {
+            AppVexSetDefaultCompress(&g.seq.params);
+            vextest::ResetSink(bufferSize);
+            g.seq.params.writeCallback = vextest::SinkWrite;
+            g.out = StreamBuffer{};
+            g.bitWriter.stuffingEnabled = 1;
+            ASSERT_EQ(StartBitWriter(), 0);
+            int16_t predictors[4] = {0, 0, 0, 0};
+            const uint8_t component[7] = {0, 0, 0, 0, 0, 0, 0};
+            for (size_t n = 0; n < blocks.size(); n += 7) {
+                const size_t count = std::min<size_t>(7, blocks.size() - n);
+                if (coder == nullptr) {
+                    for (size_t i = n; i < n + count; ++i) {
+                        ASSERT_EQ(EncodeBlock(blocks[i].data(), &predictors[0], EncDc(0), EncAc(0)), 0);
+                    }
+                } else {
+                    int16_t mcu[7][64];
+                    for (size_t i = 0; i < count; ++i) std::memcpy(mcu[i], blocks[n + i].data(), sizeof(mcu[i]));
+                    ASSERT_EQ(coder(mcu, int(count), component, predictors, &packed), 0);
+                }
+                if (count == 7) ASSERT_EQ(WriteRestartMarker(uint8_t(0xD0 + (n / 7) % 8)), 0);
+            }
+            // Every full buffer has been handed over by the time the last block
+            // returned, as the byte writer would have done.
+            ASSERT_EQ(vextest::g_sink.calls, 1 + int(reference.handOvers.size())) << name << ", buffer " << bufferSize;
+            ASSERT_EQ(FlushBitWriter(), 0);
+            uint16_t rest = uint16_t(g.out.bufferSize - g.out.bytesFree);
+            g.out.bufferSize = rest;
+            ASSERT_EQ(g.seq.params.writeCallback(&g.out.hostBuffer, -1, &g.out.bufferSize, nullptr), 0);
+            EXPECT_EQ(vextest::g_sink.stream, reference.out) << name << ", buffer " << bufferSize;
         }
-        // Every full buffer has been handed over by the time the last block
-        // returned, as the byte writer would have done.
-        ASSERT_EQ(vextest::g_sink.calls, 1 + int(reference.handOvers.size())) << "buffer " << bufferSize;
-        ASSERT_EQ(FlushBitWriter(), 0);
-        uint16_t rest = uint16_t(g.out.bufferSize - g.out.bytesFree);
-        g.out.bufferSize = rest;
-        ASSERT_EQ(g.seq.params.writeCallback(&g.out.hostBuffer, -1, &g.out.bufferSize, nullptr), 0);
-        EXPECT_EQ(vextest::g_sink.stream, reference.out) << "buffer " << bufferSize;
     }
 }
 

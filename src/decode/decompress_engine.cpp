@@ -26,11 +26,14 @@ constexpr McuOutputRoutine kOutputRoutines[kSamplingCount] = {
     OutputH2V1, OutputH2V2, OutputH1V1, OutputGrey, OutputFourH2V2, OutputFour, OutputH4V1,
 };
 
-// Decodes and inverse-transforms one MCU's blocks into blockBuffers, component
-// by component, each component's blocks in raster order.
-Status DecodeMcu(const McuHuffTables* tables, const uint8_t* component, int blocks) {
+// Decodes one MCU's blocks into blockBuffers, component by component, each
+// component's blocks in raster order, and inverse-transforms them when the
+// MCU is `visible`. One the window leaves out only needs its entropy decoding
+// (for the predictors and the bit position); its samples are never looked at.
+Status DecodeMcu(const McuHuffTables* tables, const uint8_t* component, int blocks, bool visible) {
     EngineState& e = g.engine;
-    Q_TRY(DecodeMcuBlocks(e.blockBuffers, blocks, component, e.dcPredictor, tables));
+    Q_TRY(e.decodeMcuBlocks(e.blockBuffers, blocks, component, e.dcPredictor, tables));
+    if (!visible) return 0;
     // Then the inverse transforms, two blocks at a time (one vector pass for
     // both where the level has it).
     int b = 0;
@@ -87,6 +90,7 @@ Status SetupDecodeEngine(const EngineParams* params) {
     g.outputRoutine = ChooseOutputRoutine(sampling, g.format.bytesPerPixel, scalar, level);
     e.inverseDct = ChooseInverseDctNatural(level);
     e.inverseDctPair = ChooseInverseDctPair(level);
+    e.decodeMcuBlocks = ChooseMcuDecoder(level);
     for (int c = 0; c < g.format.componentCount && c < 4; ++c) {
         MakeDequantTable(DecQuant(c), &e.dequant[c]);
         BuildFastAcTable(DecAc(c), e.fastAc[c]);
@@ -133,9 +137,10 @@ Status DecodeMcuRow(const Rect16* window, uint8_t* const* rows) {
         const int left = std::max<int>(window->x0, mcuLeft);
         const int right = std::min<int>(window->x1, mcuLeft + width - 1);
 
-        Q_TRY(DecodeMcu(tables, component, blocks));
+        const bool visible = left <= right && top <= bottom;
+        Q_TRY(DecodeMcu(tables, component, blocks, visible));
 
-        if (left <= right && top <= bottom) {
+        if (visible) {
             uint8_t* local[kMaxMcuRows];
             for (int i = 0; i <= bottom - top; ++i) local[i] = rows[i] + (left - window->x0) * bpp;
             const int first = left - mcuLeft;

@@ -26,13 +26,6 @@ struct BitReader {
 // Coefficients in zigzag order.
 [[nodiscard]] Status DecodeBlock(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
                                  const uint16_t* acTable);
-// A component's tables for the MCU decoder; fastAc is built from ac by
-// BuildFastAcTable.
-struct McuHuffTables {
-    const uint16_t* dc;
-    const uint16_t* ac;
-    const int32_t* fastAc;
-};
 // The blocks of one MCU, with the reader held in registers across them and
 // each coefficient written to its natural (row-major) place; short AC codes
 // whose magnitude bits fit the lookahead are decoded in one step with fastAc.

@@ -49,6 +49,7 @@ Status SetupCompressionEngine(const EngineParams* params) {
     g.converter = ChooseConverter(sampling, g.format.bytesPerPixel, kConverters[sampling], level);
     engine.forwardDct = ChooseForwardDct(level);
     engine.forwardDctPair = ChooseForwardDctPair(level);
+    engine.encodeMcuBlocks = ChooseMcuEncoder(level);
     for (int c = 0; c < g.format.componentCount && c < 4; ++c) PackHuffmanTables(EncDc(c), EncAc(c), &engine.huffPacked[c]);
     return 0;
 }
@@ -102,7 +103,7 @@ Status EncodeMcuRow(uint16_t columns, uint16_t rows, uint8_t* const* rowPointers
             engine.forwardDctPair(engine.blockBuffers[b], quant[b], engine.blockBuffers[b + 1], quant[b + 1]);
         }
         if (b < blocks) engine.forwardDct(engine.blockBuffers[b], quant[b]);
-        Q_TRY(EncodeMcuBlocks(engine.blockBuffers, blocks, component, engine.dcPredictor, engine.huffPacked));
+        Q_TRY(engine.encodeMcuBlocks(engine.blockBuffers, blocks, component, engine.dcPredictor, engine.huffPacked));
 
         if (engine.restartCountdown != 0 && --engine.restartCountdown == 0) {
             engine.restartCountdown = engine.params.restartInterval;

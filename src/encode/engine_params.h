@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "interface/status.h"
 #include "q32vex.h"
 
 namespace q32vex {
@@ -42,6 +43,14 @@ struct HuffPacked {
     uint32_t ac[256];
 };
 
+// A component's tables for the MCU decoder: the two-level Huffman tables and
+// the one-step table BuildFastAcTable makes from ac.
+struct McuHuffTables {
+    const uint16_t* dc;
+    const uint16_t* ac;
+    const int32_t* fastAc;
+};
+
 struct alignas(32) EngineState {
     int16_t blockBuffers[10][64];
     uint8_t edgeRows[16][kEdgeRowBytes];
@@ -57,6 +66,10 @@ struct alignas(32) EngineState {
     void (*forwardDct)(int16_t* block, const uint32_t* table);
     void (*inverseDctPair)(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
     void (*forwardDctPair)(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
+    Status (*encodeMcuBlocks)(const int16_t (*blocks)[64], int count, const uint8_t* component,
+                              int16_t* predictors, const HuffPacked* tables);
+    Status (*decodeMcuBlocks)(int16_t (*blocks)[64], int count, const uint8_t* component,
+                              int16_t* predictors, const McuHuffTables* tables);
     DequantTable dequant[4];  // per component, built at decoder setup
     int32_t fastAc[4][kFastAcEntries];  // per component, built at decoder setup
     HuffPacked huffPacked[4];           // per component, built at encoder setup

@@ -1,35 +1,13 @@
-// Huffman coding of quantised blocks and the bit writer. Codes gather in a
-// register and leave as whole words where no 0xFF byte and no buffer end is
-// near; between calls the state is the byte-wise writer's (completed bytes in
-// the host's buffer, the unfinished one at bitCursor), so the bytes, the 0x00
-// stuffing and the host hand-overs are exactly those of writing byte by byte.
-#include "encode/huffman_encoder.h"
-
-#include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+// Huffman coding of quantised blocks and the bit writer's entry points: the
+// baseline build of the block coder, segment start and end, restart markers.
+#include "encode/huffman_coder.h"
 #include "encode/stream_writer.h"
-#include "interface/global_state.h"
 
 namespace q32vex {
-namespace {
-
-constexpr uint32_t BitMask(int n) { return n >= 32 ? 0xFFFFFFFFu : (1u << n) - 1u; }
-constexpr uint32_t kBitMask[17] = {
-    BitMask(0),  BitMask(1),  BitMask(2),  BitMask(3),  BitMask(4),  BitMask(5),
-    BitMask(6),  BitMask(7),  BitMask(8),  BitMask(9),  BitMask(10), BitMask(11),
-    BitMask(12), BitMask(13), BitMask(14), BitMask(15), BitMask(16),
-};
-static_assert(kBitMask[0] == 0 && kBitMask[11] == 0x7FF && kBitMask[16] == 0xFFFF);
-
-constexpr uint16_t kSymbolEob = 0x00;
-constexpr uint16_t kSymbolZrl = 0xF0;
 
 // Takes the rest of the host buffer as the bit writer's window, after
 // committing `used` bytes of the previous window.
-Status RenewWindow(uint16_t used, int16_t mode) {
+Status RenewBitWindow(uint16_t used, int16_t mode) {
     BitWriter& bits = g.bitWriter;
     uint8_t* position = nullptr;
     uint16_t count = used;
@@ -40,130 +18,9 @@ Status RenewWindow(uint16_t used, int16_t mode) {
     return 0;
 }
 
-// Number of bits of a magnitude: 0 for 0, 1 for 1, 2 for 2..3, ...
-inline int Category(uint32_t magnitude) {
-    return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
-}
-
-inline int LowestBit(uint64_t v) { return __builtin_ctzll(v); }
-
-// Bit k set where zigzag coefficient k is not zero.
-inline uint64_t NonzeroMask(const int16_t* block) {
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    uint64_t mask = 0;
-    for (int i = 0; i < 4; ++i) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8));
-        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-        mask |= uint64_t(uint16_t(~_mm_movemask_epi8(zeros))) << (16 * i);
-    }
-    return mask;
-#else
-    uint64_t mask = 0;
-    for (int k = 0; k < 64; ++k) mask |= uint64_t(block[k] != 0) << k;
-    return mask;
-#endif
-}
-
-// True when one of the eight bytes of w is 0xFF (and so needs a stuffed zero).
-inline bool HasFF(uint64_t w) {
-    const uint64_t x = ~w;
-    return ((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) != 0;
-}
-
-// The bit writer's state in locals for a run of codes: 64 - free bits not
-// yet written (right-aligned in acc, older bits above; bits above them are
-// left over and never written) and the output cursor. It starts from, and
-// ends in, the state the byte-wise writer keeps between calls: whole bytes
-// in the host's buffer, the bits of the unfinished byte left-aligned in the
-// byte at bitCursor, freeBits the bits still free there. Whenever 64 bits
-// are complete they are stored at once if none of their bytes is 0xFF and
-// the window's end is not near; otherwise they go byte by byte.
-struct Writer {
-    uint64_t acc;
-    int free;  // 1..64 between codes
-    uint8_t* cur;
-    uint8_t* end;
-
-    void Load() {
-        const BitWriter& b = g.bitWriter;
-        cur = b.bitCursor;
-        end = b.windowEnd;
-        free = 56 + b.freeBits;
-        acc = b.freeBits == 8 ? 0 : uint64_t(*cur >> b.freeBits);
-    }
-
-    // One completed byte and, after an 0xFF, its stuffed zero; the window is
-    // renewed as soon as its last byte is written.
-    Status Emit(uint8_t byte) {
-        BitWriter& b = g.bitWriter;
-        *cur++ = byte;
-        if (cur == end) {
-            b.bitCursor = cur;
-            Q_TRY(RenewWindow(uint16_t(b.windowEnd - b.windowStart), kStreamReserve));
-            cur = b.bitCursor;
-            end = b.windowEnd;
-        }
-        if (byte == 0xFF && b.stuffingEnabled != 0) {
-            *cur++ = 0;
-            if (cur == end) {
-                b.bitCursor = cur;
-                Q_TRY(RenewWindow(uint16_t(b.windowEnd - b.windowStart), kStreamReserve));
-                cur = b.bitCursor;
-                end = b.windowEnd;
-            }
-        }
-        return 0;
-    }
-
-    __attribute__((noinline)) Status EmitBytes(uint64_t word) {
-        for (int shift = 56; shift >= 0; shift -= 8) Q_TRY(Emit(uint8_t(word >> shift)));
-        return 0;
-    }
-
-    // value < 2^n, n <= 28.
-    Status Put(uint32_t value, int n) {
-        free -= n;
-        if (__builtin_expect(free > 0, 1)) {
-            acc = (acc << n) | value;
-            return 0;
-        }
-        // 64 bits complete: the first n - over bits of value end them.
-        const int over = -free;
-        const uint64_t word = (acc << (n - over)) | (value >> over);
-        acc = value;
-        free = 64 - over;
-        if (end - cur > 8 && !HasFF(word)) {
-            const uint64_t bigEndian = __builtin_bswap64(word);
-            std::memcpy(cur, &bigEndian, 8);
-            cur += 8;
-            return 0;
-        }
-        return EmitBytes(word);
-    }
-
-    // Writes the whole bytes and leaves the unfinished one where the byte-wise
-    // writer keeps it.
-    Status Settle() {
-        int bits = 64 - free;
-        while (bits >= 8) {
-            bits -= 8;
-            Q_TRY(Emit(uint8_t(acc >> bits)));
-        }
-        BitWriter& b = g.bitWriter;
-        b.bitCursor = cur;
-        b.freeBits = uint16_t(8 - bits);
-        *cur = uint8_t(acc << (8 - bits));
-        return 0;
-    }
-};
-
-}  // namespace
-
 Status StartBitWriter() {
     BitWriter& bits = g.bitWriter;
-    Q_TRY(RenewWindow(0, kStreamReserve));
+    Q_TRY(RenewBitWindow(0, kStreamReserve));
     *bits.bitCursor = 0;
     bits.freeBits = 8;
     return 0;
@@ -216,60 +73,6 @@ struct SpecTables {
     uint32_t Ac(int symbol) const { return PackedCode(ac->code[symbol], ac->length[symbol]); }
 };
 
-// Tables packed once per sequence.
-struct PackedTables {
-    const HuffPacked* packed;
-    uint32_t Dc(int category) const { return packed->dc[category]; }
-    uint32_t Ac(int symbol) const { return packed->ac[symbol]; }
-};
-
-// Codes one block into a loaded writer.
-template <class Tables>
-inline Status CodeBlock(Writer& w, const int16_t* block, int16_t* predictor, const Tables& tables) {
-    const int16_t diff = int16_t(block[0] - *predictor);
-    *predictor = block[0];
-    // Negative values send their low bits as the one's complement of the
-    // magnitude, i.e. value - 1. Code and extra bits go out as one field.
-    const uint32_t dcMagnitude = uint32_t(diff < 0 ? -int32_t(diff) : int32_t(diff));
-    int dcCategory = Category(dcMagnitude);
-    if (dcCategory > 12) dcCategory = 12;
-    const uint32_t dcExtra = uint32_t(diff < 0 ? diff - 1 : diff) & kBitMask[dcCategory];
-    const uint32_t dcCode = tables.Dc(dcCategory);
-    Q_TRY(w.Put((dcCode >> 5) << dcCategory | dcExtra, int(dcCode & 31) + dcCategory));
-
-    // The non-zero AC coefficients, one bit per zigzag position; the zeros
-    // between them only count as runs.
-    uint64_t nonzero = NonzeroMask(block) & ~uint64_t(1);
-    int last = 0;
-    while (nonzero != 0) {
-        const int k = LowestBit(nonzero);
-        nonzero &= nonzero - 1;
-        int run = k - last - 1;
-        last = k;
-        if (run > 15) {
-            const uint32_t zrl = tables.Ac(kSymbolZrl);
-            do {
-                Q_TRY(w.Put(zrl >> 5, int(zrl & 31)));
-                run -= 16;
-            } while (run > 15);
-        }
-        // value is not zero: sign is 0 or -1, magnitude at least 1.
-        const int32_t value = block[k];
-        const int32_t sign = value >> 31;
-        const uint32_t magnitude = uint32_t((value ^ sign) - sign);
-        int size = 32 - __builtin_clz(magnitude);
-        size = size > 10 ? 10 : size;
-        const uint32_t extra = uint32_t(value + sign) & ((1u << size) - 1u);
-        const uint32_t code = tables.Ac(run * 16 + size);
-        Q_TRY(w.Put((code >> 5) << size | extra, int(code & 31) + size));
-    }
-    if (last != 63) {
-        const uint32_t eob = tables.Ac(kSymbolEob);
-        Q_TRY(w.Put(eob >> 5, int(eob & 31)));
-    }
-    return 0;
-}
-
 }  // namespace
 
 Status EncodeBlock(const int16_t* block, int16_t* predictor, const HuffEncDc* dc,
@@ -287,13 +90,7 @@ void PackHuffmanTables(const HuffEncDc* dc, const HuffEncAc* ac, HuffPacked* out
 
 Status EncodeMcuBlocks(const int16_t (*blocks)[64], int count, const uint8_t* component,
                        int16_t* predictors, const HuffPacked* tables) {
-    Writer w;
-    w.Load();
-    for (int b = 0; b < count; ++b) {
-        const int c = component[b];
-        Q_TRY(CodeBlock(w, blocks[b], &predictors[c], PackedTables{&tables[c]}));
-    }
-    return w.Settle();
+    return CodeMcuBlocks(blocks, count, component, predictors, tables);
 }
 
 }  // namespace q32vex

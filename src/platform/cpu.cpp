@@ -61,7 +61,14 @@ int DetectCpuLevel() {
     if (maxLeaf < 7 || !osxsave || !avx) return kSimdSsse3;
     if ((ReadXcr0() & 0x6) != 0x6) return kSimdSsse3;
     Cpuid(7, 0, regs);
-    if (!(regs[1] & (1u << 5))) return kSimdSsse3;  // AVX2
+    // The AVX2 level's kernels are also built with BMI1, BMI2 and LZCNT, which
+    // every processor with AVX2 has in practice; checked all the same.
+    const unsigned ebx7 = regs[1];
+    if (!(ebx7 & (1u << 5)) || !(ebx7 & (1u << 3)) || !(ebx7 & (1u << 8))) return kSimdSsse3;
+    Cpuid(0x80000000u, 0, regs);
+    if (regs[0] < 0x80000001u) return kSimdSsse3;
+    Cpuid(0x80000001u, 0, regs);
+    if (!(regs[2] & (1u << 5))) return kSimdSsse3;  // LZCNT
     return kSimdAvx2;
 #else
     return kSimdScalar;

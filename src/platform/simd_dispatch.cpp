@@ -57,6 +57,14 @@ InverseDctPairFn ChooseInverseDctPair(SimdLevel level) {
     return InverseDctNaturalPair;
 }
 
+McuEncoderFn ChooseMcuEncoder(SimdLevel level) {
+    return level == kSimdAvx2 ? EncodeMcuBlocksAvx2 : EncodeMcuBlocks;
+}
+
+McuDecoderFn ChooseMcuDecoder(SimdLevel level) {
+    return level == kSimdAvx2 ? DecodeMcuBlocksAvx2 : DecodeMcuBlocks;
+}
+
 McuConverter ChooseConverter(uint16_t samplingIndex, uint16_t bytesPerPixel, McuConverter scalar,
                              SimdLevel level) {
     McuConverter vector = nullptr;

@@ -5,9 +5,11 @@
 #include <cstdint>
 
 #include "decode/color_output.h"
+#include "decode/huffman_decoder.h"
 #include "encode/color_convert.h"
 #include "encode/derived_tables.h"
 #include "encode/engine_params.h"
+#include "encode/huffman_encoder.h"
 #include "platform/cpu.h"
 
 namespace q32vex {
@@ -17,6 +19,10 @@ using InverseDctFn = void (*)(int16_t* block, const DecQuantTable* table);
 using InverseDctNaturalFn = void (*)(int16_t* block, const DequantTable* table);
 using ForwardDctPairFn = void (*)(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
 using InverseDctPairFn = void (*)(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
+using McuEncoderFn = Status (*)(const int16_t (*blocks)[64], int count, const uint8_t* component,
+                                int16_t* predictors, const HuffPacked* tables);
+using McuDecoderFn = Status (*)(int16_t (*blocks)[64], int count, const uint8_t* component,
+                                int16_t* predictors, const McuHuffTables* tables);
 
 void ForwardDctQuantizeSse2(int16_t* block, const uint32_t* table);
 void ForwardDctQuantizeSsse3(int16_t* block, const uint32_t* table);
@@ -35,6 +41,13 @@ void InverseDctNaturalPairSse2(int16_t* a, const DequantTable* ta, int16_t* b, c
 void InverseDctNaturalPairSsse3(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
 void InverseDctNaturalPairAvx2(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
 
+// The entropy coders built with the bit-manipulation instructions that come
+// with AVX2 on every processor that has it.
+Status EncodeMcuBlocksAvx2(const int16_t (*blocks)[64], int count, const uint8_t* component,
+                           int16_t* predictors, const HuffPacked* tables);
+Status DecodeMcuBlocksAvx2(int16_t (*blocks)[64], int count, const uint8_t* component,
+                           int16_t* predictors, const McuHuffTables* tables);
+
 // Per level: the vector converter or output routine of a sampling index and
 // pixel size, or null where only the scalar one exists.
 McuConverter ChooseConverterSse2(uint16_t samplingIndex, uint16_t bytesPerPixel);
@@ -49,6 +62,8 @@ InverseDctFn ChooseInverseDct(SimdLevel level);
 InverseDctNaturalFn ChooseInverseDctNatural(SimdLevel level);
 ForwardDctPairFn ChooseForwardDctPair(SimdLevel level);
 InverseDctPairFn ChooseInverseDctPair(SimdLevel level);
+McuEncoderFn ChooseMcuEncoder(SimdLevel level);
+McuDecoderFn ChooseMcuDecoder(SimdLevel level);
 // `scalar` is the routine the engine would use without vectors.
 McuConverter ChooseConverter(uint16_t samplingIndex, uint16_t bytesPerPixel, McuConverter scalar,
                              SimdLevel level);

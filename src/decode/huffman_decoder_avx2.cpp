@@ -1,0 +1,14 @@
+// The block decoder built for processors with AVX2, whose bit-manipulation
+// instructions (variable shifts without flags, zero counts) shorten its inner
+// loop; the same coefficients and reader state as DecodeMcuBlocks.
+#include "decode/huffman_block_decoder.h"
+#include "platform/simd_dispatch.h"
+
+namespace q32vex {
+
+Status DecodeMcuBlocksAvx2(int16_t (*blocks)[64], int count, const uint8_t* component,
+                           int16_t* predictors, const McuHuffTables* tables) {
+    return DecodeMcuBody(blocks, count, component, predictors, tables);
+}
+
+}  // namespace q32vex

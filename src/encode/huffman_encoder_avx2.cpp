@@ -1,0 +1,14 @@
+// The block coder built for processors with AVX2, whose bit-manipulation
+// instructions (variable shifts without flags, leading and trailing zero
+// counts) shorten its inner loop; the same bits as EncodeMcuBlocks.
+#include "encode/huffman_coder.h"
+#include "platform/simd_dispatch.h"
+
+namespace q32vex {
+
+Status EncodeMcuBlocksAvx2(const int16_t (*blocks)[64], int count, const uint8_t* component,
+                           int16_t* predictors, const HuffPacked* tables) {
+    return CodeMcuBlocks(blocks, count, component, predictors, tables);
+}
+
+}  // namespace q32vex
