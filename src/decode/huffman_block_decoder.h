@@ -143,7 +143,12 @@ struct FastReader {
                 return 0;
             }
         }
-        return SkipSlowly();
+        // Through a copy, so that this reader's own address never escapes
+        // and its fields can live in registers.
+        FastReader copy = *this;
+        const Status status = copy.SkipSlowly();
+        *this = copy;
+        return status;
     }
 
     // The byte-wise path of Skip, out of line.

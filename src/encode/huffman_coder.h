@@ -134,7 +134,12 @@ struct Writer {
             cur += 8;
             return 0;
         }
-        return EmitBytes(word);
+        // Through a copy, so that this writer's own address never escapes
+        // and its fields can live in registers.
+        Writer copy = *this;
+        const Status status = copy.EmitBytes(word);
+        *this = copy;
+        return status;
     }
 
     // Writes the whole bytes and leaves the unfinished one where the byte-wise
