@@ -297,6 +297,28 @@ TEST_F(SimdInverseDct, NaturalOrderKernelsMatchTheZigzagKernel) {
     }
 }
 
+// Blocks without AC coefficients skip the transform: every DC value, through
+// tables whose scale and multiplier wrap, gives the full transform's block.
+TEST_F(SimdInverseDct, FlatBlockShortcutMatchesTheTransformForEveryDcValue) {
+    std::mt19937 rng(29);
+    for (int t = 0; t < 6; ++t) {
+        DecQuantTable table = RandomTable(rng);
+        if (t == 0) table.shift[0] = 15;  // 2^15 wraps to -32768 as a 16-bit factor
+        if (t == 1) table.shift[0] = 0;
+        DequantTable dequant;
+        MakeDequantTable(&table, &dequant);
+        for (int dc = -32768; dc <= 32767; ++dc) {
+            int16_t expected[64] = {};
+            expected[0] = int16_t(dc);
+            InverseDctBlock(expected, &table);
+            int16_t got[64] = {};
+            got[0] = int16_t(dc);
+            InverseDctDcOnly(got, &dequant);
+            ASSERT_EQ(0, std::memcmp(got, expected, sizeof(expected))) << "dc " << dc << ", table " << t;
+        }
+    }
+}
+
 TEST_F(SimdInverseDct, PairKernelsMatchTwoScalarBlocks) {
     // Every mix of DC-only and full blocks, each with its own table.
     std::mt19937 rng(19);

@@ -32,16 +32,25 @@ constexpr McuOutputRoutine kOutputRoutines[kSamplingCount] = {
 // (for the predictors and the bit position); its samples are never looked at.
 Status DecodeMcu(const McuHuffTables* tables, const uint8_t* component, int blocks, bool visible) {
     EngineState& e = g.engine;
-    Q_TRY(e.decodeMcuBlocks(e.blockBuffers, blocks, component, e.dcPredictor, tables));
+    uint32_t dcOnly = 0;
+    Q_TRY(e.decodeMcuBlocks(e.blockBuffers, blocks, component, e.dcPredictor, tables, &dcOnly));
     if (!visible) return 0;
-    // Then the inverse transforms, two blocks at a time (one vector pass for
+    // Then the inverse transforms: blocks without AC coefficients are flat and
+    // need no transform; the others go two at a time (one vector pass for
     // both where the level has it).
-    int b = 0;
-    for (; b + 1 < blocks; b += 2) {
-        e.inverseDctPair(e.blockBuffers[b], &e.dequant[component[b]], e.blockBuffers[b + 1],
-                         &e.dequant[component[b + 1]]);
+    int pending = -1;
+    for (int b = 0; b < blocks; ++b) {
+        if (dcOnly & (1u << b)) {
+            InverseDctDcOnly(e.blockBuffers[b], &e.dequant[component[b]]);
+        } else if (pending < 0) {
+            pending = b;
+        } else {
+            e.inverseDctPair(e.blockBuffers[pending], &e.dequant[component[pending]], e.blockBuffers[b],
+                             &e.dequant[component[b]]);
+            pending = -1;
+        }
     }
-    if (b < blocks) e.inverseDct(e.blockBuffers[b], &e.dequant[component[b]]);
+    if (pending >= 0) e.inverseDct(e.blockBuffers[pending], &e.dequant[component[pending]]);
     return 0;
 }
 

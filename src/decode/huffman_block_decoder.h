@@ -170,10 +170,12 @@ struct FastReader {
 
 
 // Coefficient k of the coded order goes to coefs[k], or to its natural place
-// when Natural (which is where the inverse DCT wants it).
+// when Natural (which is where the inverse DCT wants it). *acStored tells
+// whether any AC coefficient was stored (stored values are never zero).
 template <bool Natural>
 inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* predictor,
-                                 const uint16_t* dcTable, const uint16_t* acTable, const int32_t* fastAc) {
+                                 const uint16_t* dcTable, const uint16_t* acTable, const int32_t* fastAc,
+                                 bool* acStored) {
 #if defined(__SSE2__)
     for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(coefs + 8 * i), _mm_setzero_si128());
 #else
@@ -193,6 +195,7 @@ inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* pr
     // AC. A run that would carry the index past 63 (corrupt data) ends the
     // block: its coefficient has no place and is dropped.
     int k = 1;
+    bool stored = false;
     while (k < 64) {
         if (Natural) {
             const int32_t fast = fastAc[uint32_t(reader.window >> (64 - kAcLookahead))];
@@ -201,6 +204,7 @@ inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* pr
                 k += (fast >> 8) & 0xFF;
                 if (k > 63) break;
                 coefs[kZigzag[k]] = int16_t(fast >> 16);
+                stored = true;
                 ++k;
                 continue;
             }
@@ -223,22 +227,29 @@ inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* pr
         k += rs >> 4;
         if (k > 63) break;
         coefs[Natural ? kZigzag[k] : k] = value;
+        stored = true;
         ++k;
     }
+    *acStored = stored;
     return 0;
 }
 
-
-// The blocks of one MCU with the reader loaded once.
+// The blocks of one MCU with the reader loaded once; bit b of *dcOnly set
+// when block b holds no AC coefficient.
 inline Status DecodeMcuBody(int16_t (*blocks)[64], int count, const uint8_t* component, int16_t* predictors,
-                            const McuHuffTables* tables) {
+                            const McuHuffTables* tables, uint32_t* dcOnly) {
     FastReader reader;
     reader.Load();
+    uint32_t mask = 0;
     for (int b = 0; b < count; ++b) {
         const McuHuffTables& t = tables[component[b]];
-        Q_TRY(DecodeCoefficients<true>(reader, blocks[b], &predictors[component[b]], t.dc, t.ac, t.fastAc));
+        bool acStored = false;
+        Q_TRY(DecodeCoefficients<true>(reader, blocks[b], &predictors[component[b]], t.dc, t.ac, t.fastAc,
+                                       &acStored));
+        mask |= uint32_t(!acStored) << b;
     }
     reader.Store();
+    *dcOnly = mask;
     return 0;
 }
 

@@ -195,14 +195,15 @@ Status DecodeBlock(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
                    const uint16_t* acTable) {
     FastReader reader;
     reader.Load();
-    Q_TRY(DecodeCoefficients<false>(reader, coefs, predictor, dcTable, acTable, nullptr));
+    bool acStored = false;
+    Q_TRY(DecodeCoefficients<false>(reader, coefs, predictor, dcTable, acTable, nullptr, &acStored));
     reader.Store();
     return 0;
 }
 
 Status DecodeMcuBlocks(int16_t (*blocks)[64], int count, const uint8_t* component, int16_t* predictors,
-                       const McuHuffTables* tables) {
-    return DecodeMcuBody(blocks, count, component, predictors, tables);
+                       const McuHuffTables* tables, uint32_t* dcOnly) {
+    return DecodeMcuBody(blocks, count, component, predictors, tables, dcOnly);
 }
 
 void BuildFastAcTable(const uint16_t* acTable, int32_t* fast) {

@@ -31,9 +31,10 @@ struct BitReader {
 // whose magnitude bits fit the lookahead are decoded in one step with fastAc.
 // The same coefficients and reader state as DecodeBlock on each block in turn.
 // Block b belongs to component[b], whose predictor and tables are
-// predictors[component[b]] and tables[component[b]].
+// predictors[component[b]] and tables[component[b]]; bit b of *dcOnly is set
+// when block b holds no AC coefficient.
 [[nodiscard]] Status DecodeMcuBlocks(int16_t (*blocks)[64], int count, const uint8_t* component,
-                                     int16_t* predictors, const McuHuffTables* tables);
+                                     int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
 // For each value of the next 10 bits: 0, or the decoded coefficient (high 16
 // bits), its zero run (bits 8..15) and the bits its code and magnitude take
 // (low 8 bits). End of block is a run of 255, sixteen zeros a run of fifteen

@@ -7,8 +7,8 @@
 namespace q32vex {
 
 Status DecodeMcuBlocksAvx2(int16_t (*blocks)[64], int count, const uint8_t* component,
-                           int16_t* predictors, const McuHuffTables* tables) {
-    return DecodeMcuBody(blocks, count, component, predictors, tables);
+                           int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly) {
+    return DecodeMcuBody(blocks, count, component, predictors, tables, dcOnly);
 }
 
 }  // namespace q32vex

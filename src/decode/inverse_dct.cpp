@@ -120,6 +120,13 @@ void InverseDctNatural(int16_t* block, const DequantTable* table) {
     TransformDequantized(scratch, block);
 }
 
+void InverseDctDcOnly(int16_t* block, const DequantTable* table) {
+    const int16_t shifted = Wrap(int32_t(block[0]) * table->scale[0]);
+    const int16_t dc = Wrap((int32_t(shifted) * table->multiplier[0] + 16384) >> 15);
+    const int16_t sample = ScaleOutput(dc);
+    for (int i = 0; i < 64; ++i) block[i] = sample;
+}
+
 void InverseDctNaturalPair(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb) {
     InverseDctNatural(a, ta);
     InverseDctNatural(b, tb);

@@ -16,6 +16,10 @@ void InverseDctBlock(int16_t* block, const DecQuantTable* table);
 void InverseDctNatural(int16_t* block, const DequantTable* table);
 // Two blocks, each with its own table (vector levels transform them together).
 void InverseDctNaturalPair(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
+// InverseDctNatural of a block whose AC coefficients are all zero: both 1-D
+// passes carry the dequantised DC unchanged to every output, so the block is
+// that value, scaled for output, 64 times.
+void InverseDctDcOnly(int16_t* block, const DequantTable* table);
 void MakeDequantTable(const DecQuantTable* source, DequantTable* out);
 
 }  // namespace q32vex

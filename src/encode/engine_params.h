@@ -69,7 +69,7 @@ struct alignas(32) EngineState {
     Status (*encodeMcuBlocks)(const int16_t (*blocks)[64], int count, const uint8_t* component,
                               int16_t* predictors, const HuffPacked* tables);
     Status (*decodeMcuBlocks)(int16_t (*blocks)[64], int count, const uint8_t* component,
-                              int16_t* predictors, const McuHuffTables* tables);
+                              int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
     DequantTable dequant[4];  // per component, built at decoder setup
     int32_t fastAc[4][kFastAcEntries];  // per component, built at decoder setup
     HuffPacked huffPacked[4];           // per component, built at encoder setup

@@ -22,7 +22,7 @@ using InverseDctPairFn = void (*)(int16_t* a, const DequantTable* ta, int16_t* b
 using McuEncoderFn = Status (*)(const int16_t (*blocks)[64], int count, const uint8_t* component,
                                 int16_t* predictors, const HuffPacked* tables);
 using McuDecoderFn = Status (*)(int16_t (*blocks)[64], int count, const uint8_t* component,
-                                int16_t* predictors, const McuHuffTables* tables);
+                                int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
 
 void ForwardDctQuantizeSse2(int16_t* block, const uint32_t* table);
 void ForwardDctQuantizeSsse3(int16_t* block, const uint32_t* table);
@@ -46,7 +46,7 @@ void InverseDctNaturalPairAvx2(int16_t* a, const DequantTable* ta, int16_t* b, c
 Status EncodeMcuBlocksAvx2(const int16_t (*blocks)[64], int count, const uint8_t* component,
                            int16_t* predictors, const HuffPacked* tables);
 Status DecodeMcuBlocksAvx2(int16_t (*blocks)[64], int count, const uint8_t* component,
-                           int16_t* predictors, const McuHuffTables* tables);
+                           int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
 
 // Per level: the vector converter or output routine of a sampling index and
 // pixel size, or null where only the scalar one exists.
