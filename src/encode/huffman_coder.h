@@ -8,7 +8,9 @@
 #pragma once
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
+#if defined(__AVX2__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -165,6 +167,70 @@ struct PackedTables {
     uint32_t Ac(int symbol) const { return packed->ac[symbol]; }
 };
 
+// The AC coefficients at the set bits of `nonzero`, with ZRL for runs of
+// sixteen zeros; sizeOf(k, &size, &extra) gives coefficient k's size
+// (at most ten bits) and extra bits.
+template <class Tables, class SizeOf>
+inline Status CodeAcRuns(Writer& w, uint64_t nonzero, const Tables& tables, SizeOf sizeOf) {
+    int last = 0;
+    while (nonzero != 0) {
+        const int k = LowestBit(nonzero);
+        nonzero &= nonzero - 1;
+        int run = k - last - 1;
+        last = k;
+        if (run > 15) {
+            const uint32_t zrl = tables.Ac(kSymbolZrl);
+            do {
+                Q_TRY(w.Put(zrl >> 5, int(zrl & 31)));
+                run -= 16;
+            } while (run > 15);
+        }
+        int size;
+        uint32_t extra;
+        sizeOf(k, &size, &extra);
+        const uint32_t code = tables.Ac(run * 16 + size);
+        Q_TRY(w.Put((code >> 5) << size | extra, int(code & 31) + size));
+    }
+    return 0;
+}
+
+#if defined(__AVX2__)
+// From this many non-zero AC coefficients on, working out every size and
+// extra-bit field in vectors beforehand costs less than one at a time.
+constexpr int kDenseBlock = 16;
+
+struct BlockBits {
+    alignas(32) uint16_t size[64];
+    alignas(32) uint16_t extra[64];
+};
+
+// Sizes (capped at ten bits) and extra bits of 64 coefficients. The size is
+// the float exponent of the magnitude; the extra bits are value - 1 for
+// negative values, cut by a mask of every bit below the magnitude's top one.
+inline void PrepareBlockBits(const int16_t* block, BlockBits* out) {
+    const __m256i bias = _mm256_set1_epi16(126), cap = _mm256_set1_epi16(10);
+    const __m256i tenBits = _mm256_set1_epi16(0x3FF);
+    for (int i = 0; i < 4; ++i) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 16 * i));
+        const __m256i sign = _mm256_srai_epi16(v, 15);
+        const __m256i magnitude = _mm256_abs_epi16(v);  // -32768 gives 0x8000, read unsigned
+        const __m256i low = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(magnitude));
+        const __m256i high = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(magnitude, 1));
+        const __m256i lowExp = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(low)), 23);
+        const __m256i highExp = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(high)), 23);
+        __m256i size = _mm256_permute4x64_epi64(_mm256_packus_epi32(lowExp, highExp), 0xD8);
+        size = _mm256_min_epu16(_mm256_subs_epu16(size, bias), cap);
+        __m256i mask = _mm256_or_si256(magnitude, _mm256_srli_epi16(magnitude, 1));
+        mask = _mm256_or_si256(mask, _mm256_srli_epi16(mask, 2));
+        mask = _mm256_or_si256(mask, _mm256_srli_epi16(mask, 4));
+        mask = _mm256_or_si256(mask, _mm256_srli_epi16(mask, 8));
+        const __m256i extra = _mm256_and_si256(_mm256_add_epi16(v, sign), _mm256_and_si256(mask, tenBits));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out->size + 16 * i), size);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out->extra + 16 * i), extra);
+    }
+}
+#endif
+
 // Codes one block into a loaded writer.
 template <class Tables>
 inline Status CodeBlock(Writer& w, const int16_t* block, int16_t* predictor, const Tables& tables) {
@@ -182,30 +248,30 @@ inline Status CodeBlock(Writer& w, const int16_t* block, int16_t* predictor, con
     // The non-zero AC coefficients, one bit per zigzag position; the zeros
     // between them only count as runs.
     uint64_t nonzero = NonzeroMask(block) & ~uint64_t(1);
-    int last = 0;
-    while (nonzero != 0) {
-        const int k = LowestBit(nonzero);
-        nonzero &= nonzero - 1;
-        int run = k - last - 1;
-        last = k;
-        if (run > 15) {
-            const uint32_t zrl = tables.Ac(kSymbolZrl);
-            do {
-                Q_TRY(w.Put(zrl >> 5, int(zrl & 31)));
-                run -= 16;
-            } while (run > 15);
-        }
-        // value is not zero: sign is 0 or -1, magnitude at least 1.
-        const int32_t value = block[k];
-        const int32_t sign = value >> 31;
-        const uint32_t magnitude = uint32_t((value ^ sign) - sign);
-        int size = 32 - __builtin_clz(magnitude);
-        size = size > 10 ? 10 : size;
-        const uint32_t extra = uint32_t(value + sign) & ((1u << size) - 1u);
-        const uint32_t code = tables.Ac(run * 16 + size);
-        Q_TRY(w.Put((code >> 5) << size | extra, int(code & 31) + size));
+    const bool lastIsZero = (nonzero >> 63) == 0;
+#if defined(__AVX2__)
+    // Dense blocks: sizes and extra bits of all coefficients in vectors first.
+    if (__builtin_popcountll(nonzero) >= kDenseBlock) {
+        BlockBits bits;
+        PrepareBlockBits(block, &bits);
+        Q_TRY(CodeAcRuns(w, nonzero, tables, [&bits](int k, int* size, uint32_t* extra) {
+            *size = bits.size[k];
+            *extra = bits.extra[k];
+        }));
+    } else
+#endif
+    {
+        Q_TRY(CodeAcRuns(w, nonzero, tables, [block](int k, int* size, uint32_t* extra) {
+            // value is not zero: sign is 0 or -1, magnitude at least 1.
+            const int32_t value = block[k];
+            const int32_t sign = value >> 31;
+            const uint32_t magnitude = uint32_t((value ^ sign) - sign);
+            const int bitCount = 32 - __builtin_clz(magnitude);
+            *size = bitCount > 10 ? 10 : bitCount;
+            *extra = uint32_t(value + sign) & ((1u << *size) - 1u);
+        }));
     }
-    if (last != 63) {
+    if (lastIsZero) {
         const uint32_t eob = tables.Ac(kSymbolEob);
         Q_TRY(w.Put(eob >> 5, int(eob & 31)));
     }
