@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
+#if defined(__AVX2__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -42,6 +44,17 @@ constexpr bool TablesFollowTheirRule() {
 static_assert(TablesFollowTheirRule(), "sign tables must follow 2^(s-1), 0xFFFF << s, 2^s - 1");
 static_assert(kLow[1] == 0xFFFE && kHalf[11] == 1024 && kMask[16] == 0xFFFF, "named entries");
 
+// The fill rule and the subtraction ExtendSign uses give the same values.
+constexpr bool FillIsSubtraction() {
+    for (int s = 1; s < 16; ++s) {
+        for (uint32_t bits = 0; bits < kHalf[s]; ++bits) {
+            if (uint16_t((kLow[s] | bits) + 1) != uint16_t(bits - kMask[s])) return false;
+        }
+    }
+    return true;
+}
+static_assert(FillIsSubtraction(), "a negative value is its bits minus 2^s - 1");
+
 // Top-level symbol lookup: L bits index the first level; longer codes continue
 // in a second-level block of 2^(16-L) entries. Looked at, not consumed.
 inline uint16_t LookUp(const uint16_t* table, uint32_t bitBuffer, int lookahead) {
@@ -62,10 +75,13 @@ inline int CodeLength(uint16_t entry) {
 }
 
 // Receive-and-extend of the s magnitude bits behind a code of `length` bits.
+// A clear top bit means a negative value, (0xFFFF << s | bits) + 1, which is
+// bits - (2^s - 1) in 16 bits; worked out without a branch, as the sign of
+// real data is anyone's guess.
 inline int16_t ExtendSign(uint32_t bitBuffer, int length, int s) {
-    const uint16_t bits = uint16_t((bitBuffer >> (32 - length - s)) & kMask[s]);
-    if (bits & kHalf[s]) return int16_t(bits);
-    return int16_t(uint16_t((kLow[s] | bits) + 1));
+    const uint32_t bits = (bitBuffer >> (32 - length - s)) & kMask[s];
+    const uint32_t negative = uint32_t(0) - uint32_t((bits & kHalf[s]) == 0);
+    return int16_t(uint16_t(bits - (kMask[s] & negative)));
 }
 
 
@@ -176,7 +192,9 @@ template <bool Natural>
 inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* predictor,
                                  const uint16_t* dcTable, const uint16_t* acTable, const int32_t* fastAc,
                                  bool* acStored) {
-#if defined(__SSE2__)
+#if defined(__AVX2__)
+    for (int i = 0; i < 4; ++i) _mm256_storeu_si256(reinterpret_cast<__m256i*>(coefs + 16 * i), _mm256_setzero_si256());
+#elif defined(__SSE2__)
     for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(coefs + 8 * i), _mm_setzero_si128());
 #else
     std::memset(coefs, 0, 64 * sizeof(int16_t));
