@@ -41,7 +41,17 @@ inline int Category(uint32_t magnitude) {
     return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
 }
 
-inline int LowestBit(uint64_t v) { return __builtin_ctzll(v); }
+// Lowest set bit and number of set bits of a non-zero mask; 32-bit targets
+// take the halves in turn instead of calling a library routine.
+inline int LowestBit(uint64_t v) {
+    if (sizeof(void*) >= 8) return __builtin_ctzll(v);
+    const uint32_t low = uint32_t(v);
+    return low != 0 ? __builtin_ctz(low) : 32 + __builtin_ctz(uint32_t(v >> 32));
+}
+inline int BitCount(uint64_t v) {
+    if (sizeof(void*) >= 8) return __builtin_popcountll(v);
+    return __builtin_popcount(uint32_t(v)) + __builtin_popcount(uint32_t(v >> 32));
+}
 
 // Bit k set where zigzag coefficient k is not zero.
 inline uint64_t NonzeroMask(const int16_t* block) {
@@ -62,23 +72,42 @@ inline uint64_t NonzeroMask(const int16_t* block) {
 #endif
 }
 
-// True when one of the eight bytes of w is 0xFF (and so needs a stuffed zero).
-inline bool HasFF(uint64_t w) {
+// The accumulator is a machine word: 64 bits where registers have them, 32
+// on 32-bit targets, where every 64-bit shift would take several instructions.
+#if defined(__x86_64__) || defined(_M_X64) || defined(__aarch64__)
+using BitWord = uint64_t;
+#else
+using BitWord = uint32_t;
+#endif
+constexpr int kWordBits = 8 * int(sizeof(BitWord));
+
+// True when one of the bytes of w is 0xFF (and so needs a stuffed zero).
+constexpr bool HasFF(uint64_t w) {
     const uint64_t x = ~w;
     return ((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) != 0;
 }
+constexpr bool HasFF(uint32_t w) {
+    const uint32_t x = ~w;
+    return ((x - 0x01010101u) & ~x & 0x80808080u) != 0;
+}
+static_assert(HasFF(uint32_t(0x12FF3456u)) && !HasFF(uint32_t(0x7F7FFE00u)) &&
+                  HasFF(uint64_t(0xFF00000000000000ull)) && !HasFF(uint64_t(0xFEFEFEFEFEFEFEFEull)),
+              "0xFF bytes found wherever they stand, and only those");
 
-// The bit writer's state in locals for a run of codes: 64 - free bits not
-// yet written (right-aligned in acc, older bits above; bits above them are
-// left over and never written) and the output cursor. It starts from, and
+inline uint64_t BigEndian(uint64_t w) { return __builtin_bswap64(w); }
+inline uint32_t BigEndian(uint32_t w) { return __builtin_bswap32(w); }
+
+// The bit writer's state in locals for a run of codes: kWordBits - free bits
+// not yet written (right-aligned in acc, older bits above; bits above them
+// are left over and never written) and the output cursor. It starts from, and
 // ends in, the state the byte-wise writer keeps between calls: whole bytes
 // in the host's buffer, the bits of the unfinished byte left-aligned in the
-// byte at bitCursor, freeBits the bits still free there. Whenever 64 bits
-// are complete they are stored at once if none of their bytes is 0xFF and
-// the window's end is not near; otherwise they go byte by byte.
+// byte at bitCursor, freeBits the bits still free there. Whenever a word of
+// bits is complete it is stored at once if none of its bytes is 0xFF and the
+// window's end is not near; otherwise it goes byte by byte.
 struct Writer {
-    uint64_t acc;
-    int free;  // 1..64 between codes
+    BitWord acc;
+    int free;  // 1..kWordBits between codes
     uint8_t* cur;
     uint8_t* end;
 
@@ -86,8 +115,8 @@ struct Writer {
         const BitWriter& b = g.bitWriter;
         cur = b.bitCursor;
         end = b.windowEnd;
-        free = 56 + b.freeBits;
-        acc = b.freeBits == 8 ? 0 : uint64_t(*cur >> b.freeBits);
+        free = kWordBits - 8 + b.freeBits;
+        acc = b.freeBits == 8 ? 0 : BitWord(*cur >> b.freeBits);
     }
 
     // One completed byte and, after an 0xFF, its stuffed zero; the window is
@@ -113,8 +142,8 @@ struct Writer {
         return 0;
     }
 
-    __attribute__((noinline)) Status EmitBytes(uint64_t word) {
-        for (int shift = 56; shift >= 0; shift -= 8) Q_TRY(Emit(uint8_t(word >> shift)));
+    __attribute__((noinline)) Status EmitBytes(BitWord word) {
+        for (int shift = kWordBits - 8; shift >= 0; shift -= 8) Q_TRY(Emit(uint8_t(word >> shift)));
         return 0;
     }
 
@@ -125,15 +154,17 @@ struct Writer {
             acc = (acc << n) | value;
             return 0;
         }
-        // 64 bits complete: the first n - over bits of value end them.
+        // A word complete: the first n - over bits of value end it (n - over
+        // is the free count before this code, 1..28, so no shift is by the
+        // whole word).
         const int over = -free;
-        const uint64_t word = (acc << (n - over)) | (value >> over);
+        const BitWord word = (acc << (n - over)) | (value >> over);
         acc = value;
-        free = 64 - over;
-        if (end - cur > 8 && !HasFF(word)) {
-            const uint64_t bigEndian = __builtin_bswap64(word);
-            std::memcpy(cur, &bigEndian, 8);
-            cur += 8;
+        free = kWordBits - over;
+        if (end - cur > int(sizeof(BitWord)) && !HasFF(word)) {
+            const BitWord bigEndian = BigEndian(word);
+            std::memcpy(cur, &bigEndian, sizeof(bigEndian));
+            cur += sizeof(bigEndian);
             return 0;
         }
         // Through a copy, so that this writer's own address never escapes
@@ -147,7 +178,7 @@ struct Writer {
     // Writes the whole bytes and leaves the unfinished one where the byte-wise
     // writer keeps it.
     Status Settle() {
-        int bits = 64 - free;
+        int bits = kWordBits - free;
         while (bits >= 8) {
             bits -= 8;
             Q_TRY(Emit(uint8_t(acc >> bits)));
@@ -251,7 +282,7 @@ inline Status CodeBlock(Writer& w, const int16_t* block, int16_t* predictor, con
     const bool lastIsZero = (nonzero >> 63) == 0;
 #if defined(__AVX2__)
     // Dense blocks: sizes and extra bits of all coefficients in vectors first.
-    if (__builtin_popcountll(nonzero) >= kDenseBlock) {
+    if (BitCount(nonzero) >= kDenseBlock) {
         BlockBits bits;
         PrepareBlockBits(block, &bits);
         Q_TRY(CodeAcRuns(w, nonzero, tables, [&bits](int k, int* size, uint32_t* extra) {

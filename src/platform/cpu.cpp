@@ -61,8 +61,10 @@ int DetectCpuLevel() {
     if (maxLeaf < 7 || !osxsave || !avx) return kSimdSsse3;
     if ((ReadXcr0() & 0x6) != 0x6) return kSimdSsse3;
     Cpuid(7, 0, regs);
-    // The AVX2 level's kernels are also built with BMI1, BMI2 and LZCNT, which
-    // every processor with AVX2 has in practice; checked all the same.
+    // The AVX2 level's kernels are also built with BMI1, BMI2, LZCNT and
+    // POPCNT, which every processor with AVX2 has in practice; checked all
+    // the same.
+    if (!(ecx1 & (1u << 23))) return kSimdSsse3;  // POPCNT
     const unsigned ebx7 = regs[1];
     if (!(ebx7 & (1u << 5)) || !(ebx7 & (1u << 3)) || !(ebx7 & (1u << 8))) return kSimdSsse3;
     Cpuid(0x80000000u, 0, regs);
