@@ -29,6 +29,7 @@
 
 #include "platform/allocator.h"
 #include "platform/cpu.h"
+#include "ppm.h"
 #include "q32vex.h"
 
 namespace {
@@ -45,29 +46,14 @@ struct Image {
 };
 
 bool LoadPnm(const std::string& path, Image* out) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return false;
-    std::string magic;
-    int w = 0, h = 0, maxval = 0;
-    f >> magic >> w >> h >> maxval;
-    f.get();
-    if ((magic != "P6" && magic != "P5") || maxval != 255 || w <= 0 || h <= 0) return false;
-    const int channels = magic == "P6" ? 3 : 1;
-    std::vector<uint8_t> raw(size_t(w) * h * channels);
-    f.read(reinterpret_cast<char*>(raw.data()), std::streamsize(raw.size()));
-    if (!f) return false;
-    out->width = w;
-    out->height = h;
-    out->bpp = channels;
-    out->pixels.resize(raw.size());
-    for (size_t i = 0; i < size_t(w) * h; ++i) {
-        if (channels == 1) {
-            out->pixels[i] = raw[i];
-        } else {  // RGB file order to blue, green, red
-            out->pixels[3 * i] = raw[3 * i + 2];
-            out->pixels[3 * i + 1] = raw[3 * i + 1];
-            out->pixels[3 * i + 2] = raw[3 * i];
-        }
+    vexppm::Pnm file;
+    if (!vexppm::ReadPnm(path, &file)) return false;
+    out->width = file.width;
+    out->height = file.height;
+    out->bpp = file.channels;
+    out->pixels = std::move(file.samples);
+    if (out->bpp == 3) {  // RGB file order to blue, green, red
+        for (size_t i = 0; i < out->pixels.size(); i += 3) std::swap(out->pixels[i], out->pixels[i + 2]);
     }
     return true;
 }

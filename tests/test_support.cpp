@@ -1,5 +1,8 @@
 #include "test_support.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -7,15 +10,16 @@
 #include <cstring>
 #include <fstream>
 #include <random>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include "platform/allocator.h"
+#include "../fuzz/fuzz_host.h"
 
 namespace vextest {
 
 MemorySink g_sink;
 MemorySource g_source;
+
+constexpr size_t kSinkGuard = 32;
+constexpr uint8_t kGuardByte = 0xA5;
 
 void ResetSink(uint16_t bufferSize) {
     g_sink = MemorySink();
@@ -23,22 +27,30 @@ void ResetSink(uint16_t bufferSize) {
 }
 
 int16_t VEXAPI SinkWrite(uint8_t** buffer, int32_t position, uint16_t* size, void* reserved) {
+    MemorySink& s = g_sink;
     EXPECT_EQ(reserved, nullptr);
-    ++g_sink.calls;
-    if (g_sink.failAtCall != 0 && g_sink.calls == g_sink.failAtCall) return g_sink.failStatus;
+    ++s.calls;
+    s.log.push_back({position, *size});
+    if (s.failAtCall != 0 && s.calls == s.failAtCall) return s.failStatus;
+    for (size_t i = s.bufferSize; i < s.buffer.size(); ++i) {
+        if (s.buffer[i] != kGuardByte) {
+            ADD_FAILURE() << "write past the end of the output buffer";
+            break;
+        }
+    }
     // Take over the finished bytes of the buffer handed out last.
     if (*size != 0) {
-        EXPECT_FALSE(g_sink.buffer.empty());
-        EXPECT_LE(*size, g_sink.buffer.size());
-        const uint32_t end = g_sink.bufferPos + *size;
-        if (g_sink.stream.size() < end) g_sink.stream.resize(end);
-        std::memcpy(g_sink.stream.data() + g_sink.bufferPos, g_sink.buffer.data(), *size);
+        EXPECT_FALSE(s.buffer.empty());
+        EXPECT_LE(*size, s.bufferSize);
+        const uint32_t n = std::min<uint32_t>(*size, uint32_t(s.buffer.size()));
+        if (s.stream.size() < s.bufferPos + n) s.stream.resize(s.bufferPos + n);
+        std::memcpy(s.stream.data() + s.bufferPos, s.buffer.data(), n);
     }
-    const uint32_t next = position == -1 ? g_sink.bufferPos + *size : uint32_t(position);
-    g_sink.bufferPos = next;
-    g_sink.buffer.assign(g_sink.bufferSize, 0xAA);
-    *buffer = g_sink.buffer.data();
-    *size = g_sink.bufferSize;
+    s.bufferPos = position == -1 ? s.bufferPos + *size : uint32_t(position);
+    s.buffer.assign(s.bufferSize + kSinkGuard, kGuardByte);
+    std::fill(s.buffer.begin(), s.buffer.begin() + s.bufferSize, 0xAA);
+    *buffer = s.buffer.data();
+    *size = s.bufferSize;
     return 0;
 }
 
@@ -49,24 +61,24 @@ void ResetSource(const std::vector<uint8_t>& data, uint16_t chunk) {
 }
 
 int16_t VEXAPI SourceRead(uint8_t** data, int32_t position, uint16_t* count, int16_t* flag) {
-    ++g_source.calls;
-    if (g_source.failAtCall != 0 && g_source.calls == g_source.failAtCall) return g_source.failStatus;
-    if (position != -1) g_source.pos = uint32_t(position);
-    const uint32_t available =
-        g_source.pos < g_source.data.size() ? uint32_t(g_source.data.size() - g_source.pos) : 0;
-    const uint32_t n = std::min<uint32_t>({*count, g_source.chunk, available});
+    MemorySource& s = g_source;
+    ++s.calls;
+    s.log.push_back({position, *count});
+    if (s.failAtCall != 0 && s.calls == s.failAtCall) return s.failStatus;
+    if (position != -1) s.pos = uint32_t(position);
+    const uint32_t available = s.pos < s.data.size() ? uint32_t(s.data.size() - s.pos) : 0;
+    const uint32_t n = std::min<uint32_t>({*count, s.chunk, available});
     // A fresh copy each time, so a library that keeps reading an old buffer
     // shows up under the address sanitizer.
-    g_source.buffer.assign(g_source.data.begin() + g_source.pos,
-                           g_source.data.begin() + g_source.pos + n);
-    if (g_source.buffer.empty()) g_source.buffer.reserve(1);
-    *data = g_source.buffer.data();
+    s.buffer.assign(s.data.begin() + s.pos, s.data.begin() + s.pos + n);
+    s.buffer.reserve(1);
+    *data = s.buffer.data();
     *count = uint16_t(n);
-    g_source.pos += n;
+    s.pos += n;
     // "Nothing follows" goes with the last bytes. A delivery of nothing
     // leaves the flag alone: the library takes that as the end by itself,
     // and reads "no bytes, end flag set" as a host failure.
-    if (n > 0 && g_source.pos >= g_source.data.size()) *flag = 1;
+    if (n > 0 && s.pos >= s.data.size()) *flag = 1;
     return 0;
 }
 
@@ -79,31 +91,14 @@ void LibraryTest::TearDown() {
     q32vex::FailAllocationAfter(0);
 }
 
-PixelFormatDesc FormatDesc(int index, int16_t* pixelModel) {
-    static const PixelFormatDesc kDescs[5] = {
-        {{5, 5, 5, 0}, {0, 0, 1, 0}}, {{8, 8, 8, 0}, {0, 0, 0, 0}}, {{8, 8, 8, 0}, {0, 0, 8, 0}},
-        {{8, 0, 0, 0}, {0, 0, 0, 0}}, {{8, 8, 8, 8}, {0, 0, 0, 0}},
-    };
-    static const int16_t kModels[5] = {0, 0, 0, 1, 2};
-    if (pixelModel) *pixelModel = kModels[index];
-    return kDescs[index];
-}
+PixelFormatDesc FormatDesc(int index, int16_t* pixelModel) { return vexfuzz::FormatByIndex(index, pixelModel); }
 
 int BytesPerPixel(int formatIndex) {
     static const int kBytes[5] = {2, 3, 4, 1, 4};
     return kBytes[formatIndex];
 }
 
-SamplingDesc SamplingOf(int index, int16_t* colorSpace) {
-    static const SamplingDesc kSamplings[7] = {
-        {{2, 1, 1, 0}, {1, 1, 1, 0}}, {{2, 1, 1, 0}, {2, 1, 1, 0}}, {{1, 1, 1, 0}, {1, 1, 1, 0}},
-        {{1, 0, 0, 0}, {1, 0, 0, 0}}, {{2, 1, 1, 2}, {2, 1, 1, 2}}, {{1, 1, 1, 1}, {1, 1, 1, 1}},
-        {{4, 1, 1, 0}, {1, 1, 1, 0}},
-    };
-    static const int16_t kSpaces[7] = {0, 0, 0, 1, 3, 3, 0};
-    if (colorSpace) *colorSpace = kSpaces[index];
-    return kSamplings[index];
-}
+SamplingDesc SamplingOf(int index, int16_t* colorSpace) { return vexfuzz::SamplingByIndex(index, colorSpace); }
 
 Image MakeTestImage(int width, int height, int bytesPerPixel, uint32_t seed) {
     Image img;
@@ -117,8 +112,7 @@ Image MakeTestImage(int width, int height, int bytesPerPixel, uint32_t seed) {
         for (int x = 0; x < width; ++x) {
             uint8_t* p = img.row(y) + size_t(x) * bytesPerPixel;
             for (int c = 0; c < bytesPerPixel; ++c) {
-                const double v = 128 + 90 * std::sin((x + 7 * c) * 0.05 + seed) *
-                                           std::cos((y - 5 * c) * 0.07);
+                const double v = 128 + 90 * std::sin((x + 7 * c) * 0.05 + seed) * std::cos((y - 5 * c) * 0.07);
                 p[c] = uint8_t(std::clamp(int(v) + noise(rng), 0, 255));
             }
         }
@@ -127,23 +121,15 @@ Image MakeTestImage(int width, int height, int bytesPerPixel, uint32_t seed) {
 }
 
 bool LoadPnm(const std::string& path, Image* out, int bytesPerPixel) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return false;
-    std::string magic;
-    int w = 0, h = 0, maxval = 0;
-    f >> magic >> w >> h >> maxval;
-    f.get();
-    if ((magic != "P6" && magic != "P5") || maxval != 255 || w <= 0 || h <= 0) return false;
-    const int channels = magic == "P6" ? 3 : 1;
-    std::vector<uint8_t> raw(size_t(w) * h * channels);
-    f.read(reinterpret_cast<char*>(raw.data()), std::streamsize(raw.size()));
-    if (!f) return false;
-    out->width = w;
-    out->height = h;
+    Pnm file;
+    if (!ReadPnm(path, &file)) return false;
+    const int channels = file.channels;
+    out->width = file.width;
+    out->height = file.height;
     out->bytesPerPixel = bytesPerPixel;
-    out->pixels.assign(size_t(w) * h * bytesPerPixel, 0);
-    for (size_t i = 0; i < size_t(w) * h; ++i) {
-        const uint8_t* s = raw.data() + i * channels;
+    out->pixels.assign(size_t(file.width) * file.height * bytesPerPixel, 0);
+    for (size_t i = 0; i < size_t(file.width) * file.height; ++i) {
+        const uint8_t* s = file.samples.data() + i * channels;
         uint8_t* d = out->pixels.data() + i * bytesPerPixel;
         const uint8_t r = s[0], g = s[channels > 1 ? 1 : 0], b = s[channels > 1 ? 2 : 0];
         if (bytesPerPixel == 1) {
@@ -162,92 +148,117 @@ bool LoadPnm(const std::string& path, Image* out, int bytesPerPixel) {
     return true;
 }
 
-std::string DataPath(const std::string& name) {
-    return std::string(Q32VEX_SOURCE_DIR) + "/tests/data/" + name;
+std::string DataPath(const std::string& name) { return std::string(Q32VEX_SOURCE_DIR) + "/tests/data/" + name; }
+
+// Band size fields of the record from the options: a band of the whole
+// image when none is asked for.
+template <class Options>
+static void SetBand(AppVexParams* p, const Options& opt) {
+    const bool whole = opt.bandWidth == 0 && opt.bandHeight == 0 && opt.bandMemory == 0;
+    p->bandWidth = whole ? p->width : opt.bandWidth;
+    p->bandHeight = whole ? p->height : opt.bandHeight;
+    p->bandMemory = whole ? 0 : opt.bandMemory;
 }
 
-int16_t CompressImage(AppVexParams params, const Image& image, const CompressOptions& opt,
-                      std::vector<uint8_t>* out) {
+int16_t CompressImage(AppVexParams params, const Image& image, const CompressOptions& opt, std::vector<uint8_t>* out) {
     ResetSink(opt.outputBuffer);
+    g_sink.failAtCall = opt.failWriteAt;
+    g_sink.failStatus = kHostStatus;
     params.writeCallback = SinkWrite;
-    if (opt.bandWidth == 0 && opt.bandHeight == 0 && opt.bandMemory == 0) {
-        params.bandWidth = params.width;
-        params.bandHeight = params.height;
-    } else {
-        params.bandWidth = opt.bandWidth;
-        params.bandHeight = opt.bandHeight;
-        params.bandMemory = opt.bandMemory;
-    }
+    SetBand(&params, opt);
     int16_t status = AppVexCompressBuffInit(&params);
     if (status != 0) return status;
-    BandRect band = {0, 0, uint16_t(params.bandWidth - 1), uint16_t(params.bandHeight - 1)};
-    band.x1 = uint16_t(std::min<int>(band.x1, image.width - 1));
-    band.y1 = uint16_t(std::min<int>(band.y1, image.height - 1));
-    std::vector<uint8_t*> rows;
-    for (int guard = 0; guard < 10000000; ++guard) {
-        rows.clear();
-        for (int y = band.y0; y <= band.y1; ++y)
-            rows.push_back(const_cast<uint8_t*>(image.row(y)) + size_t(band.x0) * image.bytesPerPixel);
+    BandRect band = {0, 0, uint16_t(std::min<int>(params.bandWidth, image.width) - 1),
+                     uint16_t(std::min<int>(params.bandHeight, image.height) - 1)};
+    std::vector<uint8_t> covered(size_t(image.width) * image.height, 0);
+    std::mt19937 rng(params.bandWidth * 31u + params.bandHeight);
+    const int bpp = image.bytesPerPixel;
+    for (int call = 0; call < 10000000; ++call) {
+        if (call == opt.abortAfterBands) return AppVexAbort();
+        const int w = band.x1 - band.x0 + 1, h = band.y1 - band.y0 + 1;
+        const size_t stride = size_t(w) * bpp + 24;
+        std::vector<uint8_t> copy(stride * h);
+        for (uint8_t& b : copy) b = uint8_t(rng());
+        std::vector<uint8_t*> rows(h);
+        for (int y = 0; y < h; ++y) {
+            rows[y] = copy.data() + y * stride;
+            std::memcpy(rows[y], image.row(band.y0 + y) + size_t(band.x0) * bpp, size_t(w) * bpp);
+            for (int x = band.x0; x <= band.x1; ++x) ++covered[size_t(band.y0 + y) * image.width + x];
+        }
         BandRect next = {0xEEEE, 0xEEEE, 0xEEEE, 0xEEEE};
         status = AppVexCompressBuff(rows.data(), &next);
         if (status != 0) return status;
         if (next.x0 == 1 && next.x1 == 0) {
+            EXPECT_EQ(next.y0, 0xEEEE) << "the finishing call leaves y0 and y1 alone";
+            EXPECT_EQ(next.y1, 0xEEEE);
+            EXPECT_EQ(std::count(covered.begin(), covered.end(), 1), long(covered.size()))
+                << "the bands did not cover the image exactly once";
             *out = g_sink.stream;
             return 0;
         }
-        EXPECT_LE(next.x1, image.width - 1);
-        EXPECT_LE(next.y1, image.height - 1);
+        if (opt.bands) opt.bands->push_back(next);
+        if (next.x1 >= image.width || next.y1 >= image.height || next.x0 > next.x1 || next.y0 > next.y1) {
+            ADD_FAILURE() << "band outside the image: " << next.x0 << "," << next.y0 << " " << next.x1 << ","
+                          << next.y1;
+            return -1;
+        }
         band = next;
     }
     ADD_FAILURE() << "compression did not finish";
     return -1;
 }
 
-int16_t DecompressImage(const std::vector<uint8_t>& stream, AppVexParams params,
-                        const DecompressOptions& opt, Image* out) {
+int16_t DecompressImage(const std::vector<uint8_t>& stream, AppVexParams params, const DecompressOptions& opt,
+                        Image* out) {
     params.readCallback = SourceRead;
     ResetSource(stream, opt.inputChunk);
-    int16_t status = AppVexGetCompInfo(&params);
-    if (status != 0) return status;
-    ResetSource(stream, opt.inputChunk);
-    if (opt.bandWidth == 0 && opt.bandHeight == 0 && opt.bandMemory == 0) {
-        params.bandWidth = params.width;
-        params.bandHeight = params.height;
-        params.bandMemory = 0;
-    } else {
-        params.bandWidth = opt.bandWidth;
-        params.bandHeight = opt.bandHeight;
-        params.bandMemory = opt.bandMemory;
+    g_source.failAtCall = opt.failReadAt;
+    g_source.failStatus = kHostStatus;
+    int16_t status = 0;
+    if (params.containerKind != VEX_CONTAINER_RAW) {
+        status = AppVexGetCompInfo(&params);
+        if (status != 0) return status;
+        g_source.pos = 0;
     }
+    SetBand(&params, opt);
     status = AppVexDecompressBuffInit(&params);
     if (status != 0) return status;
-    int bits = 0;
-    const int channels = params.pixelModel == 1 ? 1 : params.pixelModel == 2 ? 4 : 3;
-    for (int c = 0; c < channels; ++c) bits += params.pixelFormat.bits[c] + params.pixelFormat.pad[c];
-    const int bpp = bits / 8;
+    const int bpp = vexfuzz::BytesPerPixelOf(params);
     const int ww = params.windowRight - params.windowLeft + 1;
     const int wh = params.windowBottom - params.windowTop + 1;
     out->width = ww;
     out->height = wh;
     out->bytesPerPixel = bpp;
     out->pixels.assign(size_t(ww) * wh * bpp, 0x55);
-    const int bandW = std::max<int>(params.bandWidth, 1), bandH = std::max<int>(params.bandHeight, 1);
-    std::vector<uint8_t> bandBuf(size_t(bandW) * bandH * bpp);
-    std::vector<uint8_t*> rows(bandH);
-    for (int y = 0; y < bandH; ++y) rows[y] = bandBuf.data() + size_t(y) * bandW * bpp;
-    for (int guard = 0; guard < 10000000; ++guard) {
-        std::fill(bandBuf.begin(), bandBuf.end(), 0xAA);
+    // Rows of exactly the band the open wrote back, then guard bytes, and
+    // two guard rows below.
+    const size_t used = size_t(params.bandWidth) * bpp, stride = used + 16;
+    std::vector<uint8_t> band(stride * (params.bandHeight + 2));
+    std::vector<uint8_t*> rows(params.bandHeight);
+    for (int y = 0; y < params.bandHeight; ++y) rows[y] = band.data() + y * stride;
+    for (int call = 0; call < 10000000; ++call) {
+        if (call == opt.abortAfterBands) return AppVexAbort();
+        std::fill(band.begin(), band.end(), 0xAA);
         BandRect r = {0xEEEE, 0xEEEE, 0xEEEE, 0xEEEE};
         status = AppVexDecompressBuff(rows.data(), &r);
         if (status != 0) return status;
         if (r.x0 == 1 && r.x1 == 0) return 0;
-        EXPECT_LE(r.x1, ww - 1);
-        EXPECT_LE(r.y1, wh - 1);
-        EXPECT_LE(r.y1 - r.y0 + 1, bandH);
-        EXPECT_LE(r.x1 - r.x0 + 1, bandW);
-        if (r.x1 >= ww || r.y1 >= wh || r.x0 > r.x1 || r.y0 > r.y1) return -1;
-        for (int y = r.y0; y <= r.y1; ++y)
-            std::memcpy(out->row(y) + size_t(r.x0) * bpp, rows[y - r.y0], size_t(r.x1 - r.x0 + 1) * bpp);
+        if (opt.bands) opt.bands->push_back(r);
+        if (r.x1 >= ww || r.y1 >= wh || r.x0 > r.x1 || r.y0 > r.y1 || r.x1 - r.x0 >= params.bandWidth ||
+            r.y1 - r.y0 >= params.bandHeight) {
+            ADD_FAILURE() << "band rectangle outside the window or the band";
+            return -1;
+        }
+        const size_t filled = size_t(r.x1 - r.x0 + 1) * bpp;
+        for (size_t y = 0; y < band.size() / stride; ++y) {
+            const uint8_t* row = band.data() + y * stride;
+            const size_t from = int(y) <= r.y1 - r.y0 ? filled : 0;
+            if (std::any_of(row + from, row + stride, [](uint8_t b) { return b != 0xAA; })) {
+                ADD_FAILURE() << "byte written outside the reported rectangle, row " << y;
+                return -1;
+            }
+        }
+        for (int y = r.y0; y <= r.y1; ++y) std::memcpy(out->row(y) + size_t(r.x0) * bpp, rows[y - r.y0], filled);
     }
     ADD_FAILURE() << "decompression did not finish";
     return -1;
@@ -263,15 +274,57 @@ double Psnr(const uint8_t* a, const uint8_t* b, size_t n) {
     return 10.0 * std::log10(255.0 * 255.0 * double(n) / sum);
 }
 
+bool WritePnm(const std::string& path, const Pnm& image) {
+    std::ofstream f(path, std::ios::binary);
+    f << (image.channels == 3 ? "P6" : "P5") << "\n" << image.width << " " << image.height << "\n255\n";
+    f.write(reinterpret_cast<const char*>(image.samples.data()), std::streamsize(image.samples.size()));
+    return bool(f);
+}
+
+Pnm Crop(const Pnm& image, int x, int y, int w, int h) {
+    Pnm out;
+    out.width = std::min(w, image.width - x);
+    out.height = std::min(h, image.height - y);
+    out.channels = image.channels;
+    for (int r = 0; r < out.height; ++r) {
+        const uint8_t* s = image.samples.data() + (size_t(y + r) * image.width + x) * image.channels;
+        out.samples.insert(out.samples.end(), s, s + size_t(out.width) * image.channels);
+    }
+    return out;
+}
+
+double Psnr(const Pnm& a, const Pnm& b) {
+    if (a.width != b.width || a.height != b.height || a.channels != b.channels || a.samples.empty()) return -1;
+    return Psnr(a.samples.data(), b.samples.data(), a.samples.size());
+}
+
+bool Djpeg(const std::vector<uint8_t>& jpeg, Pnm* out, const std::string& options) {
+    static int counter = 0;
+    const std::string base = TempPath("djpeg" + std::to_string(++counter));
+    const bool ok = WriteFile(base + ".jpg", jpeg) &&
+                    Run("djpeg " + options + " -outfile " + base + ".pnm " + base + ".jpg 2>/dev/null") == 0 &&
+                    ReadPnm(base + ".pnm", out);
+    std::remove((base + ".jpg").c_str());
+    std::remove((base + ".pnm").c_str());
+    return ok;
+}
+
+std::vector<uint8_t> Cjpeg(const std::string& options, const std::string& input) {
+    static int counter = 0;
+    const std::string path = TempPath("cjpeg" + std::to_string(++counter) + ".jpg");
+    std::vector<uint8_t> bytes;
+    if (Run("cjpeg " + options + " -outfile " + path + " " + input) != 0 || !ReadFile(path, &bytes)) bytes.clear();
+    std::remove(path.c_str());
+    return bytes;
+}
+
 int Run(const std::string& command) {
     const int rc = std::system(command.c_str());
     if (rc == -1) return -1;
     return WEXITSTATUS(rc);
 }
 
-bool HaveTool(const std::string& name) {
-    return Run("command -v " + name + " >/dev/null 2>&1") == 0;
-}
+bool HaveTool(const std::string& name) { return Run("command -v " + name + " >/dev/null 2>&1") == 0; }
 
 std::string TempPath(const std::string& name) {
     const char* dir = std::getenv("TMPDIR");
@@ -290,6 +343,12 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
     if (!f) return false;
     bytes->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
     return true;
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    ReadFile(path, &bytes);
+    return bytes;
 }
 
 }  // namespace vextest

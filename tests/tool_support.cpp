@@ -1,33 +1,26 @@
 #include "tool_support.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
-#include <fstream>
-#include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tooltest {
 
 std::string Q(const std::string& s) {
     std::string out = "'";
-    for (char c : s) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
 static std::string Slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
+    std::vector<uint8_t> bytes;
+    vextest::ReadFile(path, &bytes);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 Result Shell(const std::string& command) {
@@ -75,45 +68,7 @@ std::vector<std::string> ScratchTest::Listing() const {
     return names;
 }
 
-bool ReadPnm(const std::string& path, Pnm* out) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return false;
-    std::string magic;
-    int maxval = 0;
-    f >> magic >> out->width >> out->height >> maxval;
-    f.get();
-    if ((magic != "P5" && magic != "P6") || maxval != 255 || out->width <= 0 || out->height <= 0) return false;
-    out->channels = magic == "P6" ? 3 : 1;
-    out->samples.resize(size_t(out->width) * out->height * out->channels);
-    f.read(reinterpret_cast<char*>(out->samples.data()), std::streamsize(out->samples.size()));
-    return bool(f);
-}
-
-bool WritePnm(const std::string& path, const Pnm& image) {
-    std::ofstream f(path, std::ios::binary);
-    f << (image.channels == 3 ? "P6" : "P5") << "\n" << image.width << " " << image.height << "\n255\n";
-    f.write(reinterpret_cast<const char*>(image.samples.data()), std::streamsize(image.samples.size()));
-    return bool(f);
-}
-
-Pnm Crop(const Pnm& image, int x, int y, int w, int h) {
-    Pnm out;
-    out.width = std::min(w, image.width - x);
-    out.height = std::min(h, image.height - y);
-    out.channels = image.channels;
-    for (int r = 0; r < out.height; ++r) {
-        const uint8_t* s = image.samples.data() + (size_t(y + r) * image.width + x) * image.channels;
-        out.samples.insert(out.samples.end(), s, s + size_t(out.width) * image.channels);
-    }
-    return out;
-}
-
-double PnmPsnr(const Pnm& a, const Pnm& b) {
-    if (a.width != b.width || a.height != b.height || a.channels != b.channels) return -1;
-    return vextest::Psnr(a.samples.data(), b.samples.data(), a.samples.size());
-}
-
-std::vector<uint8_t> MakeBmp(const Pnm& image, int bits, bool topDown) {
+std::vector<uint8_t> MakeBmp(const vextest::Pnm& image, int bits, bool topDown) {
     const uint32_t stride = (uint32_t(image.width) * bits + 31) / 32 * 4;
     const uint32_t palette = bits == 8 ? 1024 : 0;
     const uint32_t offset = 54 + palette;
@@ -144,7 +99,9 @@ std::vector<uint8_t> MakeBmp(const Pnm& image, int bits, bool topDown) {
             const uint8_t* s = image.samples.data() + (size_t(y) * image.width + x) * image.channels;
             const uint8_t r = s[0], g = s[image.channels > 1 ? 1 : 0], b = s[image.channels > 1 ? 2 : 0];
             switch (bits) {
-                case 8: d[x] = s[0]; break;
+                case 8:
+                    d[x] = s[0];
+                    break;
                 case 16: {
                     const uint32_t w = uint32_t(b >> 3) | uint32_t(g >> 3) << 5 | uint32_t(r >> 3) << 10;
                     d[2 * x] = uint8_t(w);

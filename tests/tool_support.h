@@ -37,19 +37,9 @@ protected:
 // Quotes a string for the shell.
 std::string Q(const std::string& s);
 
-// A PPM or PGM file as bytes (RGB or grey samples in file order).
-struct Pnm {
-    int width = 0, height = 0, channels = 0;
-    std::vector<uint8_t> samples;
-};
-bool ReadPnm(const std::string& path, Pnm* out);
-bool WritePnm(const std::string& path, const Pnm& image);
-Pnm Crop(const Pnm& image, int x, int y, int w, int h);
-double PnmPsnr(const Pnm& a, const Pnm& b);
-
 // A BMP file written by the test from an RGB image: 16 (5-5-5), 24 or 32
 // bits per pixel, bottom-up or top-down; 8 bits with a grey palette from a
 // grey image.
-std::vector<uint8_t> MakeBmp(const Pnm& image, int bits, bool topDown);
+std::vector<uint8_t> MakeBmp(const vextest::Pnm& image, int bits, bool topDown);
 
 }  // namespace tooltest
