@@ -199,35 +199,6 @@ TEST_F(DecodeArithmetic, HuffmanCountsThatOverflowLateAreRefused) {
     }
 }
 
-// A target a little past the buffered bytes is reached by reading on, one far
-// past or behind them by a request at its position; a hint set just before a
-// seek sizes that request.
-TEST_F(DecodeArithmetic, NearTargetsAreReadOnFarOnesSought) {
-    Bytes data(50000);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7 + i / 251);
-    // After a copy at 2000 the reader holds bytes 2000..2999: 3500 is 500
-    // past them, 3600 is 600 past; -2: no request.
-    for (const auto& [target, request] :
-         {std::pair<int32_t, int32_t>{3500, -1}, {3600, 3600}, {100, 100}, {2500, -2}}) {
-        OpenReader(data, 1000);
-        uint8_t out[16];
-        uint16_t count = 1;
-        int16_t mode = kInputCopy;
-        ASSERT_EQ(ReadInput(out, 2000, &count, &mode), 0);
-        count = 16;
-        ASSERT_EQ(ReadInput(out, target, &count, &mode), 0);
-        EXPECT_TRUE(std::equal(out, out + 16, data.begin() + target)) << target;
-        EXPECT_EQ(g_source.log.size(), request == -2 ? 1u : 2u) << target;
-        EXPECT_EQ(g_source.log.back().first, request == -2 ? 2000 : request) << target;
-        EXPECT_EQ(InputPosition(), uint32_t(target + 16));
-    }
-    g.in.readHint = 300;
-    uint16_t none = 0;
-    int16_t mode = kInputCopy;
-    ASSERT_EQ(ReadInput(nullptr, 20000, &none, &mode), 0);
-    EXPECT_EQ(g_source.log.back(), std::make_pair(int32_t(20000), uint16_t(300)));
-}
-
 // A copy that runs out writes only what came; a near skip (read on) or a far
 // seek beyond what the host has is refused.
 TEST_F(DecodeArithmetic, InputRequestsBeyondWhatTheHostHasAreRefused) {

@@ -98,6 +98,11 @@ TEST_F(DecompressRoundTrip, BareEntropyDataDecodesWithTablesFromAHeader) {
     ASSERT_EQ(CompressImage(w, source, CompressOptions(), &jfif), 0);
     w.containerKind = VEX_CONTAINER_RAW;
     ASSERT_EQ(CompressImage(w, source, CompressOptions(), &raw), 0);
+    // Bare data is exactly the JFIF stream's scan data.
+    std::vector<compress::Segment> segments;
+    size_t scan = 0;
+    ASSERT_TRUE(compress::ParseSegments(jfif, &segments, &scan));
+    EXPECT_EQ(raw, Bytes(jfif.begin() + long(scan), jfif.end() - 2));
 
     AppVexParams p;
     AppVexSetDefaultDecompress(&p);

@@ -1,21 +1,15 @@
 // The compressor's arithmetic where the exact values matter and no decoder
 // can tell them apart: the samples colour conversion gives for known pixels,
-// how chroma is averaged and floored, the quantiser's multipliers, the
-// forward DCT's rounding and dead zone, and the exact bits of coded blocks,
-// stuffing and restart padding.
+// how chroma is averaged and floored, the quantiser's multipliers, and the
+// forward DCT's rounding and dead zone.
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstring>
-#include <random>
-#include <string>
 #include <vector>
 
 #include "encode/color_convert.h"
 #include "encode/derived_tables.h"
 #include "encode/forward_dct.h"
-#include "encode/huffman_encoder.h"
-#include "encode/stream_writer.h"
 #include "interface/global_state.h"
 #include "interface/tables.h"
 #include "test_support.h"
@@ -161,21 +155,6 @@ std::vector<uint32_t> EncTable(const std::vector<uint8_t>& zigzag) {
     return std::vector<uint32_t>(EncQuant(0), EncQuant(0) + 64);
 }
 
-// T.81's DCT in double precision, natural order.
-std::vector<double> ExactDct(const uint8_t pixels[64]) {
-    std::vector<double> F(64);
-    for (int u = 0; u < 8; ++u)
-        for (int v = 0; v < 8; ++v) {
-            double sum = 0;
-            for (int y = 0; y < 8; ++y)
-                for (int x = 0; x < 8; ++x)
-                    sum += (pixels[8 * y + x] - 128) * std::cos((2 * y + 1) * u * M_PI / 16) *
-                           std::cos((2 * x + 1) * v * M_PI / 16);
-            F[8 * u + v] = 0.25 * (u == 0 ? std::sqrt(0.5) : 1) * (v == 0 ? std::sqrt(0.5) : 1) * sum;
-        }
-    return F;
-}
-
 TEST_F(EncodeArithmetic, QuantiserMultipliersRoundingAndDeadZone) {
     // Multiplier and threshold of the luminance table: q 16 and q 12.
     const std::vector<uint32_t> lum = EncTable(Zigzag(kLumQuant));
@@ -200,170 +179,6 @@ TEST_F(EncodeArithmetic, QuantiserMultipliersRoundingAndDeadZone) {
             ForwardDctQuantize(block.data(), table.data());
             EXPECT_EQ(block[0], threshold == 6 ? sign : 0) << "(+-18000 + 16384) >> 15";
         }
-    }
-}
-
-// Against the exact DCT: within a few units for q = 1 (biased slightly low
-// by the halvings), within one for the default tables; extreme 8-bit input
-// at q = 1 stays within the coder's 10-bit AC and 11-bit DC ranges.
-TEST_F(EncodeArithmetic, ForwardDctAgreesWithTheExactTransform) {
-    std::mt19937 rng(2024);
-    for (const std::vector<uint8_t>& zigzag : {std::vector<uint8_t>(64, 1), Zigzag(kLumQuant), Zigzag(kChromQuant)}) {
-        const std::vector<uint32_t> table = EncTable(zigzag);
-        int worst = 0;
-        long sum = 0;
-        for (int b = 0; b < 400; ++b) {
-            uint8_t pixels[64];
-            const int base = int(rng() % 256), spread = int(rng() % 256);
-            for (auto& p : pixels) p = uint8_t(std::clamp(base + int(rng() % (spread + 1)) - spread / 2, 0, 255));
-            std::vector<int16_t> block(64);
-            for (int i = 0; i < 64; ++i) block[i] = int16_t((pixels[i] - 128) * 128);
-            const std::vector<double> F = ExactDct(pixels);
-            ForwardDctQuantize(block.data(), table.data());
-            for (int k = 0; k < 64; ++k) {
-                const int diff = block[kZigzagPos[k]] - int(std::floor(F[k] / zigzag[kZigzagPos[k]] + 0.5));
-                worst = std::max(worst, std::abs(diff));
-                sum += diff;
-            }
-        }
-        EXPECT_LE(worst, zigzag[1] == 1 ? 4 : 1);
-        if (zigzag[1] == 1) {
-            EXPECT_TRUE(sum <= 0 && sum > -400 * 64) << sum;
-        }
-    }
-    const std::vector<uint32_t> ones = EncTable(std::vector<uint8_t>(64, 1));
-    int largestAc = 0;
-    for (int b = 0; b < 20000; ++b) {
-        std::vector<int16_t> block(64);
-        const uint64_t bits = (uint64_t(rng()) << 32) | rng();
-        for (int i = 0; i < 64; ++i) {
-            bool on = (bits >> i) & 1;
-            if (b < 64)  // the basis-like patterns that give the largest values
-                on = std::cos((2 * (i / 8) + 1) * (b / 8) * M_PI / 16) *
-                         std::cos((2 * (i % 8) + 1) * (b % 8) * M_PI / 16) >=
-                     0;
-            block[i] = int16_t(on ? 127 * 128 : -128 * 128);
-        }
-        ForwardDctQuantize(block.data(), ones.data());
-        ASSERT_GE(block[0], -1024);
-        ASSERT_LE(block[0], 1020);
-        for (int k = 1; k < 64; ++k) largestAc = std::max(largestAc, std::abs(int(block[k])));
-    }
-    EXPECT_LE(largestAc, 1023);
-    EXPECT_GE(largestAc, 900);  // the patterns above do reach the top of the range
-}
-
-// ---- Huffman coding and the bit writer ------------------------------------------
-
-// The bytes an entropy-coded segment takes: the bit writer started, `body`
-// run, the segment flushed and handed over.
-template <class Body>
-std::vector<uint8_t> WriteSegment(Body body) {
-    ResetSink(4096);
-    g.seq.params.writeCallback = SinkWrite;
-    g.out = StreamBuffer{};
-    g.bitWriter.stuffingEnabled = 1;
-    EXPECT_EQ(StartBitWriter(), 0);
-    body();
-    EXPECT_EQ(FlushBitWriter(), 0);
-    g.out.bufferSize = uint16_t(g.out.bufferSize - g.out.bytesFree);
-    EXPECT_EQ(SinkWrite(&g.out.hostBuffer, -1, &g.out.bufferSize, nullptr), 0);
-    return g_sink.stream;
-}
-
-// The coded bits of one block with the default luminance tables, stuffed
-// zero bytes removed.
-std::string BlockBits(const std::vector<int16_t>& block, int16_t predictor) {
-    g.format.componentCount = 1;
-    g.engine.params.dcTables[0] = kLumDcSpec;
-    g.engine.params.acTables[0] = kLumAcSpec;
-    EXPECT_EQ(BuildDerivedTables(kCompress, kDcTable), 0);
-    EXPECT_EQ(BuildDerivedTables(kCompress, kAcTable), 0);
-    const std::vector<uint8_t> bytes =
-        WriteSegment([&] { EXPECT_EQ(EncodeBlock(block.data(), &predictor, EncDc(0), EncAc(0)), 0); });
-    std::string bits;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        for (int b = 7; b >= 0; --b) bits += char('0' + ((bytes[i] >> b) & 1));
-        if (bytes[i] == 0xFF) {
-            EXPECT_EQ(bytes.at(++i), 0x00) << "unstuffed 0xFF";
-        }
-    }
-    return bits;
-}
-
-// The bits padded with zeros to whole bytes, as the last byte must be.
-std::string Padded(std::string bits) { return bits.append((8 - bits.size() % 8) % 8, '0'); }
-
-TEST_F(EncodeArithmetic, BlocksCodeToTheirExactBits) {
-    std::vector<int16_t> block(64, 0);
-    EXPECT_EQ(BlockBits(block, 0), Padded("00"
-                                          "1010"));
-    block[0] = 4;
-    EXPECT_EQ(BlockBits(block, 5), Padded("010"
-                                          "0"
-                                          "1010"));  // -1
-    block[0] = 3;
-    EXPECT_EQ(BlockBits(block, 0), Padded("011"
-                                          "11"
-                                          "1010"));  // +3
-    block[0] = -1000;
-    EXPECT_EQ(BlockBits(block, 1000), Padded("111111110"
-                                             "00000101111"
-                                             "1010"));  // -2000: category 11
-    block[0] = 0;
-    block[1] = -3;    // run 0 size 2: 01, bits 00
-    block[3] = 1;     // run 1 size 1: 1100, bit 1
-    block[4] = 1023;  // run 0 size 10: 1111111110000011, bits 1111111111
-    EXPECT_EQ(BlockBits(block, 0), Padded("00"
-                                          "01"
-                                          "00"
-                                          "1100"
-                                          "1"
-                                          "1111111110000011"
-                                          "1111111111"
-                                          "1010"));
-    block.assign(64, 0);
-    block[63] = 1;  // 62 zeros: three ZRLs, then run 14 size 1, and no EOB
-    EXPECT_EQ(BlockBits(block, 0), Padded("00"
-                                          "11111111001"
-                                          "11111111001"
-                                          "11111111001"
-                                          "1111111111101011"
-                                          "1"));
-    block[63] = 0;
-    block[20] = -1;  // 19 zeros: ZRL, run 3 size 1, then EOB for the trailing zeros
-    EXPECT_EQ(BlockBits(block, 0), Padded("00"
-                                          "11111111001"
-                                          "111010"
-                                          "0"
-                                          "1010"));
-}
-
-TEST_F(EncodeArithmetic, StuffingAndRestartPadding) {
-    // Codes as {value, bits}; bits 0 with a value writes that restart marker.
-    struct Case {
-        std::vector<std::pair<uint32_t, int>> codes;
-        std::vector<uint8_t> bytes;
-    };
-    const Case cases[] = {
-        // Completed 0xFF bytes are stuffed; the last byte is padded with zeros.
-        {{{0xFF, 8}}, {0xFF, 0x00}},
-        {{{0xF, 4}, {0xFFF, 12}, {0x1, 1}}, {0xFF, 0x00, 0xFF, 0x00, 0x80}},
-        {{{0x3, -1}}, {}},  // no bits at all
-        // Restart markers pad with ones and are not stuffed; a pad that
-        // completes 0xFF is; on a byte boundary nothing is padded, and
-        // stuffing resumes after the marker.
-        {{{0b101, 3}, {0xD3, 0}}, {0xBF, 0xFF, 0xD3}},
-        {{{0b111, 3}, {0xD0, 0}}, {0xFF, 0x00, 0xFF, 0xD0}},
-        {{{0x12, 8}, {0xD7, 0}, {0xFF, 8}}, {0x12, 0xFF, 0xD7, 0xFF, 0x00}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(WriteSegment([&] {
-                      for (const auto& [value, bits] : c.codes)
-                          EXPECT_EQ(bits == 0 ? WriteRestartMarker(uint8_t(value)) : PutBits(value, std::max(bits, 0)),
-                                    0);
-                  }),
-                  c.bytes);
     }
 }
 

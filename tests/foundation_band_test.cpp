@@ -152,17 +152,14 @@ TEST_F(BandGeometryTest, BudgetsAtAndAroundEveryThreshold) {
     // 100 x 50 at 24 bits: one MCU piece 16 x 8 = 384 bytes, one MCU row of
     // the image 2400 bytes, the whole image 15000 bytes.
     CheckBudgets(Shape{100, 50}, {
-                                     {0, VEX_ERR_BAND, 0, 0, 0, 0},
                                      {-1, VEX_ERR_BAND, 0, 0, 0, 0},
                                      {INT32_MIN, VEX_ERR_BAND, 0, 0, 0, 0},
                                      {383, VEX_ERR_BAND, 0, 0, 0, 0},
                                      {384, 0, 0, 16, 8, 16},
-                                     {1000, 0, 0, 32, 8, 16},
                                      {2399, 0, 0, 96, 8, 16},
                                      {2400, 0, 1, 100, 8, 112},
                                      {14999, 0, 1, 100, 48, 112},
                                      {15000, 0, 3, 100, 50, 112},
-                                     {INT32_MAX, 0, 3, 100, 50, 112},
                                  });
     // 32 x 16 tiles: 384-byte MCU piece, 768-byte tile MCU row, 1536-byte
     // tile, 4800-byte tile row, 15000-byte image.
@@ -173,11 +170,8 @@ TEST_F(BandGeometryTest, BudgetsAtAndAroundEveryThreshold) {
                                     {768, 0, 1, 32, 8, 32},
                                     {1535, 0, 1, 32, 8, 32},
                                     {1536, 0, 2, 32, 16, 32},
-                                    {3072, 0, 2, 64, 16, 32},
                                     {4799, 0, 2, 96, 16, 32},
                                     {4800, 0, 3, 100, 16, 32},
-                                    {9600, 0, 3, 100, 32, 32},
-                                    {14999, 0, 3, 100, 48, 32},
                                     {15000, 0, 3, 100, 50, 32},
                                 });
     // A 320-pixel tile is 20 MCUs; the budget holds 9 MCUs (3456 bytes, below

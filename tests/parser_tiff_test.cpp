@@ -179,13 +179,8 @@ TEST_F(ParserTiff, DirectoriesThatBendTheLayoutAreSkippedOrRefused) {
     };
     const Field fields[] = {
         {"photometric 3", 0x0106, 8, 3, false},
-        {"photometric 4", 0x0106, 8, 4, false},
-        {"photometric 7", 0x0106, 8, 7, false},
         {"samples 2", 0x0115, 8, 2, false},
-        {"samples 0", 0x0115, 8, 0, false},
-        {"samples 5", 0x0115, 8, 5, false},
         {"resolution unit 4", 0x0128, 8, 4, false},
-        {"resolution unit 9", 0x0128, 8, 9, false},
         {"compression 7", 0x0103, 8, 7, true},
         {"planar 2", 0x011C, 8, 2, false},
         {"subfile 1", 0x00FE, 8, 1, true},
@@ -193,7 +188,6 @@ TEST_F(ParserTiff, DirectoriesThatBendTheLayoutAreSkippedOrRefused) {
         {"width type short", 0x0100, 2, 3, false},
         {"width count 2", 0x0100, 4, 2, true},
         {"tile offsets count 5", 0x0144, 4, 5, true},
-        {"tile counts count 5", 0x0145, 4, 5, true},
         {"q tables count 2", 0x0207, 4, 2, true},
         {"bits count 1", 0x0102, 4, 1, true},
         {"subsampling 3", 0x0212, 8, 3, false},
@@ -202,8 +196,6 @@ TEST_F(ParserTiff, DirectoriesThatBendTheLayoutAreSkippedOrRefused) {
         {"tile width 0", 0x0142, 8, 0, false},
         // The tile count no longer matches the geometry.
         {"tile width 24", 0x0142, 8, 24, false},
-        {"tile width 8", 0x0142, 8, 8, false},
-        {"tile width 40", 0x0142, 8, 40, false},
         {"image length 40", 0x0101, 8, 40, true},
     };
     for (const Field& f : fields) {

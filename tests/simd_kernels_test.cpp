@@ -3,8 +3,8 @@
 // photographs, and for colour exhaustively over all 2^24 RGB values.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,8 +12,10 @@
 #include "decode/color_output.h"
 #include "decode/inverse_dct.h"
 #include "encode/color_convert.h"
+#include "encode/derived_tables.h"
 #include "encode/forward_dct.h"
 #include "interface/global_state.h"
+#include "interface/tables.h"
 #include "platform/cpu.h"
 #include "platform/simd_dispatch.h"
 #include "test_support.h"
@@ -21,162 +23,147 @@
 namespace {
 
 using namespace q32vex;
+using Block = std::vector<int16_t>;
 
-// The vector levels this processor can run (the scalar level is the reference).
-std::vector<SimdLevel> VectorLevels() {
+// The vector levels this processor can run, with the scalar level in front
+// when `withScalar` (the pair and natural-order kernels have a scalar twin
+// of their own to check).
+std::vector<SimdLevel> Levels(bool withScalar = false) {
     std::vector<SimdLevel> levels;
-    for (int l = kSimdSse2; l <= CpuSimdLevel(); ++l) levels.push_back(SimdLevel(l));
+    for (int l = withScalar ? kSimdScalar : kSimdSse2; l <= CpuSimdLevel(); ++l) levels.push_back(SimdLevel(l));
     return levels;
 }
 
-// A forward quantisation table as the derived-table builder lays it out:
-// multiplier m in the high half, dead-zone threshold trunc(16384 / m) low.
-void MakeEncTable(std::mt19937& rng, int maxMultiplier, uint32_t* table) {
-    for (int k = 0; k < 64; ++k) {
-        const uint32_t m = 1 + rng() % uint32_t(maxMultiplier);
-        table[k] = (m << 16) | (16384 / m);
+#define SKIP_WITHOUT_VECTOR_LEVEL() \
+    if (Levels().empty()) GTEST_SKIP() << "no vector level on this processor"
+
+// Runs `kernel` at every level on a copy of `input` followed by guard words
+// and expects `expected`, with the guard untouched.
+void ExpectAtEveryLevel(const Block& input, const Block& expected, const std::vector<SimdLevel>& levels,
+                        const std::function<void(SimdLevel, int16_t*)>& kernel, const std::string& what) {
+    for (SimdLevel level : levels) {
+        alignas(32) int16_t got[64 + 8];
+        std::memcpy(got, input.data(), 128);
+        for (int i = 64; i < 72; ++i) got[i] = int16_t(0xAAAA);
+        kernel(level, got);
+        ASSERT_EQ(Block(got, got + 64), expected) << what << " at level " << SimdLevelName(level);
+        for (int i = 64; i < 72; ++i) ASSERT_EQ(got[i], int16_t(0xAAAA)) << "wrote past the block";
     }
 }
 
-// Annex K luminance at quality 50 (natural order) through the multiplier
-// formula: the tables real images are coded with.
-void MakeAnnexKEncTable(int scalePercent, uint32_t* table) {
-    static const int kLum[64] = {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
-                                 14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
-                                 18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
-                                 49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
-    static const double kScale[8] = {0.70710679065997, 0.98078528105666, 0.92387953507478,
-                                     0.83146961788496, 0.70710679065997, 0.55557024694407,
-                                     0.38268345093153, 0.19509034501116};
-    static const int kExp[8] = {0, 2, 1, 2, 0, 2, 1, 2};
-    for (int u = 0; u < 8; ++u) {
-        for (int v = 0; v < 8; ++v) {
-            int q = kLum[8 * u + v] * scalePercent / 100;
-            q = q < 1 ? 1 : q > 255 ? 255 : q;
-            const double p = std::ldexp(1.0, kExp[u] + kExp[v] - 4);
-            double y = p * (kScale[u] * kScale[v]) * 32768 / q + 0.5;
-            if (y > 32767) y = 32767;
-            const uint32_t m = uint32_t(y);
-            table[8 * u + v] = (m << 16) | (m ? 16384 / m : 0);
+// Blocks at the limits: for each fill value a uniform block, a DC-only one,
+// alternating signs, a checkerboard, a ramp and a single spike.
+std::vector<Block> ExtremeBlocks(std::initializer_list<int16_t> fills) {
+    std::vector<Block> blocks;
+    for (int16_t v : fills) {
+        Block uniform(64, v), dc(64, 0), alternating(64), checker(64), ramp(64), spike(64, int16_t(-v));
+        dc[0] = v;
+        spike[27] = v;
+        for (int k = 0; k < 64; ++k) {
+            alternating[k] = k % 2 ? v : int16_t(-v);
+            checker[k] = (k / 8 + k) % 2 ? v : int16_t(~v);
+            ramp[k] = int16_t(v / 64 * k);
         }
+        blocks.insert(blocks.end(), {uniform, dc, alternating, checker, ramp, spike});
     }
+    return blocks;
 }
 
-std::string LevelName(SimdLevel level) { return SimdLevelName(level); }
-
-// Natural index of zigzag position k (ITU-T T.81 figure A.6).
-int NaturalIndex(int k) {
-    static const int kOrder[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                   12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                   35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                   58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-    return kOrder[k];
+// 8 x 8 pieces of a grey photograph as the converters hand them to the
+// forward DCT: 128 x (s - 128).
+std::vector<Block> PhotoBlocks() {
+    vextest::Image image;
+    EXPECT_TRUE(vextest::LoadPnm(vextest::DataPath("gray1.pgm"), &image, 1));
+    std::vector<Block> blocks;
+    for (int y = 0; y + 8 <= image.height; y += 8)
+        for (int x = 0; x + 8 <= image.width; x += 8) {
+            Block b(64);
+            for (int k = 0; k < 64; ++k) b[k] = int16_t((image.row(y + k / 8)[x + k % 8] - 128) * 128);
+            blocks.push_back(b);
+        }
+    return blocks;
 }
 
 // ---------------------------------------------------------------------------
 // Forward DCT and quantiser.
 
-class SimdForwardDct : public vextest::LibraryTest {
-protected:
-    // Runs every level on `samples` and expects the scalar result.
-    void Check(const int16_t* samples, const uint32_t* table, const std::string& what) {
-        int16_t expected[64];
-        std::memcpy(expected, samples, sizeof(expected));
-        ForwardDctQuantize(expected, table);
-        for (SimdLevel level : VectorLevels()) {
-            alignas(16) int16_t got[64 + 8];
-            std::memcpy(got, samples, 128);
-            for (int i = 64; i < 72; ++i) got[i] = int16_t(0xAAAA);
-            ChooseForwardDct(level)(got, table);
-            ASSERT_EQ(0, std::memcmp(got, expected, sizeof(expected)))
-                << what << " at level " << LevelName(level);
-            for (int i = 64; i < 72; ++i) ASSERT_EQ(got[i], int16_t(0xAAAA)) << "wrote past the block";
-        }
+// A forward table as the derived-table builder lays it out: multiplier m in
+// the high half, dead-zone threshold trunc(16384 / m) low.
+std::vector<uint32_t> RandomEncTable(std::mt19937& rng, uint32_t maxMultiplier) {
+    std::vector<uint32_t> table(64);
+    for (uint32_t& t : table) {
+        const uint32_t m = 1 + rng() % maxMultiplier;
+        t = (m << 16) | (16384 / m);
     }
-};
+    return table;
+}
 
-TEST_F(SimdForwardDct, RandomSampleBlocksMatchScalar) {
-    if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this processor";
+// The library's own table for a zigzag quantisation table.
+std::vector<uint32_t> LibraryEncTable(const std::vector<uint8_t>& zigzag) {
+    g.format.componentCount = 1;
+    g.engine.params.qTables[0] = zigzag.data();
+    EXPECT_EQ(BuildDerivedTables(kCompress, kQuantTable), 0);
+    return std::vector<uint32_t>(EncQuant(0), EncQuant(0) + 64);
+}
+
+// The default luminance table scaled to `quality`, as images are coded.
+std::vector<uint32_t> DefaultEncTable(uint16_t quality) {
+    const uint8_t *const *q = nullptr, *const *dc = nullptr, *const *ac = nullptr;
+    EXPECT_EQ(AppVexGetDefaultTables(0, &q, &dc, &ac), 0);
+    std::vector<uint8_t> zigzag(64);
+    EXPECT_EQ(AppVexMakeQTable(q[0], quality, zigzag.data()), 0);
+    return LibraryEncTable(zigzag);
+}
+
+using SimdForwardDct = vextest::LibraryTest;
+
+TEST_F(SimdForwardDct, EveryKindOfBlockMatchesScalar) {
+    SKIP_WITHOUT_VECTOR_LEVEL();
     std::mt19937 rng(7);
-    uint32_t table[64];
-    for (int n = 0; n < 20000; ++n) {
-        if (n % 50 == 0) MakeEncTable(rng, n % 100 == 0 ? 32767 : 4000, table);
-        int16_t block[64];
-        // Samples as the converters make them: 128 x (s - 128) and chroma
-        // means at the same scale (any value in -16384..16256).
-        for (int k = 0; k < 64; ++k) block[k] = int16_t(int(rng() % 32641) - 16384);
-        Check(block, table, "random samples " + std::to_string(n));
+    const std::vector<std::vector<uint32_t>> realTables = {
+        LibraryEncTable(std::vector<uint8_t>(64, 1)), DefaultEncTable(1), DefaultEncTable(25), DefaultEncTable(255)};
+    auto check = [&](const Block& samples, const std::vector<uint32_t>& table, const std::string& what) {
+        Block expected = samples;
+        ForwardDctQuantize(expected.data(), table.data());
+        ExpectAtEveryLevel(
+            samples, expected, Levels(), [&](SimdLevel l, int16_t* b) { ChooseForwardDct(l)(b, table.data()); }, what);
+    };
+    // Samples as the converters make them (-16384..16256), and full 16-bit
+    // values whose sums wrap: the vector code must wrap the same way.
+    std::vector<uint32_t> table;
+    for (int n = 0; n < 25000; ++n) {
+        if (n % 50 == 0) table = RandomEncTable(rng, n % 100 == 0 ? 32767 : 4000);
+        Block b(64);
+        for (int16_t& s : b) s = n < 20000 ? int16_t(int(rng() % 32641) - 16384) : int16_t(rng());
+        if (n >= 20000 && n % 7 == 0)
+            for (int16_t& s : b) s = (rng() & 1) ? 32767 : -32768;
+        check(b, table, "random block " + std::to_string(n));
     }
-}
-
-TEST_F(SimdForwardDct, ExtremeAndPatternedBlocksMatchScalar) {
-    if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this processor";
-    uint32_t tables[3][64];
-    for (int k = 0; k < 64; ++k) tables[0][k] = (1024u << 16) | 16;  // q = 1 at DC scale
-    MakeAnnexKEncTable(100, tables[1]);
-    MakeAnnexKEncTable(1, tables[2]);  // all ones after clamping: the largest multipliers
-    std::vector<std::vector<int16_t>> blocks;
-    blocks.push_back(std::vector<int16_t>(64, 0));
-    blocks.push_back(std::vector<int16_t>(64, 16256));   // all 255
-    blocks.push_back(std::vector<int16_t>(64, -16384));  // all 0
-    std::vector<int16_t> b(64);
-    for (int k = 0; k < 64; ++k) b[k] = (k % 2) ? 16256 : -16384;  // alternating columns
-    blocks.push_back(b);
-    for (int k = 0; k < 64; ++k) b[k] = ((k / 8) % 2) ? 16256 : -16384;  // alternating rows
-    blocks.push_back(b);
-    for (int k = 0; k < 64; ++k) b[k] = ((k / 8 + k) % 2) ? 16256 : -16384;  // checkerboard
-    blocks.push_back(b);
-    for (int k = 0; k < 64; ++k) b[k] = int16_t(-16384 + 258 * k);  // ramp
-    blocks.push_back(b);
-    for (int k = 0; k < 64; ++k) b[k] = (k == 27) ? 16256 : -16384;  // single spike
-    blocks.push_back(b);
-    for (const auto& block : blocks)
-        for (const auto& table : tables) Check(block.data(), table, "patterned block");
-}
-
-TEST_F(SimdForwardDct, Full16BitInputsWrapLikeScalar) {
-    // Outside the converters' range the 16-bit sums wrap; the vector code must
-    // wrap the same way.
-    if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this processor";
-    std::mt19937 rng(11);
-    uint32_t table[64];
-    MakeEncTable(rng, 32767, table);
-    for (int n = 0; n < 5000; ++n) {
-        int16_t block[64];
-        for (int k = 0; k < 64; ++k) block[k] = int16_t(rng());
-        if (n % 7 == 0)
-            for (int k = 0; k < 64; ++k) block[k] = (rng() & 1) ? 32767 : -32768;
-        Check(block, table, "full-range block");
-    }
+    for (const Block& b : ExtremeBlocks({0, 16256, -16384, 32767, -32768}))
+        for (const auto& t : realTables) check(b, t, "extreme block");
+    for (const Block& b : PhotoBlocks())
+        for (const auto& t : realTables) check(b, t, "photo block");
 }
 
 TEST_F(SimdForwardDct, PairKernelsMatchTwoScalarBlocks) {
     // Two blocks with different tables, as the engine pairs them across
     // components.
     std::mt19937 rng(17);
-    std::vector<SimdLevel> levels = VectorLevels();
-    levels.insert(levels.begin(), kSimdScalar);
     for (int n = 0; n < 5000; ++n) {
-        uint32_t ta[64], tb[64];
-        MakeEncTable(rng, n % 2 ? 32767 : 3000, ta);
-        MakeAnnexKEncTable(1 + int(rng() % 200), tb);
-        int16_t a[64], b[64];
+        const std::vector<uint32_t> ta = RandomEncTable(rng, n % 2 ? 32767 : 3000), tb = RandomEncTable(rng, 2000);
+        Block a(64), b(64);
         for (int k = 0; k < 64; ++k) {
             a[k] = int16_t(int(rng() % 32641) - 16384);
             b[k] = n % 3 ? int16_t(int(rng() % 32641) - 16384) : int16_t(rng());
         }
-        int16_t expectA[64], expectB[64];
-        std::memcpy(expectA, a, sizeof(a));
-        std::memcpy(expectB, b, sizeof(b));
-        ForwardDctQuantize(expectA, ta);
-        ForwardDctQuantize(expectB, tb);
-        for (SimdLevel level : levels) {
-            int16_t gotA[64], gotB[64];
-            std::memcpy(gotA, a, sizeof(a));
-            std::memcpy(gotB, b, sizeof(b));
-            ChooseForwardDctPair(level)(gotA, ta, gotB, tb);
-            ASSERT_EQ(0, std::memcmp(gotA, expectA, sizeof(gotA))) << "first block, level " << LevelName(level);
-            ASSERT_EQ(0, std::memcmp(gotB, expectB, sizeof(gotB))) << "second block, level " << LevelName(level);
+        Block expectA = a, expectB = b;
+        ForwardDctQuantize(expectA.data(), ta.data());
+        ForwardDctQuantize(expectB.data(), tb.data());
+        for (SimdLevel level : Levels(true)) {
+            Block gotA = a, gotB = b;
+            ChooseForwardDctPair(level)(gotA.data(), ta.data(), gotB.data(), tb.data());
+            ASSERT_EQ(gotA, expectA) << "first block, level " << SimdLevelName(level);
+            ASSERT_EQ(gotB, expectB) << "second block, level " << SimdLevelName(level);
         }
     }
 }
@@ -184,83 +171,54 @@ TEST_F(SimdForwardDct, PairKernelsMatchTwoScalarBlocks) {
 // ---------------------------------------------------------------------------
 // Dequantisation and inverse DCT.
 
-class SimdInverseDct : public vextest::LibraryTest {
-protected:
-    void Check(const int16_t* coefs, const DecQuantTable& table, const std::string& what) {
-        int16_t expected[64];
-        std::memcpy(expected, coefs, sizeof(expected));
-        InverseDctBlock(expected, &table);
-        for (SimdLevel level : VectorLevels()) {
-            alignas(16) int16_t got[64 + 8];
-            std::memcpy(got, coefs, 128);
-            for (int i = 64; i < 72; ++i) got[i] = int16_t(0xAAAA);
-            ChooseInverseDct(level)(got, &table);
-            ASSERT_EQ(0, std::memcmp(got, expected, sizeof(expected)))
-                << what << " at level " << LevelName(level);
-            for (int i = 64; i < 72; ++i) ASSERT_EQ(got[i], int16_t(0xAAAA)) << "wrote past the block";
-        }
+// Values and shifts as the derived-table builder makes them.
+DecQuantTable RandomDecTable(std::mt19937& rng) {
+    DecQuantTable t;
+    for (int k = 0; k < 64; ++k) {
+        t.value[k] = uint16_t(rng() % 32768);
+        t.shift[k] = uint16_t(4 + rng() % 8);
     }
-    // Values and shifts as the derived-table builder makes them: value in
-    // 128..32767 region, shift 4..11.
-    static DecQuantTable RandomTable(std::mt19937& rng) {
-        DecQuantTable t;
-        for (int k = 0; k < 64; ++k) {
-            t.value[k] = uint16_t(rng() % 32768);
-            t.shift[k] = uint16_t(4 + rng() % 8);
-        }
-        return t;
-    }
-};
-
-TEST_F(SimdInverseDct, SparseCodedBlocksMatchScalar) {
-    if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this processor";
-    std::mt19937 rng(3);
-    DecQuantTable table = RandomTable(rng);
-    for (int n = 0; n < 20000; ++n) {
-        if (n % 100 == 0) table = RandomTable(rng);
-        int16_t coefs[64] = {};
-        // Like real data: a DC and a few low-frequency coefficients.
-        const int count = int(rng() % 12);
-        coefs[0] = int16_t(int(rng() % 4096) - 2048);
-        for (int i = 0; i < count; ++i) coefs[1 + rng() % 63] = int16_t(int(rng() % 2047) - 1023);
-        Check(coefs, table, "sparse block " + std::to_string(n));
-    }
+    return t;
 }
 
-TEST_F(SimdInverseDct, ExtremeBlocksMatchScalar) {
-    if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this processor";
-    std::mt19937 rng(5);
+using SimdInverseDct = vextest::LibraryTest;
+
+TEST_F(SimdInverseDct, EveryKindOfBlockMatchesScalar) {
+    SKIP_WITHOUT_VECTOR_LEVEL();
+    std::mt19937 rng(3);
+    auto check = [&](const Block& coefs, const DecQuantTable& table, const std::string& what) {
+        Block expected = coefs;
+        InverseDctBlock(expected.data(), &table);
+        ExpectAtEveryLevel(
+            coefs, expected, Levels(), [&](SimdLevel l, int16_t* b) { ChooseInverseDct(l)(b, &table); }, what);
+    };
+    DecQuantTable table = RandomDecTable(rng);
+    for (int n = 0; n < 30000; ++n) {
+        if (n % 100 == 0) table = RandomDecTable(rng);
+        Block coefs(64, 0);
+        if (n < 20000) {  // like real data: a DC and a few low-frequency coefficients
+            coefs[0] = int16_t(int(rng() % 4096) - 2048);
+            for (int i = int(rng() % 12); i > 0; --i) coefs[1 + rng() % 63] = int16_t(int(rng() % 2047) - 1023);
+        } else {  // full 16-bit values, which wrap
+            for (int16_t& c : coefs) c = int16_t(rng());
+        }
+        check(coefs, table, "random block " + std::to_string(n));
+    }
     DecQuantTable tables[3];
     for (int k = 0; k < 64; ++k) {
-        tables[0].value[k] = 8192;  // q = 16 at DC: value 8192, shift 8
+        tables[0].value[k] = 8192;  // q = 16 at DC
         tables[0].shift[k] = 8;
         tables[1].value[k] = 32767;
         tables[1].shift[k] = 11;
     }
-    tables[2] = RandomTable(rng);
-    const int16_t fills[] = {0, 1, -1, 2047, -2048, 32767, -32768, 1023, -1024};
-    for (const DecQuantTable& table : tables) {
-        for (int16_t fill : fills) {
-            int16_t coefs[64];
-            for (int k = 0; k < 64; ++k) coefs[k] = fill;
-            Check(coefs, table, "uniform block " + std::to_string(fill));
-            int16_t dcOnly[64] = {};
-            dcOnly[0] = fill;
-            Check(dcOnly, table, "DC-only block " + std::to_string(fill));
-            for (int k = 0; k < 64; ++k) coefs[k] = (k % 2) ? fill : int16_t(-fill);
-            Check(coefs, table, "alternating block " + std::to_string(fill));
-        }
-    }
-}
-
-TEST_F(SimdInverseDct, Full16BitCoefficientsWrapLikeScalar) {
-    if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this processor";
-    std::mt19937 rng(9);
-    for (int n = 0; n < 10000; ++n) {
-        const DecQuantTable table = RandomTable(rng);
-        int16_t coefs[64];
-        for (int k = 0; k < 64; ++k) coefs[k] = int16_t(rng());
-        Check(coefs, table, "full-range block");
+    tables[2] = RandomDecTable(rng);
+    for (const Block& b : ExtremeBlocks({1, -1, 2047, -2048, 1023, -1024, 32767, -32768}))
+        for (const DecQuantTable& t : tables) check(b, t, "extreme block");
+    // Photographs through the library's forward DCT at quality 25.
+    const std::vector<uint32_t> forward = DefaultEncTable(25);
+    for (Block b : PhotoBlocks()) {
+        ForwardDctQuantize(b.data(), forward.data());
+        check(b, tables[0], "photo block");
     }
 }
 
@@ -268,32 +226,24 @@ TEST_F(SimdInverseDct, Full16BitCoefficientsWrapLikeScalar) {
 // DC-only shortcut; it must equal the zigzag kernel on the same block.
 TEST_F(SimdInverseDct, NaturalOrderKernelsMatchTheZigzagKernel) {
     std::mt19937 rng(13);
-    std::vector<SimdLevel> levels = VectorLevels();
-    levels.insert(levels.begin(), kSimdScalar);
     for (int n = 0; n < 20000; ++n) {
-        const DecQuantTable table = RandomTable(rng);
+        const DecQuantTable table = RandomDecTable(rng);
         DequantTable dequant;
         MakeDequantTable(&table, &dequant);
-        int16_t coded[64] = {};
+        Block coded(64, 0), natural(64);
         const int kind = n % 4;
         coded[0] = int16_t(kind == 3 ? int16_t(rng()) : int(rng() % 4096) - 2048);
         if (kind == 1) {
             for (int i = 0; i < 6; ++i) coded[1 + rng() % 63] = int16_t(int(rng() % 2047) - 1023);
         } else if (kind == 2) {
-            for (int k = 0; k < 64; ++k) coded[k] = int16_t(rng());
+            for (int16_t& c : coded) c = int16_t(rng());
         }  // kinds 0 and 3: DC only, with in-range and full-range values
-        int16_t expected[64];
-        std::memcpy(expected, coded, sizeof(expected));
-        InverseDctBlock(expected, &table);
-        for (SimdLevel level : levels) {
-            alignas(16) int16_t got[64 + 8];
-            for (int k = 0; k < 64; ++k) got[NaturalIndex(k)] = coded[k];
-            for (int i = 64; i < 72; ++i) got[i] = int16_t(0xAAAA);
-            ChooseInverseDctNatural(level)(got, &dequant);
-            ASSERT_EQ(0, std::memcmp(got, expected, sizeof(expected)))
-                << "block " << n << " at level " << LevelName(level);
-            for (int i = 64; i < 72; ++i) ASSERT_EQ(got[i], int16_t(0xAAAA)) << "wrote past the block";
-        }
+        for (int k = 0; k < 64; ++k) natural[kZigzag[k]] = coded[k];
+        Block expected = coded;
+        InverseDctBlock(expected.data(), &table);
+        ExpectAtEveryLevel(
+            natural, expected, Levels(true), [&](SimdLevel l, int16_t* b) { ChooseInverseDctNatural(l)(b, &dequant); },
+            "block " + std::to_string(n));
     }
 }
 
@@ -302,17 +252,14 @@ TEST_F(SimdInverseDct, NaturalOrderKernelsMatchTheZigzagKernel) {
 TEST_F(SimdInverseDct, FlatBlockShortcutMatchesTheTransformForEveryDcValue) {
     std::mt19937 rng(29);
     for (int t = 0; t < 6; ++t) {
-        DecQuantTable table = RandomTable(rng);
+        DecQuantTable table = RandomDecTable(rng);
         if (t == 0) table.shift[0] = 15;  // 2^15 wraps to -32768 as a 16-bit factor
         if (t == 1) table.shift[0] = 0;
         DequantTable dequant;
         MakeDequantTable(&table, &dequant);
         for (int dc = -32768; dc <= 32767; ++dc) {
-            int16_t expected[64] = {};
-            expected[0] = int16_t(dc);
+            int16_t expected[64] = {int16_t(dc)}, got[64] = {int16_t(dc)};
             InverseDctBlock(expected, &table);
-            int16_t got[64] = {};
-            got[0] = int16_t(dc);
             InverseDctDcOnly(got, &dequant);
             ASSERT_EQ(0, std::memcmp(got, expected, sizeof(expected))) << "dc " << dc << ", table " << t;
         }
@@ -322,116 +269,140 @@ TEST_F(SimdInverseDct, FlatBlockShortcutMatchesTheTransformForEveryDcValue) {
 TEST_F(SimdInverseDct, PairKernelsMatchTwoScalarBlocks) {
     // Every mix of DC-only and full blocks, each with its own table.
     std::mt19937 rng(19);
-    std::vector<SimdLevel> levels = VectorLevels();
-    levels.insert(levels.begin(), kSimdScalar);
     for (int n = 0; n < 8000; ++n) {
         DequantTable ta, tb;
-        const DecQuantTable qa = RandomTable(rng), qb = RandomTable(rng);
+        const DecQuantTable qa = RandomDecTable(rng), qb = RandomDecTable(rng);
         MakeDequantTable(&qa, &ta);
         MakeDequantTable(&qb, &tb);
-        alignas(16) int16_t a[64] = {}, b[64] = {};
+        alignas(32) int16_t a[64] = {}, b[64] = {};
         a[0] = int16_t(int(rng() % 4096) - 2048);
         b[0] = int16_t(rng());
         if (n % 4 & 1)
             for (int i = 0; i < 5; ++i) a[rng() % 64] = int16_t(int(rng() % 2047) - 1023);
         if (n % 4 & 2)
-            for (int k = 0; k < 64; ++k) b[k] = int16_t(rng());
-        alignas(16) int16_t expectA[64], expectB[64];
+            for (int16_t& c : b) c = int16_t(rng());
+        alignas(32) int16_t expectA[64], expectB[64];
         std::memcpy(expectA, a, sizeof(a));
         std::memcpy(expectB, b, sizeof(b));
         InverseDctNatural(expectA, &ta);
         InverseDctNatural(expectB, &tb);
-        for (SimdLevel level : levels) {
-            alignas(16) int16_t gotA[64], gotB[64];
+        for (SimdLevel level : Levels(true)) {
+            alignas(32) int16_t gotA[64], gotB[64];
             std::memcpy(gotA, a, sizeof(a));
             std::memcpy(gotB, b, sizeof(b));
             ChooseInverseDctPair(level)(gotA, &ta, gotB, &tb);
-            ASSERT_EQ(0, std::memcmp(gotA, expectA, sizeof(gotA))) << "first block, level " << LevelName(level);
-            ASSERT_EQ(0, std::memcmp(gotB, expectB, sizeof(gotB))) << "second block, level " << LevelName(level);
+            ASSERT_EQ(0, std::memcmp(gotA, expectA, sizeof(gotA))) << "first block, level " << SimdLevelName(level);
+            ASSERT_EQ(0, std::memcmp(gotB, expectB, sizeof(gotB))) << "second block, level " << SimdLevelName(level);
         }
     }
 }
 
 // ---------------------------------------------------------------------------
-// Colour conversion (compression side).
+// Colour conversion (compression) and MCU output (decompression).
 
 struct Layout {
-    int sampling;
-    int bytesPerPixel;
-    McuConverter scalar;
+    int sampling, bytesPerPixel;
+    McuConverter converter;
+    McuOutputRoutine output;
     int mcuWidth, mcuHeight, blocks;
 };
 
-const Layout kConverterLayouts[] = {
-    {0, 2, ConvertH2V1, 16, 8, 4},  {0, 3, ConvertH2V1, 16, 8, 4},  {0, 4, ConvertH2V1, 16, 8, 4},
-    {1, 2, ConvertH2V2, 16, 16, 6}, {1, 3, ConvertH2V2, 16, 16, 6}, {1, 4, ConvertH2V2, 16, 16, 6},
-    {2, 2, ConvertH1V1, 8, 8, 3},   {2, 3, ConvertH1V1, 8, 8, 3},   {2, 4, ConvertH1V1, 8, 8, 3},
-    {3, 1, ConvertGrey, 8, 8, 1},   {6, 3, ConvertH4V1, 32, 8, 6},  {4, 4, ConvertCmykH2V2, 16, 16, 10},
-    {5, 4, ConvertCmyk, 8, 8, 4},
+const Layout kLayouts[] = {
+    {0, 2, ConvertH2V1, OutputH2V1, 16, 8, 4},  {0, 3, ConvertH2V1, OutputH2V1, 16, 8, 4},
+    {0, 4, ConvertH2V1, OutputH2V1, 16, 8, 4},  {1, 2, ConvertH2V2, OutputH2V2, 16, 16, 6},
+    {1, 3, ConvertH2V2, OutputH2V2, 16, 16, 6}, {1, 4, ConvertH2V2, OutputH2V2, 16, 16, 6},
+    {2, 2, ConvertH1V1, OutputH1V1, 8, 8, 3},   {2, 3, ConvertH1V1, OutputH1V1, 8, 8, 3},
+    {2, 4, ConvertH1V1, OutputH1V1, 8, 8, 3},   {3, 1, ConvertGrey, OutputGrey, 8, 8, 1},
+    {6, 3, ConvertH4V1, OutputH4V1, 32, 8, 6},  {4, 4, ConvertCmykH2V2, OutputFourH2V2, 16, 16, 10},
+    {5, 4, ConvertCmyk, OutputFour, 8, 8, 4},
 };
 
-class SimdColorConvert : public vextest::LibraryTest {
-protected:
-    // Converts one MCU whose rows are `pixels` (mcuWidth x bpp bytes each, laid
-    // out without gaps) with the scalar and every vector converter.
-    void Check(const Layout& layout, const uint8_t* pixels, const std::string& what) {
-        g.format.bytesPerPixel = uint16_t(layout.bytesPerPixel);
-        const size_t rowBytes = size_t(layout.mcuWidth) * layout.bytesPerPixel;
-        // Each row in its own exactly sized allocation, so that a read past
-        // the row shows up under the address sanitizer.
-        std::vector<std::vector<uint8_t>> rowStore(layout.mcuHeight);
-        uint8_t* rows[16];
-        for (int r = 0; r < layout.mcuHeight; ++r) {
-            rowStore[r].assign(pixels + r * rowBytes, pixels + (r + 1) * rowBytes);
-            rows[r] = rowStore[r].data();
-        }
-        std::memset(g.engine.blockBuffers, 0xAA, sizeof(g.engine.blockBuffers));
-        layout.scalar(rows);
-        int16_t expected[10][64];
-        std::memcpy(expected, g.engine.blockBuffers, sizeof(expected));
-        for (SimdLevel level : VectorLevels()) {
-            McuConverter vector = ChooseConverter(uint16_t(layout.sampling),
-                                                  uint16_t(layout.bytesPerPixel), layout.scalar, level);
-            std::memset(g.engine.blockBuffers, 0xAA, sizeof(g.engine.blockBuffers));
-            vector(rows);
-            ASSERT_EQ(0, std::memcmp(expected, g.engine.blockBuffers, sizeof(expected)))
-                << what << ": sampling " << layout.sampling << ", " << layout.bytesPerPixel
-                << " bytes per pixel, level " << LevelName(level);
-        }
+std::string Describe(const Layout& l, SimdLevel level) {
+    return "sampling " + std::to_string(l.sampling) + ", " + std::to_string(l.bytesPerPixel) +
+           " bytes per pixel, level " + SimdLevelName(level);
+}
+
+// Converts one MCU whose rows are `pixels` (laid out without gaps) with the
+// scalar and every vector converter; each row is its own exactly sized
+// allocation, so that a read past it shows up under the address sanitizer.
+void CheckConverter(const Layout& layout, const uint8_t* pixels, const std::string& what) {
+    g.format.bytesPerPixel = uint16_t(layout.bytesPerPixel);
+    const size_t rowBytes = size_t(layout.mcuWidth) * layout.bytesPerPixel;
+    std::vector<std::vector<uint8_t>> rowStore(layout.mcuHeight);
+    uint8_t* rows[16];
+    for (int r = 0; r < layout.mcuHeight; ++r) {
+        rowStore[r].assign(pixels + r * rowBytes, pixels + (r + 1) * rowBytes);
+        rows[r] = rowStore[r].data();
     }
-};
-
-TEST_F(SimdColorConvert, RandomAndUniformMcusMatchScalar) {
-    if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this processor";
-    std::mt19937 rng(21);
-    for (const Layout& layout : kConverterLayouts) {
-        const size_t bytes = size_t(layout.mcuWidth) * layout.mcuHeight * layout.bytesPerPixel;
-        std::vector<uint8_t> pixels(bytes);
-        for (int n = 0; n < 300; ++n) {
-            for (auto& p : pixels) p = uint8_t(rng());
-            Check(layout, pixels.data(), "random MCU");
-        }
-        for (int fill : {0, 255, 128, 127, 1}) {
-            std::fill(pixels.begin(), pixels.end(), uint8_t(fill));
-            Check(layout, pixels.data(), "uniform MCU " + std::to_string(fill));
-        }
+    std::memset(g.engine.blockBuffers, 0xAA, sizeof(g.engine.blockBuffers));
+    layout.converter(rows);
+    int16_t expected[10][64];
+    std::memcpy(expected, g.engine.blockBuffers, sizeof(expected));
+    for (SimdLevel level : Levels()) {
+        std::memset(g.engine.blockBuffers, 0xAA, sizeof(g.engine.blockBuffers));
+        ChooseConverter(uint16_t(layout.sampling), uint16_t(layout.bytesPerPixel), layout.converter, level)(rows);
+        ASSERT_EQ(0, std::memcmp(expected, g.engine.blockBuffers, sizeof(expected)))
+            << what << ": " << Describe(layout, level);
     }
 }
 
-TEST_F(SimdColorConvert, PhotographMcusMatchScalar) {
-    if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this processor";
-    for (const Layout& layout : kConverterLayouts) {
+// Writes one MCU from `blocks` with the scalar and every vector routine into
+// rows prefilled with 0xAA and followed by guard bytes that stay untouched.
+void CheckOutput(const Layout& layout, const int16_t (*blocks)[64], const std::string& what) {
+    constexpr int kGuard = 16;
+    g.format.bytesPerPixel = uint16_t(layout.bytesPerPixel);
+    const size_t rowBytes = size_t(layout.mcuWidth) * layout.bytesPerPixel;
+    auto run = [&](McuOutputRoutine routine) {
+        std::vector<uint8_t> out((rowBytes + kGuard) * layout.mcuHeight, 0xAA);
+        uint8_t* rows[16];
+        for (int r = 0; r < layout.mcuHeight; ++r) rows[r] = out.data() + r * (rowBytes + kGuard);
+        std::memcpy(g.engine.blockBuffers, blocks, sizeof(int16_t) * 64 * layout.blocks);
+        routine(rows);
+        return out;
+    };
+    const std::vector<uint8_t> expected = run(layout.output);
+    for (int r = 0; r < layout.mcuHeight; ++r)
+        for (int i = 0; i < kGuard; ++i) ASSERT_EQ(expected[r * (rowBytes + kGuard) + rowBytes + i], 0xAA);
+    for (SimdLevel level : Levels())
+        ASSERT_EQ(
+            run(ChooseOutputRoutine(uint16_t(layout.sampling), uint16_t(layout.bytesPerPixel), layout.output, level)),
+            expected)
+            << what << ": " << Describe(layout, level);
+}
+
+using SimdColor = vextest::LibraryTest;
+
+TEST_F(SimdColor, RandomUniformAndPhotographMcusMatchScalar) {
+    SKIP_WITHOUT_VECTOR_LEVEL();
+    std::mt19937 rng(21);
+    int16_t blocks[10][64];
+    for (const Layout& layout : kLayouts) {
+        std::vector<uint8_t> pixels(size_t(layout.mcuWidth) * layout.mcuHeight * layout.bytesPerPixel);
+        for (int n = 0; n < 300; ++n) {
+            for (auto& p : pixels) p = uint8_t(rng());
+            CheckConverter(layout, pixels.data(), "random MCU");
+            for (auto& block : blocks)
+                for (auto& s : block) s = int16_t(rng());
+            CheckOutput(layout, blocks, "random samples");
+        }
+        for (int fill : {0, 255, 128, 127, 1}) {
+            std::fill(pixels.begin(), pixels.end(), uint8_t(fill));
+            CheckConverter(layout, pixels.data(), "uniform MCU " + std::to_string(fill));
+        }
+        for (int16_t fill : {int16_t(0), int16_t(32767), int16_t(-32768), int16_t(32760), int16_t(-256)}) {
+            for (auto& block : blocks) std::fill(std::begin(block), std::end(block), fill);
+            CheckOutput(layout, blocks, "uniform samples " + std::to_string(fill));
+        }
         vextest::Image image;
         const std::string name = layout.bytesPerPixel == 1 ? "gray1.pgm" : "photo2.ppm";
         ASSERT_TRUE(vextest::LoadPnm(vextest::DataPath(name), &image, layout.bytesPerPixel));
         const size_t rowBytes = size_t(layout.mcuWidth) * layout.bytesPerPixel;
-        std::vector<uint8_t> mcu(rowBytes * layout.mcuHeight);
         for (int y = 0; y + layout.mcuHeight <= image.height; y += layout.mcuHeight) {
             for (int x = 0; x + layout.mcuWidth <= image.width; x += layout.mcuWidth) {
                 for (int r = 0; r < layout.mcuHeight; ++r)
-                    std::memcpy(mcu.data() + r * rowBytes,
-                                image.row(y + r) + size_t(x) * layout.bytesPerPixel, rowBytes);
-                Check(layout, mcu.data(), name + " MCU at " + std::to_string(x) + "," + std::to_string(y));
+                    std::memcpy(pixels.data() + r * rowBytes, image.row(y + r) + size_t(x) * layout.bytesPerPixel,
+                                rowBytes);
+                CheckConverter(layout, pixels.data(), name + " MCU at " + std::to_string(x) + "," + std::to_string(y));
             }
         }
     }
@@ -439,11 +410,11 @@ TEST_F(SimdColorConvert, PhotographMcusMatchScalar) {
 
 // Every 24-bit colour through the 4:4:4 converter (no averaging, so every
 // pixel's Y, Cb and Cr are compared on their own).
-TEST_F(SimdColorConvert, AllRgbValuesMatchScalar) {
-    if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this processor";
+TEST_F(SimdColor, AllRgbValuesConvertAsScalar) {
+    SKIP_WITHOUT_VECTOR_LEVEL();
     g.format.bytesPerPixel = 3;
     std::vector<McuConverter> vectors;
-    for (SimdLevel level : VectorLevels()) vectors.push_back(ChooseConverter(2, 3, ConvertH1V1, level));
+    for (SimdLevel level : Levels()) vectors.push_back(ChooseConverter(2, 3, ConvertH1V1, level));
     uint8_t rowStore[8][24];
     uint8_t* rows[8];
     for (int r = 0; r < 8; ++r) rows[r] = rowStore[r];
@@ -452,96 +423,24 @@ TEST_F(SimdColorConvert, AllRgbValuesMatchScalar) {
         for (int i = 0; i < 64; ++i) {
             const uint32_t rgb = base + uint32_t(i);
             uint8_t* p = rowStore[i / 8] + 3 * (i % 8);
-            p[0] = uint8_t(rgb);
-            p[1] = uint8_t(rgb >> 8);
-            p[2] = uint8_t(rgb >> 16);
+            p[0] = uint8_t(rgb), p[1] = uint8_t(rgb >> 8), p[2] = uint8_t(rgb >> 16);
         }
         ConvertH1V1(rows);
         std::memcpy(expected, g.engine.blockBuffers, sizeof(expected));
         for (size_t l = 0; l < vectors.size(); ++l) {
             vectors[l](rows);
-            if (std::memcmp(expected, g.engine.blockBuffers, sizeof(expected)) != 0) {
-                FAIL() << "colours " << base << ".." << base + 63 << " differ at level "
-                       << LevelName(VectorLevels()[l]);
-            }
-        }
-    }
-}
-
-// ---------------------------------------------------------------------------
-// MCU output routines (decompression side).
-
-struct OutputLayout {
-    int sampling;
-    int bytesPerPixel;
-    McuOutputRoutine scalar;
-    int mcuWidth, mcuHeight, blocks;
-};
-
-const OutputLayout kOutputLayouts[] = {
-    {0, 2, OutputH2V1, 16, 8, 4},  {0, 3, OutputH2V1, 16, 8, 4},  {0, 4, OutputH2V1, 16, 8, 4},
-    {1, 2, OutputH2V2, 16, 16, 6}, {1, 3, OutputH2V2, 16, 16, 6}, {1, 4, OutputH2V2, 16, 16, 6},
-    {2, 2, OutputH1V1, 8, 8, 3},   {2, 3, OutputH1V1, 8, 8, 3},   {2, 4, OutputH1V1, 8, 8, 3},
-    {3, 1, OutputGrey, 8, 8, 1},   {6, 3, OutputH4V1, 32, 8, 6},  {4, 4, OutputFourH2V2, 16, 16, 10},
-    {5, 4, OutputFour, 8, 8, 4},
-};
-
-class SimdColorOutput : public vextest::LibraryTest {
-protected:
-    static constexpr int kGuard = 16;
-
-    // Writes one MCU from `blocks` with the scalar and every vector routine
-    // into rows prefilled with 0xAA and followed by guard bytes.
-    void Check(const OutputLayout& layout, const int16_t (*blocks)[64], const std::string& what) {
-        g.format.bytesPerPixel = uint16_t(layout.bytesPerPixel);
-        const size_t rowBytes = size_t(layout.mcuWidth) * layout.bytesPerPixel;
-        auto run = [&](McuOutputRoutine routine, std::vector<uint8_t>* out) {
-            out->assign((rowBytes + kGuard) * layout.mcuHeight, 0xAA);
-            uint8_t* rows[16];
-            for (int r = 0; r < layout.mcuHeight; ++r) rows[r] = out->data() + r * (rowBytes + kGuard);
-            std::memcpy(g.engine.blockBuffers, blocks, sizeof(int16_t) * 64 * layout.blocks);
-            routine(rows);
-        };
-        std::vector<uint8_t> expected, got;
-        run(layout.scalar, &expected);
-        for (SimdLevel level : VectorLevels()) {
-            run(ChooseOutputRoutine(uint16_t(layout.sampling), uint16_t(layout.bytesPerPixel),
-                                    layout.scalar, level),
-                &got);
-            ASSERT_EQ(expected, got) << what << ": sampling " << layout.sampling << ", "
-                                     << layout.bytesPerPixel << " bytes per pixel, level "
-                                     << LevelName(level);
-        }
-        // The guard bytes after each row are never touched.
-        for (int r = 0; r < layout.mcuHeight; ++r)
-            for (int i = 0; i < kGuard; ++i) ASSERT_EQ(expected[r * (rowBytes + kGuard) + rowBytes + i], 0xAA);
-    }
-};
-
-TEST_F(SimdColorOutput, RandomAndExtremeSamplesMatchScalar) {
-    if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this processor";
-    std::mt19937 rng(31);
-    int16_t blocks[10][64];
-    for (const OutputLayout& layout : kOutputLayouts) {
-        for (int n = 0; n < 300; ++n) {
-            for (auto& block : blocks)
-                for (auto& s : block) s = int16_t(rng());
-            Check(layout, blocks, "random samples");
-        }
-        for (int16_t fill : {int16_t(0), int16_t(32767), int16_t(-32768), int16_t(32760), int16_t(-256)}) {
-            for (auto& block : blocks)
-                for (auto& s : block) s = fill;
-            Check(layout, blocks, "uniform samples " + std::to_string(fill));
+            if (std::memcmp(expected, g.engine.blockBuffers, sizeof(expected)) != 0)
+                FAIL() << "colours " << base << ".." << base + 63 << " differ at level " << SimdLevelName(Levels()[l]);
         }
     }
 }
 
 // Every chroma index pair (1024 x 1024) with luma running through all 16-bit
-// values, in the 4:4:4 routine where each pixel has its own chroma.
-TEST_F(SimdColorOutput, AllChromaPairsMatchScalar) {
-    if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this processor";
+// values, in the 4:4:4 routines where each pixel has its own chroma.
+TEST_F(SimdColor, AllChromaPairsOutputAsScalar) {
+    SKIP_WITHOUT_VECTOR_LEVEL();
     for (int bpp : {3, 2}) {
-        const OutputLayout& layout = kOutputLayouts[bpp == 3 ? 7 : 6];
+        const Layout& layout = kLayouts[bpp == 3 ? 7 : 6];
         int16_t blocks[3][64];
         uint32_t pixel = 0;
         for (uint32_t base = 0; base < (1u << 20); base += 64) {
@@ -552,21 +451,24 @@ TEST_F(SimdColorOutput, AllChromaPairsMatchScalar) {
                 blocks[1][i] = int16_t(uint16_t(((pair & 1023) << 6) | (pixel & 63)));
                 blocks[2][i] = int16_t(uint16_t(((pair >> 10) << 6) | ((pixel >> 3) & 63)));
             }
-            Check(layout, blocks, "chroma pairs from " + std::to_string(base));
+            CheckOutput(layout, blocks, "chroma pairs from " + std::to_string(base));
             if (HasFatalFailure()) return;
         }
     }
 }
 
-TEST_F(SimdColorOutput, ScalarKernelIsChosenAtScalarLevel) {
-    // The dispatch never hands out a vector routine below its level.
+TEST_F(SimdColor, VectorKernelsAreChosenOnlyAboveTheScalarLevel) {
+    // The comparisons above mean something only if the dispatch hands out
+    // the scalar kernels at the scalar level and others above it.
     EXPECT_EQ(ChooseOutputRoutine(1, 3, OutputH2V2, kSimdScalar), &OutputH2V2);
     EXPECT_EQ(ChooseConverter(1, 3, ConvertH2V2, kSimdScalar), &ConvertH2V2);
     EXPECT_EQ(ChooseForwardDct(kSimdScalar), &ForwardDctQuantize);
     EXPECT_EQ(ChooseInverseDct(kSimdScalar), &InverseDctBlock);
-    for (SimdLevel level : VectorLevels()) {
-        EXPECT_NE(ChooseOutputRoutine(1, 3, OutputH2V2, level), &OutputH2V2) << LevelName(level);
-        EXPECT_NE(ChooseConverter(1, 3, ConvertH2V2, level), &ConvertH2V2) << LevelName(level);
+    for (SimdLevel level : Levels()) {
+        EXPECT_NE(ChooseOutputRoutine(1, 3, OutputH2V2, level), &OutputH2V2) << SimdLevelName(level);
+        EXPECT_NE(ChooseConverter(1, 3, ConvertH2V2, level), &ConvertH2V2) << SimdLevelName(level);
+        EXPECT_NE(ChooseForwardDct(level), &ForwardDctQuantize) << SimdLevelName(level);
+        EXPECT_NE(ChooseInverseDct(level), &InverseDctBlock) << SimdLevelName(level);
     }
 }
 

@@ -1,7 +1,6 @@
 // Helpers shared by the tests of the command-line tool, the C++ header and
-// the installed package: a scratch directory per test, running programs with
-// their output captured, and small image files written independently of the
-// tool's own readers and writers.
+// the installed package: a scratch directory per test and running programs
+// with their output captured.
 #pragma once
 
 #include <cstdint>
@@ -36,10 +35,5 @@ protected:
 
 // Quotes a string for the shell.
 std::string Q(const std::string& s);
-
-// A BMP file written by the test from an RGB image: 16 (5-5-5), 24 or 32
-// bits per pixel, bottom-up or top-down; 8 bits with a grey palette from a
-// grey image.
-std::vector<uint8_t> MakeBmp(const vextest::Pnm& image, int bits, bool topDown);
 
 }  // namespace tooltest
