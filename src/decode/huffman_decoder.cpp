@@ -1,8 +1,8 @@
-// Bit reader and block decoder. The reader keeps the next 32 bits of the scan in
-// one word, unstuffs 0xFF 0x00 pairs and turns everything after a marker (or after
-// the last byte) into zero bits, so corrupt or short data never stops decoding.
-// Plain stretches of a chunk are read four bytes at a time into a wider window
-// whose position always maps back onto the byte-wise reader's exact state.
+// Bit reader and block decoder entry points. The reader keeps the next 32 bits of
+// the scan in one word, unstuffs 0xFF 0x00 pairs and turns everything after a
+// marker (or after the last byte) into zero bits, so corrupt or short data never
+// stops decoding. This is its byte-wise path; the word-at-a-time inner loop that
+// maps back onto it exactly is in huffman_block_decoder.h.
 #include "decode/huffman_block_decoder.h"
 #include "decode/input_reader.h"
 
