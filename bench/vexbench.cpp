@@ -186,6 +186,14 @@ struct Band {
     int bandMemory = 0;  // 0: the whole image as one band
 };
 
+// The whole image as one band, or bands the library sizes from a budget.
+void ApplyBand(const Band& band, AppVexParams* p) {
+    const bool whole = band.bandMemory == 0;
+    p->bandWidth = whole ? p->width : 0;
+    p->bandHeight = whole ? p->height : 0;
+    p->bandMemory = whole ? 0 : band.bandMemory;
+}
+
 // Compresses `image` into g_sink; returns the library's status.
 int16_t OurEncode(const Image& image, int sampling, int quality, const Band& band) {
     AppVexParams p;
@@ -196,15 +204,7 @@ int16_t OurEncode(const Image& image, int sampling, int quality, const Band& ban
     SetFormat(&p, sampling);
     p.quality = uint16_t(quality);
     p.writeCallback = SinkWrite;
-    if (band.bandMemory == 0) {
-        p.bandWidth = p.width;
-        p.bandHeight = p.height;
-        p.bandMemory = 0;
-    } else {
-        p.bandWidth = 0;
-        p.bandHeight = 0;
-        p.bandMemory = band.bandMemory;
-    }
+    ApplyBand(band, &p);
     g_sink.bufferPos = 0;
     g_sink.end = 0;
     int16_t status = AppVexCompressBuffInit(&p);
@@ -248,15 +248,7 @@ int16_t OurDecode(const uint8_t* stream, uint32_t size, const Band& band, Image*
         out->bpp = bpp;
         out->pixels.assign(size_t(p.width) * p.height * bpp, 0);
     }
-    if (band.bandMemory == 0) {
-        p.bandWidth = p.width;
-        p.bandHeight = p.height;
-        p.bandMemory = 0;
-    } else {
-        p.bandWidth = 0;
-        p.bandHeight = 0;
-        p.bandMemory = band.bandMemory;
-    }
+    ApplyBand(band, &p);
     g_source = MemorySource{stream, size, 0};
     status = AppVexDecompressBuffInit(&p);
     if (status != 0) return status;
