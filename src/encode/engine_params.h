@@ -51,6 +51,13 @@ struct McuHuffTables {
     const int32_t* fastAc;
 };
 
+// The entropy coders of a whole MCU, as the engines call them: block b of
+// blocks belongs to component[b] (see EncodeMcuBlocks and DecodeMcuBlocks).
+using McuEncoderFn = Status (*)(const int16_t (*blocks)[64], int count, const uint8_t* component,
+                                int16_t* predictors, const HuffPacked* tables);
+using McuDecoderFn = Status (*)(int16_t (*blocks)[64], int count, const uint8_t* component,
+                                int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
+
 struct alignas(32) EngineState {
     int16_t blockBuffers[10][64];
     uint8_t edgeRows[16][kEdgeRowBytes];
@@ -66,10 +73,8 @@ struct alignas(32) EngineState {
     void (*forwardDct)(int16_t* block, const uint32_t* table);
     void (*inverseDctPair)(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
     void (*forwardDctPair)(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
-    Status (*encodeMcuBlocks)(const int16_t (*blocks)[64], int count, const uint8_t* component,
-                              int16_t* predictors, const HuffPacked* tables);
-    Status (*decodeMcuBlocks)(int16_t (*blocks)[64], int count, const uint8_t* component,
-                              int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
+    McuEncoderFn encodeMcuBlocks;
+    McuDecoderFn decodeMcuBlocks;
     DequantTable dequant[4];  // per component, built at decoder setup
     int32_t fastAc[4][kFastAcEntries];  // per component, built at decoder setup
     HuffPacked huffPacked[4];           // per component, built at encoder setup

@@ -19,10 +19,6 @@ using InverseDctFn = void (*)(int16_t* block, const DecQuantTable* table);
 using InverseDctNaturalFn = void (*)(int16_t* block, const DequantTable* table);
 using ForwardDctPairFn = void (*)(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
 using InverseDctPairFn = void (*)(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
-using McuEncoderFn = Status (*)(const int16_t (*blocks)[64], int count, const uint8_t* component,
-                                int16_t* predictors, const HuffPacked* tables);
-using McuDecoderFn = Status (*)(int16_t (*blocks)[64], int count, const uint8_t* component,
-                                int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
 
 void ForwardDctQuantizeSse2(int16_t* block, const uint32_t* table);
 void ForwardDctQuantizeSsse3(int16_t* block, const uint32_t* table);
