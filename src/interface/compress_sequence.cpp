@@ -79,6 +79,7 @@ Status OpenSequence(AppVexParams* host) {
     EngineParams& e = g.seq.engineParams;
 
     if (g.seq.sequenceState != kIdle) return VEX_ERR_BUSY;
+    ClearSequenceState();
     FreeTileArrays();
     CopyWords(&p, host, sizeof(AppVexParams));
     if (p.writeCallback == nullptr) return VEX_ERR_NO_CALLBACK;

@@ -234,7 +234,8 @@ Status DecodeUnit(uint8_t** rows, const Rect16& visible, bool hasVisible) {
 // A new tile starts: follow it in the stream, or seek to it when it is not
 // stored right after the previous one.
 Status StartNextTile() {
-    if (g.band.tilesLeft == 0) return VEX_ERR_CONTAINER;  // more tiles than the arrays hold
+    // A tile walk over a stream without tile arrays, or past their end.
+    if (!TilesPresent() || g.band.tilesLeft == 0) return VEX_ERR_CONTAINER;
     if (g.in.readAhead == 0) {
         MergeTileRun();
         Q_TRY(SeekToTile());
@@ -299,6 +300,7 @@ extern "C" {
 
 VEXEXPORT int16_t VEXAPI AppVexGetCompInfo(AppVexParams* params) {
     if (g.seq.sequenceState != kIdle) return VEX_ERR_BUSY;
+    ClearSequenceState();
     if (params->readCallback == nullptr) return VEX_ERR_NO_CALLBACK;
     ResetInput();
     CopyWords(&g.seq.params, params, sizeof(AppVexParams));
@@ -311,8 +313,8 @@ VEXEXPORT int16_t VEXAPI AppVexGetCompInfo(AppVexParams* params) {
 VEXEXPORT int16_t VEXAPI AppVexDecompressBuffInit(AppVexParams* params) {
     // The tile arrays of any earlier sequence go, so that sequence is closed
     // too: nothing may act on them afterwards.
+    ClearSequenceState();
     FreeTileArrays();
-    g.seq.sequenceState = kIdle;
     return OpenDecompression(params);
 }
 

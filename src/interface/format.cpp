@@ -158,6 +158,7 @@ VEXEXPORT int16_t VEXAPI AppVexGetMcuDims(int16_t colorSpace, const SamplingDesc
 VEXEXPORT int16_t VEXAPI AppVexQuerySupport(int32_t direction, const AppVexParams* params) {
     using namespace q32vex;
     if (g.seq.sequenceState != kIdle) return VEX_ERR_BUSY;
+    ClearSequenceState();
     FreeTileArrays();
     // Work on the global copy, as a sequence open would; the host's record is
     // only read.

@@ -45,4 +45,27 @@ Status AllocTileArrays(uint16_t count) {
     return 0;
 }
 
+void ClearSequenceState() {
+    // What outlives a sequence, on purpose: the table slots (a bare stream is
+    // decoded with the tables the last header read left there), the tile
+    // arrays (each open releases or replaces them itself) and the
+    // derived-table cache (kept until AppVexDeallocate). Everything else - the
+    // global copy and its derived values, band walk, stream buffers, engine,
+    // bit writer and reader - belongs to one sequence only. An aborted
+    // sequence, a failed open or an AppVexDeallocate in the middle leaves
+    // these half-set; clearing them here keeps that from reaching the next
+    // sequence.
+    g.seq = SequencePart{};
+    g.format = FormatInfo{};
+    g.band = BandGeometry{};
+    g.out = StreamBuffer{};
+    g.in = InputBuffer{};
+    g.engine = EngineState{};
+    g.converter = McuConverter{};
+    g.outputRoutine = McuOutputRoutine{};
+    g.bitWriter = BitWriter{};
+    g.bitReader = BitReader{};
+    g.tiffWriter = TiffWriterState{};
+}
+
 }  // namespace q32vex

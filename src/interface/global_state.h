@@ -70,5 +70,8 @@ void CopyWords(void* destination, const void* source, uint32_t n);
 [[nodiscard]] Status CompareBytes(const void* a, const void* b, uint32_t n);
 void FreeTileArrays();
 [[nodiscard]] Status AllocTileArrays(uint16_t count);
+// Clears everything one sequence builds for itself, so that an open starts
+// from the state of a freshly loaded library whatever the host did before.
+void ClearSequenceState();
 
 }  // namespace q32vex
