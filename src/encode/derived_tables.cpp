@@ -34,7 +34,6 @@ constexpr uint8_t NormShiftOf(int q) {
 constexpr uint16_t kSourceSize[3] = {kQuantTableBytes, kDcSpecBytes, kAcSpecBytes};
 constexpr Status kTableError[3] = {VEX_ERR_Q_TABLE, VEX_ERR_DC_TABLE, VEX_ERR_AC_TABLE};
 constexpr int kMaxSlots = 4;
-constexpr int kDcCategories = 12;  // baseline DC differences need categories 0..11
 
 }  // namespace
 
@@ -118,26 +117,36 @@ uint32_t HuffmanSymbolCount(const uint8_t* spec) {
     return n;
 }
 
-// A Huffman table must define at least one code, and its BITS counts must
-// fit the code space: canonical codes that overflow their length would
-// alias shorter codes (and index past the decoder's table blocks).
+// Decoding refuses a table whose BITS counts over-subscribe the code space:
+// canonical codes that overflow their length would alias shorter codes and
+// index past the lookup table's blocks, and such a table describes no stream
+// a conforming encoder writes, so refusing it is the safe reading.
 bool HuffmanCodesFit(const uint8_t* spec) {
     uint32_t code = 0;
-    uint32_t total = 0;
     for (int length = 1; length <= 16; ++length) {
         code += spec[length - 1];
-        total += spec[length - 1];
         if (code > (1u << length)) return false;
         code <<= 1;
     }
-    return total != 0;
+    return true;
 }
 
-Status CheckHuffmanSpec(int16_t kind, const uint8_t* spec) {
+// A DC symbol is a difference category; the code table has one entry for
+// each of categories 0..12 (ITU-T T.81 Table F.1), and a symbol past them
+// would name an entry that does not exist.
+constexpr int kDcCategories = 13;
+
+// What both directions ask of a Huffman specification: at least one code,
+// and DC symbols that are categories. Encoding takes an over-subscribed
+// specification as it stands: its codes are built as ITU-T T.81 Annex C
+// builds them and each is cut to its length when written, so the bytes follow
+// from the table alone.
+Status CheckHuffmanSpec(uint16_t direction, int16_t kind, const uint8_t* spec) {
     const Status bad = kTableError[kind];
-    if (!HuffmanCodesFit(spec)) return bad;
+    const uint32_t n = HuffmanSymbolCount(spec);
+    if (n == 0) return bad;
+    if (direction == kDecompress && !HuffmanCodesFit(spec)) return bad;
     if (kind == kDcTable) {
-        const uint32_t n = HuffmanSymbolCount(spec);
         for (uint32_t i = 0; i < n; ++i) {
             if (spec[16 + i] >= kDcCategories) return bad;
         }
@@ -165,7 +174,7 @@ Status BuildQuantTables(uint16_t direction, const uint8_t* source, void** out) {
 }
 
 Status BuildDcHuffTable(uint16_t direction, const uint8_t* source, void** out) {
-    Q_TRY(CheckHuffmanSpec(kDcTable, source));
+    Q_TRY(CheckHuffmanSpec(direction, kDcTable, source));
     if (direction == kCompress) {
         auto* table = static_cast<HuffEncDc*>(LibAlloc(sizeof(HuffEncDc)));
         if (table == nullptr) return VEX_ERR_NO_MEMORY;
@@ -181,7 +190,7 @@ Status BuildDcHuffTable(uint16_t direction, const uint8_t* source, void** out) {
 }
 
 Status BuildAcHuffTable(uint16_t direction, const uint8_t* source, void** out) {
-    Q_TRY(CheckHuffmanSpec(kAcTable, source));
+    Q_TRY(CheckHuffmanSpec(direction, kAcTable, source));
     if (direction == kCompress) {
         auto* table = static_cast<HuffEncAc*>(LibAlloc(sizeof(HuffEncAc)));
         if (table == nullptr) return VEX_ERR_NO_MEMORY;
@@ -237,7 +246,7 @@ Status BuildDerivedTables(uint16_t direction, int16_t kind) {
     // bad table leaves the cache as it was.
     if (kind != kQuantTable) {
         for (int i = 0; i < n; ++i) {
-            if (number[i] == i) Q_TRY(CheckHuffmanSpec(kind, tables[i]));
+            if (number[i] == i) Q_TRY(CheckHuffmanSpec(direction, kind, tables[i]));
         }
     }
 
@@ -348,7 +357,7 @@ Status BuildHuffDecTable(const uint8_t* spec, int lookahead, uint16_t** out) {
     // The table comes from an untrusted stream: refuse what would alias codes
     // or index outside the blocks, with the table code of the class.
     const Status bad = lookahead == kDcLookahead ? VEX_ERR_DC_TABLE : VEX_ERR_AC_TABLE;
-    if (lookahead < 1 || lookahead > 16 || !HuffmanCodesFit(spec)) return bad;
+    if (lookahead < 1 || lookahead > 16 || HuffmanSymbolCount(spec) == 0 || !HuffmanCodesFit(spec)) return bad;
     const uint32_t symbols = HuffmanSymbolCount(spec);
     const uint32_t blockSize = 1u << (16 - lookahead);
 
