@@ -129,6 +129,67 @@ TEST_F(ParserJpeg, FrameScanAndJfifFieldsReachTheRecord) {
     EXPECT_TRUE(Holds(p.acTables[1], HuffmanTable(0x10, 40)));
 }
 
+// What the segment callback saw: each call's marker, information value and
+// bytes, in order.
+struct SegmentCall {
+    uint8_t marker;
+    uint16_t info;
+    Bytes data;
+};
+std::vector<SegmentCall> g_segmentCalls;
+
+int16_t VEXAPI RecordSegment(uint8_t marker, uint16_t info, uint16_t count, uint8_t** data) {
+    g_segmentCalls.push_back({marker, info, Bytes(*data, *data + count)});
+    return 0;
+}
+
+// The JFIF fields are taken from the first piece of the APP0 data the input
+// hands over: 14 bytes for the densities, 17 for the whole JFIF header with
+// its thumbnail size. A host lending smaller buffers keeps its own density
+// fields and is handed the JFIF header as data.
+TEST_F(ParserJpeg, JfifFieldsComeFromTheFirstPieceOnly) {
+    HeaderParts h;
+    const Bytes thumbnail = {0xA1, 0xB2, 0xC3};
+    const Bytes app0 = JfifBody(1, 300, 200, thumbnail, 1, 1);
+    h.app0 = Segment(0xE0, app0);
+    const Bytes stream = h.Build();
+    // The APP0 data starts at byte 6 and the host's buffers at multiples of
+    // the chunk size, so a chunk of c bytes makes a first piece of c - 6 % c.
+    struct Case {
+        uint16_t chunk;
+        bool densities, header;
+    };
+    std::vector<Case> cases;
+    for (uint16_t chunk = 1; chunk <= 7; ++chunk) cases.push_back({chunk, false, false});
+    cases.push_back({20, true, false});  // first piece 14 bytes
+    cases.push_back({22, true, false});  // 16
+    cases.push_back({23, true, true});   // 17
+    cases.push_back({65535, true, true});
+    for (const Case& c : cases) {
+        AppVexParams p;
+        AppVexSetDefaultDecompress(&p);
+        p.containerKind = VEX_CONTAINER_JFIF;
+        p.readCallback = SourceRead;
+        p.appMarkerReadCallback = RecordSegment;
+        p.densityUnits = 2;
+        p.xDensity = 77;
+        p.yDensity = 88;
+        ResetSource(stream, c.chunk);
+        g_segmentCalls.clear();
+        ASSERT_EQ(AppVexGetCompInfo(&p), 0) << "chunk " << c.chunk;
+        EXPECT_EQ(p.densityUnits, c.densities ? 1 : 2) << "chunk " << c.chunk;
+        EXPECT_EQ(p.xDensity, c.densities ? 300 : 77) << "chunk " << c.chunk;
+        EXPECT_EQ(p.yDensity, c.densities ? 200 : 88) << "chunk " << c.chunk;
+        Bytes delivered;
+        for (const SegmentCall& call : g_segmentCalls) {
+            EXPECT_EQ(call.marker, 0xE0);
+            EXPECT_EQ(call.info, c.header ? 0x0101 : app0.size()) << "chunk " << c.chunk;
+            delivered.insert(delivered.end(), call.data.begin(), call.data.end());
+        }
+        EXPECT_EQ(delivered, c.header ? thumbnail : app0) << "chunk " << c.chunk;
+    }
+}
+
 // One and four components set the pixel layout themselves; three leave it
 // to the host.
 TEST_F(ParserJpeg, ComponentCountSetsThePixelLayout) {

@@ -41,7 +41,6 @@ constexpr uint16_t kJfifFullParseBytes = 17;
 
 struct ParserState {
     uint8_t segment[32];  // fixed-size segment bodies
-    uint8_t jfifProbe[kJfifFullParseBytes];
     uint16_t componentCount;
     uint16_t quantSelector[4];
     uint16_t dcSelector[4];
@@ -260,23 +259,9 @@ Status ParseMarkerData(AppVexParams* params, uint8_t marker) {
     if (body > 0 && count == 0) return VEX_ERR_SHORT_READ;
 
     if (marker == kApp0) {
-        // A host that feeds the stream in tiny buffers would otherwise hide the
-        // JFIF header from the checks below: gather its first bytes.
-        const uint16_t want = body < kJfifFullParseBytes ? body : kJfifFullParseBytes;
-        if (count < want) {
-            CopyWords(parser.jfifProbe, piece, count);
-            uint16_t have = count;
-            while (have < want) {
-                uint8_t* more = nullptr;
-                uint16_t got = 0;
-                Q_TRY(NextPiece(uint16_t(want - have), &more, &got));
-                if (got == 0) return VEX_ERR_SHORT_READ;
-                CopyWords(parser.jfifProbe + have, more, got);
-                have = uint16_t(have + got);
-            }
-            piece = parser.jfifProbe;
-            count = have;
-        }
+        // The JFIF fields are read from the first piece only. A host that
+        // lends buffers too small to hold the JFIF header keeps its own
+        // density fields, and gets the header bytes with the rest of the data.
         if (count >= kJfifHeaderBytes && StartsWithJfif(piece)) {
             params->densityUnits = piece[7];
             params->xDensity = BigEndian16(piece + 8);
