@@ -258,7 +258,8 @@ TEST_F(ParserTiff, TilesStoredElsewhereDecodeTheSame) {
     std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(3));
     for (size_t gap : {size_t(0), size_t(100), size_t(70000)}) {
         for (const std::vector<int>* order : {&inOrder, &reversed, &shuffled}) {
-            for (uint16_t chunk : {uint16_t(65535), uint16_t(4096), uint16_t(64), uint16_t(3)}) {
+            // Every short step forward (under 512 bytes) fits one delivery.
+            for (uint16_t chunk : {uint16_t(65535), uint16_t(4096), uint16_t(600)}) {
                 const std::string tag = "gap " + std::to_string(gap) + " chunk " + std::to_string(chunk) + " order " +
                                         std::to_string((*order)[0]);
                 Image decoded;
@@ -267,6 +268,39 @@ TEST_F(ParserTiff, TilesStoredElsewhereDecodeTheSame) {
             }
         }
     }
+}
+
+// Reaching a tile that is not stored right after the one before. Sought
+// backwards, the host is asked for the tile's own bytes at its offset (a
+// tile followed by none of the others has nothing more to read ahead). A
+// short step forward is read on through and must come in one delivery.
+TEST_F(ParserTiff, TileSeeksAskForTheTileAndNeedShortStepsInOneDelivery) {
+    AppVexParams w = MakeParams(1, 0, 256, 16);
+    w.tileWidth = 32;
+    w.tileHeight = 16;  // 8 tiles of several hundred bytes
+    w.quality = 1;
+    const Bytes tiff = Write(w, MakeTestImage(256, 16, 3, 9));
+    Image reference, decoded;
+    ASSERT_EQ(Decode(tiff, 1, 0, &reference), 0);
+
+    const std::vector<int> reversed = {7, 6, 5, 4, 3, 2, 1, 0};
+    const Bytes backwards = Rearranged(tiff, reversed, 0);
+    ASSERT_EQ(Decode(backwards, 1, 0, &decoded, 600), 0);
+    EXPECT_EQ(decoded.pixels, reference.pixels);
+    const size_t arrays = Le32(backwards, TiffEntry(backwards, 0x0144) + 8);
+    for (size_t t = 1; t < 8; ++t) {
+        const int32_t offset = int32_t(Le32(backwards, arrays + 4 * t));
+        const uint16_t bytes = uint16_t(Le32(backwards, arrays + 32 + 4 * t));
+        const std::pair<int32_t, uint16_t> request = {offset, bytes};
+        EXPECT_EQ(std::count(g_source.log.begin(), g_source.log.end(), request), 1) << "tile " << t;
+    }
+
+    // 300 filler bytes before the first tile: a host lending 64 bytes a call
+    // cannot cover the step, one lending 600 can.
+    const std::vector<int> inOrder = {0, 1, 2, 3, 4, 5, 6, 7};
+    EXPECT_EQ(Decode(Rearranged(tiff, inOrder, 300), 1, 0, &decoded, 64), VEX_ERR_NO_BUFFER);
+    ASSERT_EQ(Decode(Rearranged(tiff, inOrder, 300), 1, 0, &decoded, 600), 0);
+    EXPECT_EQ(decoded.pixels, reference.pixels);
 }
 
 }  // namespace

@@ -119,31 +119,13 @@ uint32_t Little32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
-// Distances ahead below this are read through rather than sought, so that a
-// host lending small buffers never has to cover them in one buffer.
-constexpr uint32_t kShortStep = 512;
-
-Status CopyHere(void* destination, uint16_t n) {
+// Copies n bytes from `position` (-1: the current position). The input
+// reader positions itself: a short step forward reads on and skips, anything
+// else asks the host for that position.
+Status CopyAt(int32_t position, void* destination, uint16_t n) {
     uint16_t count = n;
     int16_t mode = kInputCopy;
-    return ReadInput(destination, -1, &count, &mode);
-}
-
-// Copies n bytes from `position` (-1: the current position).
-Status CopyAt(int32_t position, void* destination, uint16_t n) {
-    if (position != -1) {
-        const uint32_t target = uint32_t(position);
-        const uint32_t here = InputPosition();
-        if (target >= here && target - here < kShortStep) {
-            uint8_t passedOver[kShortStep];
-            if (target > here) Q_TRY(CopyHere(passedOver, uint16_t(target - here)));
-        } else {
-            uint16_t none = 0;
-            int16_t mode = kInputCopy;
-            Q_TRY(ReadInput(nullptr, position, &none, &mode));
-        }
-    }
-    return CopyHere(destination, n);
+    return ReadInput(destination, position, &count, &mode);
 }
 
 Status Defer(uint32_t offset, uint16_t kind, uint16_t index) {

@@ -74,6 +74,8 @@ Status NextChunk(uint8_t** data, uint16_t* count, int16_t* flag) {
     return 0;
 }
 
+bool IsNearStep(uint32_t target, uint32_t end) { return target >= end && target - end < kNearSkip; }
+
 // Moves the read position to `target` for the copy and skip modes; `copyCount`
 // and `hint` size the request when a new buffer is needed.
 Status Position(uint32_t target, uint16_t copyCount, uint32_t hint) {
@@ -86,7 +88,7 @@ Status Position(uint32_t target, uint16_t copyCount, uint32_t hint) {
         in.bufferRemaining = uint16_t(in.hostLength - offset);
         return 0;
     }
-    if (target >= end && target - end < kNearSkip) {
+    if (IsNearStep(target, end)) {
         const uint32_t skip = target - end;
         in.basePosition = end;
         const Status status = CallHost(-1, RequestSize(uint64_t(copyCount) + hint), &privateFlag);
@@ -140,6 +142,12 @@ void ResetInput() {
     in.hostLength = 0;
     in.bufferRemaining = 0;
     in.readHint = kMaxRequest;
+}
+
+uint32_t StepBeforeTarget(uint32_t target) {
+    const InputBuffer& in = g.in;
+    const uint32_t end = in.basePosition + in.hostLength;
+    return IsNearStep(target, end) ? target - end : 0;
 }
 
 uint32_t InputPosition() {

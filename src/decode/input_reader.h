@@ -33,5 +33,9 @@ void ResetInput();
 // the end-of-data flag.
 [[nodiscard]] Status ReadInput(void* data, int32_t position, uint16_t* count, int16_t* flag);
 uint32_t InputPosition();
+// Bytes a move to `target` reads on through before reaching it: the distance
+// from the end of the buffered bytes when the target lies a short way
+// beyond them, else 0 (the target is buffered, or the host is asked for it).
+uint32_t StepBeforeTarget(uint32_t target);
 
 }  // namespace q32vex

@@ -15,8 +15,6 @@ namespace {
 
 constexpr uint32_t kUntiledReadAhead = 65535;
 constexpr uint32_t kLargestRequest = 65535;
-// Distances below this are read through rather than sought.
-constexpr uint32_t kShortStep = 512;
 
 // Header readers store what they read into the library's slots; the third
 // and fourth Huffman entries keep the host's pointers.
@@ -43,24 +41,27 @@ Status ReadHeader(AppVexParams* params, bool rawAllowed) {
 
 bool TilesPresent() { return g.tiles.byteCounts != nullptr && g.tiles.offsets != nullptr; }
 
-// Moves the input to the start of the tile under the cursors, asking the
-// host for the tile and the tiles stored right after it in the first request.
-// A tile a short way ahead is reached by reading on through the bytes in
-// between, however few bytes the host hands over per call; any other tile by
-// a seek.
+// Moves the input to the start of the tile under the cursors; the input
+// reader reads on for a short step forward and asks the host for the
+// position otherwise.
+//
+// The request that reaches the tile is sized here, in one place: it asks for
+// the bytes stepped over on the way, the tile's own bytes and those of the
+// tiles stored right after it. Sized from the following tiles alone, as the
+// read-ahead counts them, it would ask for nothing whenever no tile follows
+// contiguously, and a host that delivers exactly what it is asked for would
+// hand over nothing and fail the read; without the step, it would fail
+// whenever the step is longer than the tile.
 Status SeekToTile() {
-    const uint32_t target = *g.tiles.offsetsCursor;
-    const uint32_t position = InputPosition();
-    const uint64_t run = uint64_t(*g.tiles.byteCountsCursor) + g.in.readAhead;
-    g.in.readHint = run == 0 ? kLargestRequest : uint32_t(run < kLargestRequest ? run : kLargestRequest);
+    // A position the host's signed argument cannot name (-1 would mean "go
+    // on from here") is no tile of this file.
+    const uint32_t offset = *g.tiles.offsetsCursor;
+    if (offset > uint32_t(INT32_MAX)) return VEX_ERR_CONTAINER;
+    const uint64_t wanted = uint64_t(StepBeforeTarget(offset)) + *g.tiles.byteCountsCursor + g.in.readAhead;
+    g.in.readHint = wanted == 0 ? kLargestRequest : uint32_t(wanted < kLargestRequest ? wanted : kLargestRequest);
+    uint16_t none = 0;
     int16_t mode = kInputCopy;
-    if (target >= position && target - position < kShortStep) {
-        uint8_t passedOver[kShortStep];
-        uint16_t count = uint16_t(target - position);
-        return count == 0 ? 0 : ReadInput(passedOver, -1, &count, &mode);
-    }
-    uint16_t count = 0;
-    return ReadInput(nullptr, int32_t(target), &count, &mode);
+    return ReadInput(nullptr, int32_t(offset), &none, &mode);
 }
 
 // Makes the tile under the cursors the current segment and moves the cursors
