@@ -15,7 +15,7 @@
 #include "encode/huffman_encoder.h"
 #include "interface/global_state.h"
 #include "interface/tables.h"
-#include "platform/simd_dispatch.h"
+#include "kernels/kernels.h"
 #include "test_support.h"
 
 namespace {
@@ -152,7 +152,10 @@ TEST_F(SimdEntropy, WordWriterMatchesTheByteWriter) {
         PackHuffmanTables(EncDc(0), EncAc(0), &packed);
         std::vector<std::pair<const char*, McuEncoderFn>> coders = {{"EncodeBlock", nullptr},
                                                                     {"baseline", EncodeMcuBlocks}};
-        if (CpuSimdLevel() >= kSimdAvx2) coders.push_back({"avx2", EncodeMcuBlocksAvx2});
+        for (int level = kSimdSse2; level <= CpuSimdLevel(); ++level) {
+            const KernelTable& kernels = KernelsFor(SimdLevel(level));
+            if (kernels.encodeMcuBlocks != EncodeMcuBlocks) coders.push_back({kernels.name, kernels.encodeMcuBlocks});
+        }
         for (const auto& [name, coder] : coders) {
             AppVexSetDefaultCompress(&g.seq.params);
             vextest::ResetSink(bufferSize);

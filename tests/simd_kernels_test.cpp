@@ -16,14 +16,26 @@
 #include "encode/forward_dct.h"
 #include "interface/global_state.h"
 #include "interface/tables.h"
+#include "kernels/kernels.h"
 #include "platform/cpu.h"
-#include "platform/simd_dispatch.h"
 #include "test_support.h"
 
 namespace {
 
 using namespace q32vex;
 using Block = std::vector<int16_t>;
+
+// The routine an engine would use at `level`: the level's vector one where it
+// has one, else the scalar one.
+McuConverter ChooseConverter(uint16_t sampling, uint16_t bytesPerPixel, McuConverter scalar, SimdLevel level) {
+    const McuConverter vector = KernelsFor(level).converter(sampling, bytesPerPixel);
+    return vector != nullptr ? vector : scalar;
+}
+McuOutputRoutine ChooseOutputRoutine(uint16_t sampling, uint16_t bytesPerPixel, McuOutputRoutine scalar,
+                                     SimdLevel level) {
+    const McuOutputRoutine vector = KernelsFor(level).outputRoutine(sampling, bytesPerPixel);
+    return vector != nullptr ? vector : scalar;
+}
 
 // The vector levels this processor can run, with the scalar level in front
 // when `withScalar` (the pair and natural-order kernels have a scalar twin
@@ -126,7 +138,7 @@ TEST_F(SimdForwardDct, EveryKindOfBlockMatchesScalar) {
         Block expected = samples;
         ForwardDctQuantize(expected.data(), table.data());
         ExpectAtEveryLevel(
-            samples, expected, Levels(), [&](SimdLevel l, int16_t* b) { ChooseForwardDct(l)(b, table.data()); }, what);
+            samples, expected, Levels(), [&](SimdLevel l, int16_t* b) { KernelsFor(l).forwardDct(b, table.data()); }, what);
     };
     // Samples as the converters make them (-16384..16256), and full 16-bit
     // values whose sums wrap: the vector code must wrap the same way.
@@ -161,7 +173,7 @@ TEST_F(SimdForwardDct, PairKernelsMatchTwoScalarBlocks) {
         ForwardDctQuantize(expectB.data(), tb.data());
         for (SimdLevel level : Levels(true)) {
             Block gotA = a, gotB = b;
-            ChooseForwardDctPair(level)(gotA.data(), ta.data(), gotB.data(), tb.data());
+            KernelsFor(level).forwardDctPair(gotA.data(), ta.data(), gotB.data(), tb.data());
             ASSERT_EQ(gotA, expectA) << "first block, level " << SimdLevelName(level);
             ASSERT_EQ(gotB, expectB) << "second block, level " << SimdLevelName(level);
         }
@@ -190,7 +202,7 @@ TEST_F(SimdInverseDct, EveryKindOfBlockMatchesScalar) {
         Block expected = coefs;
         InverseDctBlock(expected.data(), &table);
         ExpectAtEveryLevel(
-            coefs, expected, Levels(), [&](SimdLevel l, int16_t* b) { ChooseInverseDct(l)(b, &table); }, what);
+            coefs, expected, Levels(), [&](SimdLevel l, int16_t* b) { KernelsFor(l).inverseDctZigzag(b, &table); }, what);
     };
     DecQuantTable table = RandomDecTable(rng);
     for (int n = 0; n < 30000; ++n) {
@@ -242,7 +254,7 @@ TEST_F(SimdInverseDct, NaturalOrderKernelsMatchTheZigzagKernel) {
         Block expected = coded;
         InverseDctBlock(expected.data(), &table);
         ExpectAtEveryLevel(
-            natural, expected, Levels(true), [&](SimdLevel l, int16_t* b) { ChooseInverseDctNatural(l)(b, &dequant); },
+            natural, expected, Levels(true), [&](SimdLevel l, int16_t* b) { KernelsFor(l).inverseDct(b, &dequant); },
             "block " + std::to_string(n));
     }
 }
@@ -290,7 +302,7 @@ TEST_F(SimdInverseDct, PairKernelsMatchTwoScalarBlocks) {
             alignas(32) int16_t gotA[64], gotB[64];
             std::memcpy(gotA, a, sizeof(a));
             std::memcpy(gotB, b, sizeof(b));
-            ChooseInverseDctPair(level)(gotA, &ta, gotB, &tb);
+            KernelsFor(level).inverseDctPair(gotA, &ta, gotB, &tb);
             ASSERT_EQ(0, std::memcmp(gotA, expectA, sizeof(gotA))) << "first block, level " << SimdLevelName(level);
             ASSERT_EQ(0, std::memcmp(gotB, expectB, sizeof(gotB))) << "second block, level " << SimdLevelName(level);
         }
@@ -462,13 +474,13 @@ TEST_F(SimdColor, VectorKernelsAreChosenOnlyAboveTheScalarLevel) {
     // the scalar kernels at the scalar level and others above it.
     EXPECT_EQ(ChooseOutputRoutine(1, 3, OutputH2V2, kSimdScalar), &OutputH2V2);
     EXPECT_EQ(ChooseConverter(1, 3, ConvertH2V2, kSimdScalar), &ConvertH2V2);
-    EXPECT_EQ(ChooseForwardDct(kSimdScalar), &ForwardDctQuantize);
-    EXPECT_EQ(ChooseInverseDct(kSimdScalar), &InverseDctBlock);
+    EXPECT_EQ(KernelsFor(kSimdScalar).forwardDct, &ForwardDctQuantize);
+    EXPECT_EQ(KernelsFor(kSimdScalar).inverseDctZigzag, &InverseDctBlock);
     for (SimdLevel level : Levels()) {
         EXPECT_NE(ChooseOutputRoutine(1, 3, OutputH2V2, level), &OutputH2V2) << SimdLevelName(level);
         EXPECT_NE(ChooseConverter(1, 3, ConvertH2V2, level), &ConvertH2V2) << SimdLevelName(level);
-        EXPECT_NE(ChooseForwardDct(level), &ForwardDctQuantize) << SimdLevelName(level);
-        EXPECT_NE(ChooseInverseDct(level), &InverseDctBlock) << SimdLevelName(level);
+        EXPECT_NE(KernelsFor(level).forwardDct, &ForwardDctQuantize) << SimdLevelName(level);
+        EXPECT_NE(KernelsFor(level).inverseDctZigzag, &InverseDctBlock) << SimdLevelName(level);
     }
 }
 

@@ -1,4 +1,5 @@
-// MCU output routines: restore the sample level, replicate subsampled chroma over
+// MCU output routines (scalar reference; vector twins in
+// kernels/x86/color_output_simd.h): restore the sample level, replicate subsampled chroma over
 // the pixels it covers, turn YCbCr into blue, green, red with two table look-ups per
 // chroma pair, and pack pixels. One routine per sampling, the pixel size tested once per call.
 #include "decode/color_output.h"

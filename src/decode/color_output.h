@@ -3,9 +3,9 @@
 #pragma once
 #include <cstdint>
 
-namespace q32vex {
+#include "encode/engine_params.h"
 
-using McuOutputRoutine = void (*)(uint8_t* const* rows);
+namespace q32vex {
 
 struct ChromaPair {
     int16_t first, second;

@@ -12,7 +12,6 @@
 #include "interface/format.h"
 #include "interface/global_state.h"
 #include "interface/tables.h"
-#include "platform/simd_dispatch.h"
 
 namespace q32vex {
 
@@ -95,11 +94,12 @@ Status SetupDecodeEngine(const EngineParams* params) {
     const uint16_t sampling = g.format.samplingIndex;
     const McuOutputRoutine scalar =
         sampling < kSamplingCount ? kOutputRoutines[sampling] : OutputGrey;
-    const SimdLevel level = ActiveSimdLevel();
-    g.outputRoutine = ChooseOutputRoutine(sampling, g.format.bytesPerPixel, scalar, level);
-    e.inverseDct = ChooseInverseDctNatural(level);
-    e.inverseDctPair = ChooseInverseDctPair(level);
-    e.decodeMcuBlocks = ChooseMcuDecoder(level);
+    const KernelTable& kernels = *params->kernels;
+    const McuOutputRoutine vector = kernels.outputRoutine(sampling, g.format.bytesPerPixel);
+    g.outputRoutine = vector != nullptr ? vector : scalar;
+    e.inverseDct = kernels.inverseDct;
+    e.inverseDctPair = kernels.inverseDctPair;
+    e.decodeMcuBlocks = kernels.decodeMcuBlocks;
     for (int c = 0; c < g.format.componentCount && c < 4; ++c) {
         MakeDequantTable(DecQuant(c), &e.dequant[c]);
         BuildFastAcTable(DecAc(c), e.fastAc[c]);

@@ -1,4 +1,5 @@
-// Bit reader and block decoder entry points. The reader keeps the next 32 bits of
+// Bit reader and block decoder entry points (the block decoder's AVX2 build
+// is kernels/x86/huffman_decoder_avx2.cpp). The reader keeps the next 32 bits of
 // the scan in one word, unstuffs 0xFF 0x00 pairs and turns everything after a
 // marker (or after the last byte) into zero bits, so corrupt or short data never
 // stops decoding. This is its byte-wise path; the word-at-a-time inner loop that

@@ -1,4 +1,5 @@
-// Host pixels of one MCU to level-shifted sample blocks. The YCbCr transform
+// Host pixels of one MCU to level-shifted sample blocks (scalar reference;
+// vector twins in kernels/x86/color_convert_simd.h). The YCbCr transform
 // is three table lookups per pixel; the tables carry chroma at half scale so
 // that averaging two pixels is a plain sum. One routine per sampling.
 #include "encode/color_convert.h"

@@ -3,9 +3,9 @@
 #pragma once
 #include <cstdint>
 
-namespace q32vex {
+#include "encode/engine_params.h"
 
-using McuConverter = void (*)(uint8_t* const* rows);
+namespace q32vex {
 
 // Per channel (blue, green, red) and value: Y at scale 128, Cb and Cr at
 // scale 64, and a zero.

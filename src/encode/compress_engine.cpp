@@ -8,7 +8,6 @@
 #include "encode/forward_dct.h"
 #include "encode/huffman_encoder.h"
 #include "interface/global_state.h"
-#include "platform/simd_dispatch.h"
 
 namespace q32vex {
 namespace {
@@ -45,11 +44,12 @@ Status SetupCompressionEngine(const EngineParams* params) {
     engine.restartCountdown = engine.params.restartInterval;
     g.bitWriter.stuffingEnabled = 1;
     const uint16_t sampling = g.format.samplingIndex < kSamplingCount ? g.format.samplingIndex : 3;
-    const SimdLevel level = ActiveSimdLevel();
-    g.converter = ChooseConverter(sampling, g.format.bytesPerPixel, kConverters[sampling], level);
-    engine.forwardDct = ChooseForwardDct(level);
-    engine.forwardDctPair = ChooseForwardDctPair(level);
-    engine.encodeMcuBlocks = ChooseMcuEncoder(level);
+    const KernelTable& kernels = *params->kernels;
+    const McuConverter vector = kernels.converter(sampling, g.format.bytesPerPixel);
+    g.converter = vector != nullptr ? vector : kConverters[sampling];
+    engine.forwardDct = kernels.forwardDct;
+    engine.forwardDctPair = kernels.forwardDctPair;
+    engine.encodeMcuBlocks = kernels.encodeMcuBlocks;
     for (int c = 0; c < g.format.componentCount && c < 4; ++c) PackHuffmanTables(EncDc(c), EncAc(c), &engine.huffPacked[c]);
     return 0;
 }

@@ -8,6 +8,8 @@
 
 namespace q32vex {
 
+struct KernelTable;
+
 struct EngineParams {
     uint16_t mcusPerPass;
     uint16_t passesPerTile;
@@ -19,6 +21,7 @@ struct EngineParams {
     const uint8_t* qTables[4];
     const uint8_t* dcTables[4];
     const uint8_t* acTables[4];
+    const KernelTable* kernels;  // chosen by the open for this processor
 };
 
 constexpr int kEdgeRowBytes = 128;  // one MCU row: up to 32 pixels x 3 bytes
@@ -57,6 +60,32 @@ using McuEncoderFn = Status (*)(const int16_t (*blocks)[64], int count, const ui
                                 int16_t* predictors, const HuffPacked* tables);
 using McuDecoderFn = Status (*)(int16_t (*blocks)[64], int count, const uint8_t* component,
                                 int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
+
+// A colour converter or output routine of one MCU, from or to the host's rows.
+using McuConverter = void (*)(uint8_t* const* rows);
+using McuOutputRoutine = void (*)(uint8_t* const* rows);
+
+// The kernels of one instruction set (kernels/kernels.h has the tables and
+// the lookup by level), each with its scalar twin's signature and exactly
+// its results. The opens hand one table to the engines, which copy its
+// pointers at setup, so no per-block code ever looks at the level.
+struct KernelTable {
+    const char* name;
+    void (*forwardDct)(int16_t* block, const uint32_t* table);
+    void (*forwardDctPair)(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
+    // Natural-order coefficients with the component's DequantTable.
+    void (*inverseDct)(int16_t* block, const DequantTable* table);
+    void (*inverseDctPair)(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
+    McuEncoderFn encodeMcuBlocks;
+    McuDecoderFn decodeMcuBlocks;
+    // The vector routine of a sampling index and pixel size, or null where
+    // the engine's scalar one is to be used.
+    McuConverter (*converter)(uint16_t samplingIndex, uint16_t bytesPerPixel);
+    McuOutputRoutine (*outputRoutine)(uint16_t samplingIndex, uint16_t bytesPerPixel);
+    // The transform in its reference form (zigzag coefficients, the derived
+    // DecQuantTable), against which the kernel tests hold the others.
+    void (*inverseDctZigzag)(int16_t* block, const DecQuantTable* table);
+};
 
 struct alignas(32) EngineState {
     int16_t blockBuffers[10][64];

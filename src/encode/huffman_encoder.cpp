@@ -1,5 +1,6 @@
 // Huffman coding of quantised blocks and the bit writer's entry points: the
-// baseline build of the block coder, segment start and end, restart markers.
+// baseline build of the block coder (its AVX2 build is
+// kernels/x86/huffman_encoder_avx2.cpp), segment start and end, restart markers.
 #include "encode/huffman_coder.h"
 #include "encode/stream_writer.h"
 

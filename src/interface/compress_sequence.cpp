@@ -9,6 +9,7 @@
 #include "interface/format.h"
 #include "interface/global_state.h"
 #include "interface/tables.h"
+#include "kernels/kernels.h"
 
 namespace q32vex {
 namespace {
@@ -120,6 +121,7 @@ Status OpenSequence(AppVexParams* host) {
     e.pixelFormat = &p.pixelFormat;
     e.colorSpace = p.colorSpace;
     e.sampling = &p.sampling;
+    e.kernels = &KernelsFor(ActiveSimdLevel());
 
     const DefaultTableSet& defaults = kDefaultTableSets[p.colorSpace];
     const uint16_t n = defaults.components;

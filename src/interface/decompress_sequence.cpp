@@ -9,6 +9,7 @@
 #include "interface/format.h"
 #include "interface/global_state.h"
 #include "interface/tables.h"
+#include "kernels/kernels.h"
 
 namespace q32vex {
 namespace {
@@ -168,6 +169,7 @@ Status OpenDecompression(AppVexParams* host) {
     e.pixelFormat = &p.pixelFormat;
     e.colorSpace = p.colorSpace;
     e.sampling = &p.sampling;
+    e.kernels = &KernelsFor(ActiveSimdLevel());
     Q_TRY(NumberComponentTables(kColorSpaceComponents[p.colorSpace]));
 
     Q_TRY(SetupDecodeEngine(&e));

@@ -71,7 +71,7 @@ int DetectCpuLevel() {
     if (regs[0] < 0x80000001u) return kSimdSsse3;
     Cpuid(0x80000001u, 0, regs);
     if (!(regs[2] & (1u << 5))) return kSimdSsse3;  // LZCNT
-    return kSimdAvx2;
+    return kSimdAvx2Bmi2;
 #else
     return kSimdScalar;
 #endif
@@ -80,7 +80,7 @@ int DetectCpuLevel() {
 int RequestedLevel(int cpuLevel) {
     const char* value = std::getenv("Q32VEX_SIMD");
     if (value == nullptr || *value == '\0') return cpuLevel;
-    static const char* const kNames[] = {"scalar", "sse2", "ssse3", "avx2"};
+    static const char* const kNames[] = {"scalar", "sse2", "ssse3", "avx2-bmi2"};
     for (int level = 0; level < 4; ++level) {
         if (std::strcmp(value, kNames[level]) == 0) return level < cpuLevel ? level : cpuLevel;
     }
@@ -120,7 +120,7 @@ const char* SimdLevelName(SimdLevel level) {
         case kSimdScalar: return "scalar";
         case kSimdSse2: return "sse2";
         case kSimdSsse3: return "ssse3";
-        case kSimdAvx2: return "avx2";
+        case kSimdAvx2Bmi2: return "avx2-bmi2";
     }
     return "unknown";
 }

@@ -1,8 +1,9 @@
-// The block coder built for processors with AVX2, whose bit-manipulation
+// The block coder (scalar build: encode/huffman_encoder.cpp) built for
+// processors with AVX2, whose bit-manipulation
 // instructions (variable shifts without flags, leading and trailing zero
 // counts) shorten its inner loop; the same bits as EncodeMcuBlocks.
 #include "encode/huffman_coder.h"
-#include "platform/simd_dispatch.h"
+#include "kernels/x86/x86_kernels.h"
 
 namespace q32vex {
 

@@ -1,8 +1,9 @@
-// The block decoder built for processors with AVX2, whose bit-manipulation
+// The block decoder (scalar build: decode/huffman_decoder.cpp) built for
+// processors with AVX2, whose bit-manipulation
 // instructions (variable shifts without flags, zero counts) shorten its inner
 // loop; the same coefficients and reader state as DecodeMcuBlocks.
 #include "decode/huffman_block_decoder.h"
-#include "platform/simd_dispatch.h"
+#include "kernels/x86/x86_kernels.h"
 
 namespace q32vex {
 

@@ -1,7 +1,7 @@
 // MCU output routines for processors with SSSE3; the same pixels as the
 // table-driven routines, eight at a time.
-#include "decode/color_output_simd.h"
-#include "platform/simd_dispatch.h"
+#include "kernels/x86/color_output_simd.h"
+#include "kernels/x86/x86_kernels.h"
 
 namespace q32vex {
 

@@ -1,4 +1,5 @@
-// Body of the vector dequantiser and inverse DCT, compiled once per target by
+// Body of the vector dequantiser and inverse DCT (scalar twin:
+// decode/inverse_dct.cpp), compiled once per target by
 // inverse_dct_sse2/ssse3/avx2.cpp. The column pass runs on the block as it
 // lies (one lane per column), the row pass on its transpose (one lane per
 // row); every lane does the scalar transform's 16-bit arithmetic exactly.
@@ -7,7 +8,7 @@
 
 #include "encode/derived_tables.h"
 #include "encode/engine_params.h"
-#include "platform/simd_x86.h"
+#include "kernels/x86/simd_x86.h"
 
 namespace q32vex {
 namespace {

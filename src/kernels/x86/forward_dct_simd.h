@@ -1,11 +1,12 @@
-// Body of the vector forward DCT and quantiser, compiled once per target by
+// Body of the vector forward DCT and quantiser (scalar twin:
+// encode/forward_dct.cpp), compiled once per target by
 // forward_dct_sse2/ssse3/avx2.cpp. The row pass runs on the transposed block
 // (one lane per row), the column pass on the block as it lies (one lane per
 // column); every lane does the scalar transform's 16-bit arithmetic exactly.
 #pragma once
 #include <cstdint>
 
-#include "platform/simd_x86.h"
+#include "kernels/x86/simd_x86.h"
 
 namespace q32vex {
 namespace {

@@ -1,7 +1,7 @@
 // Forward DCT and quantiser for processors with SSSE3; the same results as
 // ForwardDctQuantize, eight lanes at a time.
-#include "encode/forward_dct_simd.h"
-#include "platform/simd_dispatch.h"
+#include "kernels/x86/forward_dct_simd.h"
+#include "kernels/x86/x86_kernels.h"
 
 namespace q32vex {
 

@@ -1,24 +1,16 @@
-// The kernel dispatch: the vector twins of the per-block and per-MCU routines
-// (each with its scalar twin's signature and exactly its results) and the
-// choice of one per SIMD level, made once when an engine is set up.
+// The x86 vector kernels, one set per instruction-set level, each with its
+// scalar twin's signature and exactly its results (scalar twins: forward_dct,
+// inverse_dct, color_convert, color_output and the Huffman coders under
+// encode/ and decode/). The level tables in x86_tables.cpp collect them.
 #pragma once
 #include <cstdint>
 
 #include "decode/color_output.h"
-#include "decode/huffman_decoder.h"
 #include "encode/color_convert.h"
 #include "encode/derived_tables.h"
 #include "encode/engine_params.h"
-#include "encode/huffman_encoder.h"
-#include "platform/cpu.h"
 
 namespace q32vex {
-
-using ForwardDctFn = void (*)(int16_t* block, const uint32_t* table);
-using InverseDctFn = void (*)(int16_t* block, const DecQuantTable* table);
-using InverseDctNaturalFn = void (*)(int16_t* block, const DequantTable* table);
-using ForwardDctPairFn = void (*)(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
-using InverseDctPairFn = void (*)(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
 
 void ForwardDctQuantizeSse2(int16_t* block, const uint32_t* table);
 void ForwardDctQuantizeSsse3(int16_t* block, const uint32_t* table);
@@ -37,33 +29,20 @@ void InverseDctNaturalPairSse2(int16_t* a, const DequantTable* ta, int16_t* b, c
 void InverseDctNaturalPairSsse3(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
 void InverseDctNaturalPairAvx2(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
 
-// The entropy coders built with the bit-manipulation instructions that come
-// with AVX2 on every processor that has it.
+// The entropy coders built with the bit-manipulation instructions (BMI1,
+// BMI2, LZCNT, POPCNT) that come with AVX2 on every processor that has it.
 Status EncodeMcuBlocksAvx2(const int16_t (*blocks)[64], int count, const uint8_t* component,
                            int16_t* predictors, const HuffPacked* tables);
 Status DecodeMcuBlocksAvx2(int16_t (*blocks)[64], int count, const uint8_t* component,
                            int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
 
-// Per level: the vector converter or output routine of a sampling index and
-// pixel size, or null where only the scalar one exists.
+// The vector converter or output routine of a sampling index and pixel size,
+// or null where only the scalar one exists.
 McuConverter ChooseConverterSse2(uint16_t samplingIndex, uint16_t bytesPerPixel);
 McuConverter ChooseConverterSsse3(uint16_t samplingIndex, uint16_t bytesPerPixel);
 McuConverter ChooseConverterAvx2(uint16_t samplingIndex, uint16_t bytesPerPixel);
 McuOutputRoutine ChooseOutputRoutineSse2(uint16_t samplingIndex, uint16_t bytesPerPixel);
 McuOutputRoutine ChooseOutputRoutineSsse3(uint16_t samplingIndex, uint16_t bytesPerPixel);
 McuOutputRoutine ChooseOutputRoutineAvx2(uint16_t samplingIndex, uint16_t bytesPerPixel);
-
-ForwardDctFn ChooseForwardDct(SimdLevel level);
-InverseDctFn ChooseInverseDct(SimdLevel level);
-InverseDctNaturalFn ChooseInverseDctNatural(SimdLevel level);
-ForwardDctPairFn ChooseForwardDctPair(SimdLevel level);
-InverseDctPairFn ChooseInverseDctPair(SimdLevel level);
-McuEncoderFn ChooseMcuEncoder(SimdLevel level);
-McuDecoderFn ChooseMcuDecoder(SimdLevel level);
-// `scalar` is the routine the engine would use without vectors.
-McuConverter ChooseConverter(uint16_t samplingIndex, uint16_t bytesPerPixel, McuConverter scalar,
-                             SimdLevel level);
-McuOutputRoutine ChooseOutputRoutine(uint16_t samplingIndex, uint16_t bytesPerPixel,
-                                     McuOutputRoutine scalar, SimdLevel level);
 
 }  // namespace q32vex

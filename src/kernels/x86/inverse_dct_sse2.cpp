@@ -1,7 +1,7 @@
 // Dequantisation and inverse DCT for processors with SSE2; the same
 // results as InverseDctBlock, eight lanes at a time.
-#include "decode/inverse_dct_simd.h"
-#include "platform/simd_dispatch.h"
+#include "kernels/x86/inverse_dct_simd.h"
+#include "kernels/x86/x86_kernels.h"
 
 namespace q32vex {
 

@@ -1,7 +1,7 @@
 // Colour converters for processors with SSE2; the same blocks as the
 // table-driven converters, eight pixels at a time.
-#include "encode/color_convert_simd.h"
-#include "platform/simd_dispatch.h"
+#include "kernels/x86/color_convert_simd.h"
+#include "kernels/x86/x86_kernels.h"
 
 namespace q32vex {
 

@@ -1,4 +1,5 @@
-// Body of the vector MCU output routines, compiled once per target by
+// Body of the vector MCU output routines (scalar twin: decode/color_output.cpp),
+// compiled once per target by
 // color_output_sse2/ssse3/avx2.cpp. The chroma tables are replaced by 16-bit
 // formulas, I x c + ((c x M) >> 16) + K with K one step higher below a
 // threshold, that equal every table entry (checked at compile time below),
@@ -7,7 +8,7 @@
 #include <cstdint>
 
 #include "interface/global_state.h"
-#include "platform/simd_x86.h"
+#include "kernels/x86/simd_x86.h"
 
 namespace q32vex {
 namespace {
