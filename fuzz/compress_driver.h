@@ -238,8 +238,11 @@ inline std::string CheckReadsBack(const CompressResult& c) {
     p.containerKind = kind;
     p.readCallback = HostRead;
     // A grey or four-channel TIFF records neither sampling nor padding: the
-    // host states what it wrote.
+    // host states what it wrote. Factors past the colour space's components
+    // were cleared by the open and are not part of the image.
     p.sampling = c.params.sampling;
+    const int components = c.params.colorSpace == 1 ? 1 : c.params.colorSpace == 3 ? 4 : 3;
+    for (int i = components; i < 4; ++i) p.sampling.h[i] = p.sampling.v[i] = 0;
     p.pixelFormat = c.params.pixelFormat;
     p.pixelModel = c.params.pixelModel;
     const int16_t s = AppVexGetCompInfo(&p);

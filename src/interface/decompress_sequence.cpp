@@ -222,6 +222,9 @@ Status DecodeUnit(uint8_t** rows, const Rect16& visible, bool hasVisible) {
             Q_TRY(DecodeMcuRow(&none, g.band.rowPointers));
             continue;
         }
+        // Counted in bitsPerPixel like the compressor's pass steps: for
+        // four-channel pixels under the colour model 3 bytes per pixel, while
+        // the engine writes 4, which stays inside rows of 4-byte pixels.
         const uint32_t columnBytes = uint32_t(clip.x0 - visible.x0) * g.seq.bitsPerPixel / 8;
         const uint16_t first = uint16_t(clip.y0 - visible.y0);
         for (uint16_t r = 0; r <= clip.y1 - clip.y0; ++r) {
