@@ -236,6 +236,11 @@ Status BuildDerivedTables(uint16_t direction, int16_t kind) {
     uint16_t number[2 * kMaxSlots] = {};
     const uint8_t* const* tables = SourceTables(kind);
     for (int i = 0; i < n; ++i) {
+        // The opens check the tables of the colour space's components; a
+        // sampling with more components than that (bare four-component data
+        // described as colour space 0) reaches here with no table for the
+        // extra one. Refused with the kind's table code rather than read
+        // through a null pointer.
         if (tables[i] == nullptr) return kTableError[kind];
         list[i] = tables[i];
     }
