@@ -218,6 +218,19 @@ using Writer = std::function<void(uint64_t position, const uint8_t* data, size_t
 using Reader = std::function<size_t(uint64_t position, uint8_t* buffer, size_t capacity)>;
 // Called after every band with the pixels done so far and the total.
 using Progress = std::function<void(uint64_t done, uint64_t total)>;
+// Gives the compressor rows y0..y1 (inclusive) of the image for the band of
+// columns x0..x1: pointers to the rows' first pixels (column 0), valid until
+// the next call. The bands cover every pixel exactly once, so a row is no
+// longer needed once bands have covered all its columns; with tiles, bands
+// may go back up to the top of a row of tiles.
+using RowSource = std::function<void(int x0, int x1, int y0, int y1, const uint8_t** rows)>;
+// Called by a streaming decompression once the window's size and the
+// pixel format of its rows are known, before the first band.
+using ImageStart = std::function<void(int width, int height, PixelFormat format)>;
+// Receives one decoded band: `rows` rows of `columns` pixels whose first
+// pixel is at (x, y) of the window. The bands cover the window exactly once;
+// with tiles, they may go back up to the top of a row of tiles.
+using BandSink = std::function<void(int x, int y, int columns, int rows, const uint8_t* const* data)>;
 
 // ---- the lock ----------------------------------------------------------------
 
@@ -247,6 +260,9 @@ struct CompressOptions {
     int32_t band_memory = 0;   // or a byte budget for one band
     std::string comment;       // extra COM segment (JFIF only)
     uint16_t density_units = 0, x_density = 0, y_density = 0;
+    // Host quantisation tables per component (64 entries, natural order),
+    // scaled by `quality`; null takes the standard table.
+    const uint8_t* quant_tables[4] = {nullptr, nullptr, nullptr, nullptr};
     Progress progress;
 
     CompressOptions& with_sampling(Sampling s) {
@@ -268,6 +284,9 @@ struct DecompressOptions {
     // Raw entropy-coded data carries no header: give the header that
     // describes it (raw_stream_header), and the container is taken as Raw.
     std::vector<uint8_t> raw_header;
+    // A four-component TIFF file does not record its layout: Four444 (1 x 1)
+    // unless the image was written Four420.
+    Sampling four_sampling = Sampling::Four444;
     Progress progress;
 };
 
@@ -491,7 +510,7 @@ inline Writer vector_writer(std::vector<uint8_t>* out) {
 // Fills `params` (defaults set, readCallback installed) from the stream's
 // header. For a raw stream the header comes from its separate description.
 inline int16_t read_header(AppVexParams& p, Host& host, const Reader& reader, Container container,
-                           const std::vector<uint8_t>* rawHeader) {
+                           const std::vector<uint8_t>* rawHeader, Sampling fourSampling = Sampling::Four444) {
     if (container == Container::Raw) {
         if (!rawHeader || rawHeader->empty())
             throw Error(VEX_ERR_CONTAINER, "raw entropy-coded data needs the header that describes it");
@@ -509,7 +528,16 @@ inline int16_t read_header(AppVexParams& p, Host& host, const Reader& reader, Co
     host.reader = reader;
     host.inPosition = 0;
     p.containerKind = static_cast<int16_t>(container);
-    return AppVexGetCompInfo(&p);
+    const int16_t status = AppVexGetCompInfo(&p);
+    // A TIFF directory records the subsampling of YCbCr images only: the
+    // host states it for the others, and the library reads the header again
+    // with it. One component has nothing to subsample; four components
+    // are 1 x 1 unless the caller says otherwise.
+    if (status == 0 && container == Container::Tiff && p.colorSpace != 0) {
+        int16_t colorSpace = 0;
+        p.sampling = sampling_desc(p.colorSpace == 1 ? Sampling::Gray : fourSampling, &colorSpace);
+    }
+    return status;
 }
 
 inline int table_size(int kind, const uint8_t* table) {
@@ -568,21 +596,22 @@ inline void fill_info(const AppVexParams& p, Container container, ImageInfo* inf
 // ---- compression ---------------------------------------------------------------
 
 // Compresses `image`, handing the output to `writer` as it is produced.
-inline void compress(const ImageView& image, const CompressOptions& options, const Writer& writer) {
-    if (!image.data || image.width <= 0 || image.height <= 0 || image.width > 65535 || image.height > 65535)
+inline void compress(int width, int height, PixelFormat format, const CompressOptions& options,
+                     const RowSource& source, const Writer& writer) {
+    if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
         throw Error(VEX_ERR_IMAGE_SIZE, "image size must be 1 to 65535 pixels each way");
     AppVexParams p;
     AppVexSetDefaultCompress(&p);
-    p.width = static_cast<uint16_t>(image.width);
-    p.height = static_cast<uint16_t>(image.height);
+    p.width = static_cast<uint16_t>(width);
+    p.height = static_cast<uint16_t>(height);
     int16_t model = 0, colorSpace = 0;
-    p.pixelFormat = detail::format_desc(image.format, &model);
+    p.pixelFormat = detail::format_desc(format, &model);
     p.pixelModel = model;
     Sampling sampling = options.sampling;
     if (!options.has_sampling)
-        sampling = image.format == PixelFormat::Gray8   ? Sampling::Gray
-                   : image.format == PixelFormat::Four8 ? Sampling::Four444
-                                                        : Sampling::S422;
+        sampling = format == PixelFormat::Gray8   ? Sampling::Gray
+                   : format == PixelFormat::Four8 ? Sampling::Four444
+                                                  : Sampling::S422;
     p.sampling = detail::sampling_desc(sampling, &colorSpace);
     p.colorSpace = colorSpace;
     p.quality = static_cast<uint16_t>(std::clamp(options.quality, 0, 65535));
@@ -593,6 +622,9 @@ inline void compress(const ImageView& image, const CompressOptions& options, con
     p.densityUnits = options.density_units;
     p.xDensity = options.x_density;
     p.yDensity = options.y_density;
+    for (int c = 0; c < 4; ++c) {
+        if (options.quant_tables[c]) p.qTables[c] = options.quant_tables[c];
+    }
     detail::set_bands(p, options.band_rows, options.band_memory);
 
     detail::Host host;
@@ -608,18 +640,21 @@ inline void compress(const ImageView& image, const CompressOptions& options, con
     detail::check(AppVexCompressBuffInit(&p), host);
     sequence.opened();
 
-    const int bpp = bytes_per_pixel(image.format);
-    const uint64_t total = static_cast<uint64_t>(image.width) * image.height;
-    BandRect band = {0, 0, static_cast<uint16_t>(std::min<int>(p.bandWidth, image.width) - 1),
-                     static_cast<uint16_t>(std::min<int>(p.bandHeight, image.height) - 1)};
+    const int bpp = bytes_per_pixel(format);
+    const uint64_t total = static_cast<uint64_t>(width) * height;
+    BandRect band = {0, 0, static_cast<uint16_t>(std::min<int>(p.bandWidth, width) - 1),
+                     static_cast<uint16_t>(std::min<int>(p.bandHeight, height) - 1)};
+    std::vector<const uint8_t*> full;
     std::vector<uint8_t*> rows;
     uint64_t done = 0;
     for (;;) {
-        if (detail::empty_rect(band) || band.x1 >= image.width || band.y1 >= image.height)
+        if (detail::empty_rect(band) || band.x1 >= width || band.y1 >= height)
             throw Error(VEX_ERR_BAND, "the library asked for a band outside the image");
+        full.assign(static_cast<size_t>(band.y1 - band.y0 + 1), nullptr);
+        source(band.x0, band.x1, band.y0, band.y1, full.data());
         rows.clear();
-        for (int y = band.y0; y <= band.y1; ++y)
-            rows.push_back(const_cast<uint8_t*>(image.row(y)) + static_cast<std::ptrdiff_t>(band.x0) * bpp);
+        for (const uint8_t* row : full)
+            rows.push_back(const_cast<uint8_t*>(row) + static_cast<std::ptrdiff_t>(band.x0) * bpp);
         BandRect next = {1, 0, 0, 0};
         detail::check(AppVexCompressBuff(rows.data(), &next), host);
         done += static_cast<uint64_t>(band.x1 - band.x0 + 1) * (band.y1 - band.y0 + 1);
@@ -628,6 +663,15 @@ inline void compress(const ImageView& image, const CompressOptions& options, con
         band = next;
     }
     sequence.finished();
+}
+
+inline void compress(const ImageView& image, const CompressOptions& options, const Writer& writer) {
+    if (!image.data) throw Error(VEX_ERR_IMAGE_SIZE, "image size must be 1 to 65535 pixels each way");
+    compress(image.width, image.height, image.format, options,
+             [&image](int, int, int y0, int y1, const uint8_t** rows) {
+                 for (int y = y0; y <= y1; ++y) rows[y - y0] = image.row(y);
+             },
+             writer);
 }
 
 inline std::vector<uint8_t> compress(const ImageView& image, const CompressOptions& options = {}) {
@@ -668,7 +712,8 @@ inline std::vector<uint8_t> raw_stream_header(int width, int height, PixelFormat
     put16(2 + 65 * n);
     for (int c = 0; c < n; ++c) {
         uint8_t scaled[64];
-        status = AppVexMakeQTable(q[c], static_cast<uint16_t>(std::clamp(options.quality, 0, 65535)), scaled);
+        const uint8_t* source = options.quant_tables[c] ? options.quant_tables[c] : q[c];
+        status = AppVexMakeQTable(source, static_cast<uint16_t>(std::clamp(options.quality, 0, 65535)), scaled);
         if (status != 0) throw Error(status);
         h.push_back(static_cast<uint8_t>(c));
         h.insert(h.end(), scaled, scaled + 64);
@@ -766,8 +811,8 @@ inline ImageInfo read_info(const std::vector<uint8_t>& bytes) {
 
 // Decodes a stream read through `reader` (whose container is given, or Raw
 // when options.raw_header is set) into an image of the window.
-inline Image decompress(const Reader& reader, Container container, const DecompressOptions& options,
-                        ImageInfo* infoOut = nullptr) {
+inline void decompress(const Reader& reader, Container container, const DecompressOptions& options,
+                       const ImageStart& start, const BandSink& sink, ImageInfo* infoOut = nullptr) {
     if (!options.raw_header.empty()) container = Container::Raw;
     AppVexParams p;
     AppVexSetDefaultDecompress(&p);
@@ -776,22 +821,21 @@ inline Image decompress(const Reader& reader, Container container, const Decompr
 
     SequenceLock lock;
     detail::HostScope scope(&host);
-    detail::check(detail::read_header(p, host, reader, container, &options.raw_header), host);
+    detail::check(detail::read_header(p, host, reader, container, &options.raw_header, options.four_sampling), host);
     if (infoOut) detail::fill_info(p, container, infoOut);
 
-    Image image;
     const int components = detail::components_of(p.colorSpace);
-    image.format = components == 1 ? PixelFormat::Gray8 : components == 4 ? PixelFormat::Four8 : options.format;
+    PixelFormat format = components == 1 ? PixelFormat::Gray8 : components == 4 ? PixelFormat::Four8 : options.format;
     if (components == 3 && (options.format == PixelFormat::Gray8 || options.format == PixelFormat::Four8))
         throw Error(VEX_ERR_UNSUPPORTED, "a colour image decodes to Bgr555, Bgr24 or Bgrx32 only");
     // The TIFF header states 8 bits per channel and the library takes that
     // into the pixel format when it reads the header again, so a TIFF file
     // cannot be decoded to 5-5-5 words directly: decode 24-bit and pack here,
     // exactly as the library packs (the top five bits of each channel).
-    const bool pack555 = container == Container::Tiff && image.format == PixelFormat::Bgr555;
-    if (pack555) image.format = PixelFormat::Bgr24;
+    const bool pack555 = container == Container::Tiff && format == PixelFormat::Bgr555;
+    const PixelFormat decoded = pack555 ? PixelFormat::Bgr24 : format;
     int16_t model = 0;
-    p.pixelFormat = detail::format_desc(image.format, &model);
+    p.pixelFormat = detail::format_desc(decoded, &model);
     p.pixelModel = model;
     if (options.window.width > 0 && options.window.height > 0) {
         const Window& w = options.window;
@@ -807,43 +851,68 @@ inline Image decompress(const Reader& reader, Container container, const Decompr
     detail::check(AppVexDecompressBuffInit(&p), host);
     sequence.opened();
 
-    const int bpp = bytes_per_pixel(image.format);
-    image.width = p.windowRight - p.windowLeft + 1;
-    image.height = p.windowBottom - p.windowTop + 1;
-    image.pixels.assign(static_cast<size_t>(image.width) * image.height * bpp, 0);
-    // Each band lands in scratch rows first: where it lies is known only
-    // once the library reports it.
-    const int bandW = std::max<int>(1, std::min<int>(p.bandWidth, image.width));
-    const int bandH = std::max<int>(1, std::min<int>(p.bandHeight, image.height));
+    const int bpp = bytes_per_pixel(decoded);
+    const int width = p.windowRight - p.windowLeft + 1;
+    const int height = p.windowBottom - p.windowTop + 1;
+    start(width, height, format);
+    // The library fills rows of the band it reports; they are handed on as
+    // they are (or packed to 5-5-5 words first).
+    const int bandW = std::max<int>(1, std::min<int>(p.bandWidth, width));
+    const int bandH = std::max<int>(1, std::min<int>(p.bandHeight, height));
     std::vector<uint8_t> scratch(static_cast<size_t>(bandW) * bandH * bpp);
     std::vector<uint8_t*> rows(static_cast<size_t>(bandH));
     for (int y = 0; y < bandH; ++y) rows[y] = scratch.data() + static_cast<size_t>(y) * bandW * bpp;
-    const uint64_t total = static_cast<uint64_t>(image.width) * image.height;
+    std::vector<uint8_t> packed(pack555 ? static_cast<size_t>(bandW) * bandH * 2 : 0);
+    std::vector<const uint8_t*> packedRows(pack555 ? static_cast<size_t>(bandH) : 0);
+    const uint64_t total = static_cast<uint64_t>(width) * height;
     uint64_t done = 0;
     for (;;) {
         BandRect r = {1, 0, 0, 0};
         detail::check(AppVexDecompressBuff(rows.data(), &r), host);
         if (detail::empty_rect(r)) break;
-        if (r.x1 >= image.width || r.y1 >= image.height || r.x1 - r.x0 + 1 > bandW || r.y1 - r.y0 + 1 > bandH)
+        if (r.x1 >= width || r.y1 >= height || r.x1 - r.x0 + 1 > bandW || r.y1 - r.y0 + 1 > bandH)
             throw Error(VEX_ERR_BAND, "the library reported a band outside the window");
-        const size_t bytes = static_cast<size_t>(r.x1 - r.x0 + 1) * bpp;
-        for (int y = r.y0; y <= r.y1; ++y)
-            std::memcpy(image.row(y) + static_cast<std::ptrdiff_t>(r.x0) * bpp, rows[y - r.y0], bytes);
-        done += static_cast<uint64_t>(r.x1 - r.x0 + 1) * (r.y1 - r.y0 + 1);
+        const int columns = r.x1 - r.x0 + 1, count = r.y1 - r.y0 + 1;
+        if (pack555) {
+            for (int y = 0; y < count; ++y) {
+                uint8_t* out = packed.data() + static_cast<size_t>(y) * bandW * 2;
+                for (int x = 0; x < columns; ++x) {
+                    const uint8_t* bgr = rows[y] + x * 3;
+                    const unsigned word =
+                        unsigned(bgr[2] >> 3) << 10 | unsigned(bgr[1] >> 3) << 5 | unsigned(bgr[0] >> 3);
+                    out[x * 2] = static_cast<uint8_t>(word);
+                    out[x * 2 + 1] = static_cast<uint8_t>(word >> 8);
+                }
+                packedRows[y] = out;
+            }
+            sink(r.x0, r.y0, columns, count, packedRows.data());
+        } else {
+            sink(r.x0, r.y0, columns, count, rows.data());
+        }
+        done += static_cast<uint64_t>(columns) * count;
         if (options.progress) options.progress(std::min(done, total), total);
     }
     sequence.finished();
-    if (pack555) {
-        const size_t n = static_cast<size_t>(image.width) * image.height;
-        for (size_t i = 0; i < n; ++i) {
-            const uint8_t* bgr = &image.pixels[i * 3];
-            const unsigned word = unsigned(bgr[2] >> 3) << 10 | unsigned(bgr[1] >> 3) << 5 | unsigned(bgr[0] >> 3);
-            image.pixels[i * 2] = static_cast<uint8_t>(word);
-            image.pixels[i * 2 + 1] = static_cast<uint8_t>(word >> 8);
-        }
-        image.pixels.resize(n * 2);
-        image.format = PixelFormat::Bgr555;
-    }
+}
+
+inline Image decompress(const Reader& reader, Container container, const DecompressOptions& options,
+                        ImageInfo* infoOut = nullptr) {
+    Image image;
+    decompress(
+        reader, container, options,
+        [&image](int width, int height, PixelFormat format) {
+            image.width = width;
+            image.height = height;
+            image.format = format;
+            image.pixels.assign(static_cast<size_t>(width) * height * bytes_per_pixel(format), 0);
+        },
+        [&image](int x, int y, int columns, int rows, const uint8_t* const* data) {
+            const int bpp = bytes_per_pixel(image.format);
+            for (int r = 0; r < rows; ++r)
+                std::memcpy(image.row(y + r) + static_cast<std::ptrdiff_t>(x) * bpp, data[r],
+                            static_cast<size_t>(columns) * bpp);
+        },
+        infoOut);
     return image;
 }
 

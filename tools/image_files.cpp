@@ -1,11 +1,13 @@
 // Image files of the command-line tool. Every header field is checked
-// against the bytes actually present before anything is allocated, with
-// sizes computed in 64 bits, so a hostile header cannot ask for more memory
-// than the file could fill or overflow a size on a 32-bit host.
+// before anything is allocated, with sizes computed in 64 bits, so a hostile
+// header cannot ask for more memory than a row; where the input can tell its
+// size, pixel data that would run past its end is refused before any row is
+// read.
 #include "image_files.h"
 
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
 #include <cstring>
 #include <limits>
 
@@ -20,10 +22,11 @@ using q32vex::PixelFormat;
 
 namespace {
 
-// The library codes images of at most 65535 x 65535 pixels; the tool also
-// refuses to hold more than 2^28 pixels (about 1 GiB at four bytes each).
+// The library codes images of at most 65535 x 65535 pixels.
 constexpr uint64_t kMaxSide = 65535;
-constexpr uint64_t kMaxPixels = uint64_t(1) << 28;
+// A whole image held in memory (ReadImage, and PNG files decoded whole) is
+// at most 2^28 pixels, about 1 GiB at four bytes each.
+constexpr uint64_t kMaxWholePixels = uint64_t(1) << 28;
 
 [[noreturn]] void Fail(const std::string& message) { throw ImageFileError{message}; }
 
@@ -32,29 +35,37 @@ void CheckSize(uint64_t width, uint64_t height) {
     if (width > kMaxSide || height > kMaxSide)
         Fail("the image is " + std::to_string(width) + " x " + std::to_string(height) +
              " pixels; at most 65535 each way is supported");
-    if (width * height > kMaxPixels)
-        Fail("the image has " + std::to_string(width * height) + " pixels; at most " +
-             std::to_string(kMaxPixels) + " are supported");
 }
 
-Image NewImage(int width, int height, PixelFormat format) {
-    Image image;
-    image.width = width;
-    image.height = height;
-    image.format = format;
-    image.pixels.assign(size_t(width) * size_t(height) * size_t(q32vex::bytes_per_pixel(format)), 0);
-    return image;
+void CheckWholeSize(uint64_t width, uint64_t height) {
+    if (width * height > kMaxWholePixels)
+        Fail("the image has " + std::to_string(width * height) + " pixels; at most " +
+             std::to_string(kMaxWholePixels) + " can be held whole");
+}
+
+// Refuses pixel data that would end past the end of an input that knows its
+// size; `what` names the file kind.
+void CheckFits(InputFile& in, uint64_t offset, uint64_t bytes, const char* what) {
+    if (!in.Seekable()) return;
+    const uint64_t size = in.Size();
+    if (offset > size || bytes > size - offset)
+        Fail(std::string(what) + " file is truncated: " + std::to_string(bytes) + " bytes of pixels expected, " +
+             std::to_string(offset > size ? 0 : size - offset) + " present");
+}
+
+void ReadRowBytes(InputFile& in, uint8_t* out, size_t n, const char* what) {
+    if (in.Read(out, n) != n) Fail(std::string(what) + " file is truncated: its pixel rows end early");
 }
 
 uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
-void PutLe16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
+void PutLe16(uint8_t* out, uint32_t v) {
+    out[0] = uint8_t(v);
+    out[1] = uint8_t(v >> 8);
 }
-void PutLe32(std::vector<uint8_t>& out, uint32_t v) {
+void PutLe32(uint8_t* out, uint32_t v) {
     PutLe16(out, v & 0xFFFF);
-    PutLe16(out, v >> 16);
+    PutLe16(out + 2, v >> 16);
 }
 
 uint8_t Expand5(uint32_t c) { return uint8_t((c << 3) | (c >> 2)); }
@@ -62,311 +73,505 @@ uint8_t Expand6(uint32_t c) { return uint8_t((c << 2) | (c >> 4)); }
 
 // ---- PNM -----------------------------------------------------------------------
 
-class PnmHeader {
+class PnmReader : public ImageReader {
 public:
-    explicit PnmHeader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    explicit PnmReader(InputFile& in) : in_(in) {
+        uint8_t magic[2] = {0, 0};
+        if (in_.Read(magic, 2) != 2 || magic[0] != 'P' || (magic[1] != '5' && magic[1] != '6'))
+            Fail("not a binary PPM (P6) or PGM (P5) file");
+        channels_ = magic[1] == '6' ? 3 : 1;
+        const uint64_t w = Number("width");
+        const uint64_t h = Number("height");
+        maxval_ = Number("maximum value");
+        // The single whitespace byte that ends the header.
+        if (!IsSpace(next_) || next_ == '\v' || next_ == '\f') Fail("PNM header: bad end of header");
+        if (maxval_ == 0 || maxval_ > 65535) Fail("PNM maximum value must be 1 to 65535");
+        CheckSize(w, h);
+        width = int(w);
+        height = int(h);
+        format = channels_ == 3 ? PixelFormat::Bgr24 : PixelFormat::Gray8;
+        sampleBytes_ = maxval_ > 255 ? 2 : 1;
+        raw_.resize(size_t(w) * channels_ * sampleBytes_);
+        CheckFits(in_, in_.Position(), uint64_t(raw_.size()) * h, "PNM");
+    }
 
-    // Next decimal field, after whitespace and comments.
+    void ReadRow(uint8_t* row) override {
+        ReadRowBytes(in_, raw_.data(), raw_.size(), "PNM");
+        const size_t samples = size_t(width) * channels_;
+        for (size_t i = 0; i < samples; ++i) {
+            uint32_t v = sampleBytes_ == 2 ? (uint32_t(raw_[2 * i]) << 8 | raw_[2 * i + 1]) : raw_[i];
+            if (v > maxval_) v = maxval_;
+            const uint8_t s = maxval_ == 255 ? uint8_t(v) : uint8_t((v * 255 + maxval_ / 2) / maxval_);
+            // PPM holds red, green, blue; the library's rows are blue first.
+            row[channels_ == 3 ? (i - i % 3) + 2 - i % 3 : i] = s;
+        }
+    }
+
+private:
+    static bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+    int Next() {
+        uint8_t c = 0;
+        return in_.Read(&c, 1) == 1 ? c : -1;
+    }
+    // The next decimal field, after whitespace and comments; leaves the byte
+    // after it in next_.
     uint64_t Number(const char* what) {
+        int c = Next();
         for (;;) {
-            if (pos_ >= bytes_.size()) Fail(std::string("PNM header ends before its ") + what);
-            const uint8_t c = bytes_[pos_];
+            if (c < 0) Fail(std::string("PNM header ends before its ") + what);
             if (c == '#') {
-                while (pos_ < bytes_.size() && bytes_[pos_] != '\n' && bytes_[pos_] != '\r') ++pos_;
-            } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
-                ++pos_;
+                while (c >= 0 && c != '\n' && c != '\r') c = Next();
+            } else if (IsSpace(c)) {
+                c = Next();
             } else {
                 break;
             }
         }
-        if (bytes_[pos_] < '0' || bytes_[pos_] > '9') Fail(std::string("PNM header: bad ") + what);
+        if (c < '0' || c > '9') Fail(std::string("PNM header: bad ") + what);
         uint64_t value = 0;
-        while (pos_ < bytes_.size() && bytes_[pos_] >= '0' && bytes_[pos_] <= '9') {
-            value = value * 10 + (bytes_[pos_] - '0');
+        while (c >= '0' && c <= '9') {
+            value = value * 10 + uint64_t(c - '0');
             if (value > 0xFFFFFFFFu) Fail(std::string("PNM header: ") + what + " is too large");
-            ++pos_;
+            c = Next();
         }
+        next_ = c;
+        if (c < 0) Fail("PNM file has no pixel data");
         return value;
     }
-    // The single whitespace byte that ends the header.
-    void EndOfHeader() {
-        if (pos_ >= bytes_.size()) Fail("PNM file has no pixel data");
-        const uint8_t c = bytes_[pos_];
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') Fail("PNM header: bad end of header");
-        ++pos_;
-    }
-    size_t pos() const { return pos_; }
 
-private:
-    const std::vector<uint8_t>& bytes_;
-    size_t pos_ = 2;
+    InputFile& in_;
+    int channels_ = 3;
+    uint32_t maxval_ = 255;
+    size_t sampleBytes_ = 1;
+    int next_ = -1;
+    std::vector<uint8_t> raw_;
 };
 
-Image ReadPnm(const std::vector<uint8_t>& bytes) {
-    if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6'))
-        Fail("not a binary PPM (P6) or PGM (P5) file");
-    const int channels = bytes[1] == '6' ? 3 : 1;
-    PnmHeader header(bytes);
-    const uint64_t width = header.Number("width");
-    const uint64_t height = header.Number("height");
-    const uint64_t maxval = header.Number("maximum value");
-    header.EndOfHeader();
-    if (maxval == 0 || maxval > 65535) Fail("PNM maximum value must be 1 to 65535");
-    CheckSize(width, height);
-    const uint64_t sampleBytes = maxval > 255 ? 2 : 1;
-    const uint64_t need = width * height * channels * sampleBytes;
-    if (need > bytes.size() - header.pos())
-        Fail("PNM file is truncated: " + std::to_string(need) + " bytes of pixels expected, " +
-             std::to_string(bytes.size() - header.pos()) + " present");
-    Image image = NewImage(int(width), int(height), channels == 3 ? PixelFormat::Bgr24 : PixelFormat::Gray8);
-    const uint8_t* src = bytes.data() + header.pos();
-    const size_t samples = size_t(width) * size_t(height) * channels;
-    std::vector<uint8_t> line(samples);
-    for (size_t i = 0; i < samples; ++i) {
-        uint32_t v = sampleBytes == 2 ? (uint32_t(src[2 * i]) << 8 | src[2 * i + 1]) : src[i];
-        if (v > maxval) v = uint32_t(maxval);
-        line[i] = maxval == 255 ? uint8_t(v) : uint8_t((v * 255 + maxval / 2) / maxval);
+class PnmWriter : public ImageWriter {
+public:
+    PnmWriter(OutputFile& out, bool gray, int width, PixelFormat pixels, int height)
+        : out_(out), gray_(gray), width_(width), pixels_(pixels), line_(size_t(width) * (gray ? 1 : 3)) {
+        if (gray && pixels != PixelFormat::Gray8)
+            Fail("PGM holds grey images only; write a colour image as .ppm, .png or .bmp");
+        if (pixels == PixelFormat::Four8) Fail("PPM cannot hold four-component images; use .png");
+        const std::string header = std::string(gray ? "P5" : "P6") + "\n" + std::to_string(width) + " " +
+                                   std::to_string(height) + "\n255\n";
+        out_.Write(header.data(), header.size());
     }
-    if (channels == 1) {
-        image.pixels = std::move(line);
-    } else {
-        for (size_t i = 0; i < samples; i += 3) {
-            image.pixels[i] = line[i + 2];
-            image.pixels[i + 1] = line[i + 1];
-            image.pixels[i + 2] = line[i];
+    void WriteRow(const uint8_t* row) override {
+        if (gray_) {
+            out_.Write(row, size_t(width_));
+            return;
         }
+        RowToBgr24(row, pixels_, width_, line_.data());
+        for (size_t i = 0; i < line_.size(); i += 3) std::swap(line_[i], line_[i + 2]);
+        out_.Write(line_.data(), line_.size());
     }
-    return image;
-}
 
-std::vector<uint8_t> WritePnm(const Image& source, const std::string& kind) {
-    const bool gray = kind == "P5" || (kind.empty() && source.format == PixelFormat::Gray8);
-    if (gray && source.format != PixelFormat::Gray8)
-        Fail("PGM holds grey images only; write a colour image as .ppm, .png or .bmp");
-    const Image image = gray ? source : ToBgr24(source);
-    const std::string header = std::string(gray ? "P5" : "P6") + "\n" + std::to_string(image.width) + " " +
-                               std::to_string(image.height) + "\n255\n";
-    std::vector<uint8_t> out(header.begin(), header.end());
-    if (gray) {
-        out.insert(out.end(), image.pixels.begin(), image.pixels.end());
-    } else {
-        const size_t base = out.size();
-        out.resize(base + image.pixels.size());
-        for (size_t i = 0; i < image.pixels.size(); i += 3) {
-            out[base + i] = image.pixels[i + 2];
-            out[base + i + 1] = image.pixels[i + 1];
-            out[base + i + 2] = image.pixels[i];
-        }
-    }
-    return out;
-}
+private:
+    OutputFile& out_;
+    bool gray_;
+    int width_;
+    PixelFormat pixels_;
+    std::vector<uint8_t> line_;
+};
 
 // ---- BMP -----------------------------------------------------------------------
 
-Image ReadBmp(const std::vector<uint8_t>& bytes) {
-    if (bytes.size() < 14 + 40 || bytes[0] != 'B' || bytes[1] != 'M') Fail("not a BMP file");
-    const uint32_t dataOffset = Le32(&bytes[10]);
-    const uint32_t infoSize = Le32(&bytes[14]);
-    if (infoSize < 40 || infoSize > bytes.size() - 14) Fail("BMP: unsupported or damaged info header");
-    const int32_t rawWidth = int32_t(Le32(&bytes[18]));
-    const int32_t rawHeight = int32_t(Le32(&bytes[22]));
-    const uint32_t planes = Le16(&bytes[26]);
-    const uint32_t bitCount = Le16(&bytes[28]);
-    const uint32_t compression = Le32(&bytes[30]);
-    const uint32_t colorsUsed = Le32(&bytes[46]);
-    if (planes != 1) Fail("BMP: plane count is not 1");
-    if (rawWidth <= 0 || rawHeight == 0 || rawHeight == std::numeric_limits<int32_t>::min())
-        Fail("BMP: bad image size");
-    const bool topDown = rawHeight < 0;
-    const uint64_t width = uint64_t(rawWidth);
-    const uint64_t height = topDown ? uint64_t(-int64_t(rawHeight)) : uint64_t(rawHeight);
-    CheckSize(width, height);
+class BmpReader : public ImageReader {
+public:
+    explicit BmpReader(InputFile& in) : in_(in) {
+        // Bottom-up rows (a positive height) are read from the end back,
+        // which needs an input that seeks: a pipe is copied aside first.
+        const std::vector<uint8_t> peek = in_.Peek(26);
+        if (peek.size() == 26 && int32_t(Le32(&peek[22])) > 0) in_.MakeSeekable();
+        uint8_t fixed[54];
+        if (in_.Read(fixed, sizeof fixed) != sizeof fixed || fixed[0] != 'B' || fixed[1] != 'M')
+            Fail("not a BMP file");
+        dataOffset_ = Le32(&fixed[10]);
+        const uint32_t infoSize = Le32(&fixed[14]);
+        const int32_t rawWidth = int32_t(Le32(&fixed[18]));
+        const int32_t rawHeight = int32_t(Le32(&fixed[22]));
+        const uint32_t planes = Le16(&fixed[26]);
+        bitCount_ = Le16(&fixed[28]);
+        const uint32_t compression = Le32(&fixed[30]);
+        const uint32_t colorsUsed = Le32(&fixed[46]);
+        if (infoSize < 40 || infoSize > 0x10000) Fail("BMP: unsupported or damaged info header");
+        if (planes != 1) Fail("BMP: plane count is not 1");
+        if (rawWidth <= 0 || rawHeight == 0 || rawHeight == std::numeric_limits<int32_t>::min())
+            Fail("BMP: bad image size");
+        topDown_ = rawHeight < 0;
+        const uint64_t w = uint64_t(rawWidth);
+        const uint64_t h = topDown_ ? uint64_t(-int64_t(rawHeight)) : uint64_t(rawHeight);
+        CheckSize(w, h);
+        width = int(w);
+        height = int(h);
 
-    // Channel masks: the defaults of uncompressed BMPs, or the three that
-    // follow a 40-byte header (or sit inside a longer one) for BI_BITFIELDS.
-    uint32_t masks[3] = {0, 0, 0};
-    if (compression == 3) {
-        if (14 + 40 + 12 > bytes.size()) Fail("BMP: channel masks missing");
-        for (int i = 0; i < 3; ++i) masks[i] = Le32(&bytes[14 + 40 + 4 * i]);
-    } else if (compression != 0) {
-        Fail("BMP: compressed BMP files (RLE, JPEG, PNG) are not supported");
-    }
+        // The rest of the info header, the channel masks or the palette: all
+        // of it lies before the pixel data, and only so much is read.
+        const uint64_t headerEnd = 14 + uint64_t(infoSize);
+        uint64_t keep = headerEnd + (compression == 3 && infoSize == 40 ? 12 : 0) + (bitCount_ == 8 ? 1024 : 0);
+        keep = std::min<uint64_t>(keep, dataOffset_);
+        if (dataOffset_ < 54) Fail("BMP: pixel data overlaps the header");
+        std::vector<uint8_t> head(fixed, fixed + 54);
+        head.resize(size_t(std::max<uint64_t>(keep, 54)));
+        if (keep > 54 && in_.Read(head.data() + 54, head.size() - 54) != head.size() - 54)
+            Fail("BMP: unsupported or damaged info header");
 
-    PixelFormat format;
-    bool is565 = false;
-    switch (bitCount) {
-        case 8: format = PixelFormat::Bgr24; break;
-        case 16:
-            format = PixelFormat::Bgr555;
-            if (compression == 3) {
-                if (masks[0] == 0xF800 && masks[1] == 0x07E0 && masks[2] == 0x001F) {
-                    is565 = true;
-                    format = PixelFormat::Bgr24;
-                } else if (!(masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F)) {
-                    Fail("BMP: 16-bit channel masks other than 5-5-5 and 5-6-5 are not supported");
-                }
-            }
-            break;
-        case 24:
-            if (compression != 0) Fail("BMP: 24-bit files cannot have channel masks");
-            format = PixelFormat::Bgr24;
-            break;
-        case 32:
-            format = PixelFormat::Bgrx32;
-            if (compression == 3 && !(masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF))
-                Fail("BMP: 32-bit channel masks other than 8-8-8 are not supported");
-            break;
-        default: Fail("BMP: " + std::to_string(bitCount) + " bits per pixel is not supported (8, 16, 24, 32 are)");
-    }
-    if (bitCount == 8 && compression != 0) Fail("BMP: 8-bit files cannot have channel masks");
-
-    const uint64_t stride = (width * bitCount + 31) / 32 * 4;
-    if (dataOffset > bytes.size() || stride * height > bytes.size() - dataOffset)
-        Fail("BMP file is truncated: its pixel rows end past the end of the file");
-
-    // Palette of an 8-bit file, straight after the info header.
-    std::vector<uint8_t> palette;  // blue, green, red per entry
-    bool grayPalette = true;
-    if (bitCount == 8) {
-        const uint64_t entries = colorsUsed == 0 ? 256 : colorsUsed;
-        if (entries > 256) Fail("BMP: palette larger than 256 entries");
-        const uint64_t at = 14 + uint64_t(infoSize);
-        if (at + entries * 4 > dataOffset) Fail("BMP: palette overlaps the pixel data");
-        palette.assign(256 * 3, 0);
-        for (uint64_t i = 0; i < entries; ++i) {
-            const uint8_t* e = &bytes[size_t(at + i * 4)];
-            palette[i * 3] = e[0];
-            palette[i * 3 + 1] = e[1];
-            palette[i * 3 + 2] = e[2];
-            if (e[0] != i || e[1] != i || e[2] != i) grayPalette = false;
+        uint32_t masks[3] = {0, 0, 0};
+        if (compression == 3) {
+            if (14 + 40 + 12 > head.size()) Fail("BMP: channel masks missing");
+            for (int i = 0; i < 3; ++i) masks[i] = Le32(&head[14 + 40 + 4 * size_t(i)]);
+        } else if (compression != 0) {
+            Fail("BMP: compressed BMP files (RLE, JPEG, PNG) are not supported");
         }
-        if (grayPalette) format = PixelFormat::Gray8;
+        switch (bitCount_) {
+            case 8: format = PixelFormat::Bgr24; break;
+            case 16:
+                format = PixelFormat::Bgr555;
+                if (compression == 3) {
+                    if (masks[0] == 0xF800 && masks[1] == 0x07E0 && masks[2] == 0x001F) {
+                        is565_ = true;
+                        format = PixelFormat::Bgr24;
+                    } else if (!(masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F)) {
+                        Fail("BMP: 16-bit channel masks other than 5-5-5 and 5-6-5 are not supported");
+                    }
+                }
+                break;
+            case 24:
+                if (compression != 0) Fail("BMP: 24-bit files cannot have channel masks");
+                format = PixelFormat::Bgr24;
+                break;
+            case 32:
+                format = PixelFormat::Bgrx32;
+                if (compression == 3 && !(masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF))
+                    Fail("BMP: 32-bit channel masks other than 8-8-8 are not supported");
+                break;
+            default:
+                Fail("BMP: " + std::to_string(bitCount_) + " bits per pixel is not supported (8, 16, 24, 32 are)");
+        }
+        if (bitCount_ == 8 && compression != 0) Fail("BMP: 8-bit files cannot have channel masks");
+
+        if (bitCount_ == 8) {
+            const uint64_t entries = colorsUsed == 0 ? 256 : colorsUsed;
+            if (entries > 256) Fail("BMP: palette larger than 256 entries");
+            if (headerEnd + entries * 4 > dataOffset_ || headerEnd + entries * 4 > head.size())
+                Fail("BMP: palette overlaps the pixel data");
+            palette_.assign(256 * 3, 0);
+            for (uint64_t i = 0; i < entries; ++i) {
+                const uint8_t* e = &head[size_t(headerEnd + i * 4)];
+                std::memcpy(&palette_[size_t(i) * 3], e, 3);
+                if (e[0] != i || e[1] != i || e[2] != i) grayPalette_ = false;
+            }
+            if (grayPalette_) format = PixelFormat::Gray8;
+        }
+
+        stride_ = (w * bitCount_ + 31) / 32 * 4;
+        raw_.resize(size_t(stride_));
+        if (!topDown_ && !in_.Seekable()) Fail("BMP: bottom-up rows need an input that seeks");
+        CheckFits(in_, dataOffset_, stride_ * h, "BMP");
+        if (topDown_) Skip(dataOffset_ - in_.Position());
     }
 
-    Image image = NewImage(int(width), int(height), format);
-    const int bpp = q32vex::bytes_per_pixel(format);
-    for (uint64_t y = 0; y < height; ++y) {
-        const uint8_t* src = &bytes[size_t(dataOffset + stride * (topDown ? y : height - 1 - y))];
-        uint8_t* dst = image.row(int(y));
-        if (bitCount == 8) {
-            for (uint64_t x = 0; x < width; ++x) {
-                if (grayPalette) {
+    void ReadRow(uint8_t* dst) override {
+        if (!topDown_) in_.Seek(dataOffset_ + stride_ * uint64_t(height - 1 - y_));
+        ++y_;
+        ReadRowBytes(in_, raw_.data(), raw_.size(), "BMP");
+        const uint8_t* src = raw_.data();
+        if (bitCount_ == 8) {
+            for (int x = 0; x < width; ++x) {
+                if (grayPalette_) {
                     dst[x] = src[x];
                 } else {
-                    std::memcpy(dst + x * 3, &palette[size_t(src[x]) * 3], 3);
+                    std::memcpy(dst + x * 3, &palette_[size_t(src[x]) * 3], 3);
                 }
             }
-        } else if (is565) {
-            for (uint64_t x = 0; x < width; ++x) {
+        } else if (is565_) {
+            for (int x = 0; x < width; ++x) {
                 const uint32_t w = Le16(src + 2 * x);
                 dst[x * 3] = Expand5(w & 31);
                 dst[x * 3 + 1] = Expand6((w >> 5) & 63);
                 dst[x * 3 + 2] = Expand5(w >> 11);
             }
         } else {
-            std::memcpy(dst, src, size_t(width) * bpp);
+            std::memcpy(dst, src, size_t(width) * size_t(q32vex::bytes_per_pixel(format)));
             if (format == PixelFormat::Bgr555)  // the top bit is padding
-                for (uint64_t x = 0; x < width; ++x) dst[x * 2 + 1] &= 0x7F;
+                for (int x = 0; x < width; ++x) dst[x * 2 + 1] &= 0x7F;
         }
     }
-    return image;
-}
 
-std::vector<uint8_t> WriteBmp(const Image& image) {
-    if (image.format == PixelFormat::Four8) Fail("BMP cannot hold four-component images; use .png");
-    const int bpp = q32vex::bytes_per_pixel(image.format);
-    const uint32_t bitCount = uint32_t(bpp * 8);
-    const uint32_t stride = (uint32_t(image.width) * bitCount + 31) / 32 * 4;
-    const uint32_t paletteBytes = image.format == PixelFormat::Gray8 ? 256 * 4 : 0;
-    const uint64_t dataBytes = uint64_t(stride) * uint32_t(image.height);
-    if (dataBytes > 0xFFFFFFFFu - 54 - paletteBytes) Fail("image too large for a BMP file");
-    std::vector<uint8_t> out;
-    out.reserve(size_t(54 + paletteBytes + dataBytes));
-    out.push_back('B');
-    out.push_back('M');
-    PutLe32(out, uint32_t(54 + paletteBytes + dataBytes));
-    PutLe32(out, 0);
-    PutLe32(out, 54 + paletteBytes);
-    PutLe32(out, 40);
-    PutLe32(out, uint32_t(image.width));
-    PutLe32(out, uint32_t(image.height));  // bottom-up rows
-    PutLe16(out, 1);
-    PutLe16(out, bitCount);
-    PutLe32(out, 0);  // BI_RGB: 16-bit rows are 5-5-5
-    PutLe32(out, uint32_t(dataBytes));
-    PutLe32(out, 2835);  // 72 dpi
-    PutLe32(out, 2835);
-    PutLe32(out, paletteBytes ? 256 : 0);
-    PutLe32(out, 0);
-    for (uint32_t i = 0; i < paletteBytes / 4; ++i) {
-        out.push_back(uint8_t(i));
-        out.push_back(uint8_t(i));
-        out.push_back(uint8_t(i));
-        out.push_back(0);
+private:
+    void Skip(uint64_t n) {
+        uint8_t chunk[4096];
+        while (n > 0) {
+            const size_t k = size_t(std::min<uint64_t>(n, sizeof chunk));
+            if (in_.Read(chunk, k) != k) Fail("BMP file is truncated: its pixel rows end past the end of the file");
+            n -= k;
+        }
     }
-    const size_t rowBytes = size_t(image.width) * bpp;
-    for (int y = image.height - 1; y >= 0; --y) {
-        const uint8_t* row = image.row(y);
-        out.insert(out.end(), row, row + rowBytes);
-        out.insert(out.end(), stride - rowBytes, 0);
+
+    InputFile& in_;
+    uint64_t dataOffset_ = 0;
+    uint32_t bitCount_ = 24;
+    bool topDown_ = false;
+    bool is565_ = false;
+    bool grayPalette_ = true;
+    uint64_t stride_ = 0;
+    int y_ = 0;
+    std::vector<uint8_t> palette_;  // blue, green, red per entry
+    std::vector<uint8_t> raw_;
+};
+
+class BmpWriter : public ImageWriter {
+public:
+    BmpWriter(OutputFile& out, int width, int height, PixelFormat pixels) : out_(out), height_(height) {
+        if (pixels == PixelFormat::Four8) Fail("BMP cannot hold four-component images; use .png");
+        bpp_ = q32vex::bytes_per_pixel(pixels);
+        const uint32_t bitCount = uint32_t(bpp_ * 8);
+        stride_ = (uint32_t(width) * bitCount + 31) / 32 * 4;
+        rowBytes_ = size_t(width) * size_t(bpp_);
+        const uint32_t paletteBytes = pixels == PixelFormat::Gray8 ? 256 * 4 : 0;
+        const uint64_t dataBytes = uint64_t(stride_) * uint32_t(height);
+        if (dataBytes > 0xFFFFFFFFu - 54 - paletteBytes) Fail("image too large for a BMP file");
+        dataOffset_ = 54 + paletteBytes;
+        // Rows go bottom-up, the usual order, where the output can seek;
+        // otherwise top-down, which a negative height announces.
+        bottomUp_ = out_.Seekable();
+        std::vector<uint8_t> h(dataOffset_, 0);
+        h[0] = 'B';
+        h[1] = 'M';
+        PutLe32(&h[2], uint32_t(dataOffset_ + dataBytes));
+        PutLe32(&h[10], dataOffset_);
+        PutLe32(&h[14], 40);
+        PutLe32(&h[18], uint32_t(width));
+        PutLe32(&h[22], bottomUp_ ? uint32_t(height) : uint32_t(-int64_t(height)));
+        PutLe16(&h[26], 1);
+        PutLe16(&h[28], bitCount);
+        PutLe32(&h[30], 0);  // BI_RGB: 16-bit rows are 5-5-5
+        PutLe32(&h[34], uint32_t(dataBytes));
+        PutLe32(&h[38], 2835);  // 72 dpi
+        PutLe32(&h[42], 2835);
+        PutLe32(&h[46], paletteBytes ? 256 : 0);
+        for (uint32_t i = 0; i < paletteBytes / 4; ++i) h[54 + 4 * i] = h[55 + 4 * i] = h[56 + 4 * i] = uint8_t(i);
+        out_.Write(h.data(), h.size());
+        line_.assign(stride_, 0);
     }
-    return out;
-}
+    void WriteRow(const uint8_t* row) override {
+        std::memcpy(line_.data(), row, rowBytes_);
+        const uint64_t index = bottomUp_ ? uint64_t(height_ - 1 - y_) : uint64_t(y_);
+        ++y_;
+        out_.WriteAt(dataOffset_ + index * stride_, line_.data(), line_.size());
+    }
+
+private:
+    OutputFile& out_;
+    int height_;
+    int bpp_ = 3;
+    uint32_t stride_ = 0;
+    size_t rowBytes_ = 0;
+    uint32_t dataOffset_ = 54;
+    bool bottomUp_ = true;
+    int y_ = 0;
+    std::vector<uint8_t> line_;
+};
 
 // ---- PNG -----------------------------------------------------------------------
 
 #ifdef VEXJPEG_HAVE_PNG
-Image ReadPng(const std::vector<uint8_t>& bytes) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size()))
-        Fail(std::string("PNG: ") + png.message);
+struct PngFailure {
+    std::string message;
+};
+
+void PngError(png_structp png, png_const_charp message) {
+    *static_cast<std::string*>(png_get_error_ptr(png)) = message;
+    png_longjmp(png, 1);
+}
+void PngWarning(png_structp, png_const_charp) {}
+
+void PngRead(png_structp png, png_bytep data, png_size_t n) {
+    auto* in = static_cast<InputFile*>(png_get_io_ptr(png));
+    size_t got = 0;
     try {
-        CheckSize(png.width, png.height);
-    } catch (...) {
-        png_image_free(&png);
-        throw;
+        got = in->Read(data, n);
+    } catch (const FileError& e) {
+        png_error(png, e.message.c_str());  // no exception may cross libpng
     }
-    const bool color = (png.format & PNG_FORMAT_FLAG_COLOR) != 0;
-    png.format = color ? PNG_FORMAT_BGR : PNG_FORMAT_GRAY;
-    Image image = NewImage(int(png.width), int(png.height), color ? PixelFormat::Bgr24 : PixelFormat::Gray8);
-    // Transparent pixels are composited onto white, as a viewer shows them.
-    png_color background = {255, 255, 255};
-    if (!png_image_finish_read(&png, &background, image.pixels.data(), 0, nullptr))
-        Fail(std::string("PNG: ") + png.message);
-    return image;
+    if (got != n) png_error(png, "the file is truncated");
 }
 
-std::vector<uint8_t> WritePng(const Image& source) {
-    Image image;
-    png_uint_32 format;
-    if (source.format == PixelFormat::Gray8) {
-        image = source;
-        format = PNG_FORMAT_GRAY;
-    } else if (source.format == PixelFormat::Four8) {
-        image = source;  // the four components as they are, as R, G, B, A
-        format = PNG_FORMAT_RGBA;
-    } else {
-        image = ToBgr24(source);
-        format = PNG_FORMAT_BGR;
+// The whole file at once through libpng's simplified interface, which takes
+// every kind of PNG: transparent pixels are composited onto white, as a
+// viewer shows them.
+class WholePngReader : public ImageReader {
+public:
+    explicit WholePngReader(const std::vector<uint8_t>& bytes) {
+        png_image png;
+        std::memset(&png, 0, sizeof png);
+        png.version = PNG_IMAGE_VERSION;
+        if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size()))
+            Fail(std::string("PNG: ") + png.message);
+        try {
+            CheckSize(png.width, png.height);
+            CheckWholeSize(png.width, png.height);
+        } catch (...) {
+            png_image_free(&png);
+            throw;
+        }
+        const bool color = (png.format & PNG_FORMAT_FLAG_COLOR) != 0;
+        png.format = color ? PNG_FORMAT_BGR : PNG_FORMAT_GRAY;
+        width = int(png.width);
+        height = int(png.height);
+        format = color ? PixelFormat::Bgr24 : PixelFormat::Gray8;
+        rowBytes_ = size_t(width) * (color ? 3 : 1);
+        pixels_.resize(rowBytes_ * size_t(height));
+        png_color background = {255, 255, 255};
+        if (!png_image_finish_read(&png, &background, pixels_.data(), 0, nullptr))
+            Fail(std::string("PNG: ") + png.message);
     }
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    png.width = png_uint_32(image.width);
-    png.height = png_uint_32(image.height);
-    png.format = format;
-    png_alloc_size_t size = 0;
-    if (!png_image_write_to_memory(&png, nullptr, &size, 0, image.pixels.data(), 0, nullptr))
-        Fail(std::string("PNG: ") + png.message);
-    std::vector<uint8_t> out(size);
-    if (!png_image_write_to_memory(&png, out.data(), &size, 0, image.pixels.data(), 0, nullptr))
-        Fail(std::string("PNG: ") + png.message);
-    out.resize(size);
-    return out;
+    void ReadRow(uint8_t* row) override {
+        std::memcpy(row, pixels_.data() + rowBytes_ * size_t(y_++), rowBytes_);
+    }
+
+private:
+    size_t rowBytes_ = 0;
+    int y_ = 0;
+    std::vector<uint8_t> pixels_;
+};
+
+// Row by row through libpng's progressive interface, for the PNG files that
+// need no whole-image step: 8 bits or fewer per sample, not interlaced,
+// without transparency. Those decode exactly as the simplified interface
+// decodes them.
+class RowPngReader : public ImageReader {
+public:
+    // False (and nothing consumed but the signature check's bytes) when the
+    // file needs the whole-image reader.
+    static std::unique_ptr<ImageReader> Open(InputFile& in) {
+        std::unique_ptr<RowPngReader> r(new RowPngReader(in));
+        if (!r->Start()) return nullptr;
+        return r;
+    }
+    ~RowPngReader() override { png_destroy_read_struct(&png_, &info_, nullptr); }
+
+    void ReadRow(uint8_t* row) override {
+        if (setjmp(png_jmpbuf(png_))) Fail("PNG: " + error_);
+        png_read_row(png_, row, nullptr);
+        if (format == PixelFormat::Bgr24) {
+            // libpng gives red, green, blue.
+            for (int x = 0; x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+        }
+    }
+
+private:
+    explicit RowPngReader(InputFile& in) : in_(in) {
+        png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, &error_, PngError, PngWarning);
+        if (png_ == nullptr) Fail("PNG: out of memory");
+        info_ = png_create_info_struct(png_);
+        if (info_ == nullptr) Fail("PNG: out of memory");
+    }
+    bool Start() {
+        if (setjmp(png_jmpbuf(png_))) Fail("PNG: " + error_);
+        png_set_read_fn(png_, &in_, PngRead);
+        png_read_info(png_, info_);
+        const png_uint_32 w = png_get_image_width(png_, info_);
+        const png_uint_32 h = png_get_image_height(png_, info_);
+        const int depth = png_get_bit_depth(png_, info_);
+        const int type = png_get_color_type(png_, info_);
+        // A stated gamma other than sRGB's makes the simplified interface
+        // convert the samples; such files take the whole-image path too.
+        png_fixed_point gamma = 0;
+        const bool otherGamma = png_get_gAMA_fixed(png_, info_, &gamma) != 0 && std::abs(gamma - 45455) > 100;
+        if (depth > 8 || png_get_interlace_type(png_, info_) != PNG_INTERLACE_NONE ||
+            png_get_valid(png_, info_, PNG_INFO_tRNS) || (type & PNG_COLOR_MASK_ALPHA) != 0 || otherGamma)
+            return false;
+        CheckSize(w, h);
+        width = int(w);
+        height = int(h);
+        if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png_);
+        if (type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png_);
+        png_read_update_info(png_, info_);
+        format = (type & PNG_COLOR_MASK_COLOR) != 0 ? PixelFormat::Bgr24 : PixelFormat::Gray8;
+        return true;
+    }
+
+    InputFile& in_;
+    png_structp png_ = nullptr;
+    png_infop info_ = nullptr;
+    std::string error_;
+};
+
+void PngWrite(png_structp png, png_bytep data, png_size_t n) {
+    auto* out = static_cast<OutputFile*>(png_get_io_ptr(png));
+    try {
+        out->Write(data, n);
+    } catch (const FileError& e) {
+        png_error(png, e.message.c_str());
+    }
 }
+void PngFlush(png_structp) {}
+
+class PngWriter : public ImageWriter {
+public:
+    PngWriter(OutputFile& out, int width, int height, PixelFormat pixels) : width_(width), pixels_(pixels) {
+        png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error_, PngError, PngWarning);
+        if (png_ == nullptr) Fail("PNG: out of memory");
+        info_ = png_create_info_struct(png_);
+        if (info_ == nullptr) Fail("PNG: out of memory");
+        if (setjmp(png_jmpbuf(png_))) Fail("PNG: " + error_);
+        png_set_write_fn(png_, &out, PngWrite, PngFlush);
+        // Four components go out as they are, as red, green, blue and alpha.
+        const int type = pixels == PixelFormat::Gray8   ? PNG_COLOR_TYPE_GRAY
+                         : pixels == PixelFormat::Four8 ? PNG_COLOR_TYPE_RGBA
+                                                        : PNG_COLOR_TYPE_RGB;
+        png_set_IHDR(png_, info_, png_uint_32(width), png_uint_32(height), 8, type, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png_, info_);
+        if (type == PNG_COLOR_TYPE_RGB) {
+            png_set_bgr(png_);
+            line_.resize(size_t(width) * 3);
+        }
+    }
+    ~PngWriter() override { png_destroy_write_struct(&png_, &info_); }
+    void WriteRow(const uint8_t* row) override {
+        const uint8_t* pixels = row;
+        if (!line_.empty()) {
+            RowToBgr24(row, pixels_, width_, line_.data());
+            pixels = line_.data();
+        }
+        Write(pixels);
+    }
+    void Finish() override {
+        if (setjmp(png_jmpbuf(png_))) Fail("PNG: " + error_);
+        png_write_end(png_, nullptr);
+    }
+
+private:
+    void Write(const uint8_t* pixels) {
+        if (setjmp(png_jmpbuf(png_))) Fail("PNG: " + error_);
+        png_write_row(png_, const_cast<png_bytep>(pixels));
+    }
+
+    png_structp png_ = nullptr;
+    png_infop info_ = nullptr;
+    std::string error_;
+    int width_;
+    PixelFormat pixels_;
+    std::vector<uint8_t> line_;
+};
 #endif
+
+std::unique_ptr<ImageReader> OpenPng(InputFile& in) {
+#ifdef VEXJPEG_HAVE_PNG
+    in.MakeSeekable();
+    const uint64_t start = in.Position();
+    if (std::unique_ptr<ImageReader> rows = RowPngReader::Open(in)) return rows;
+    in.Seek(start);
+    return std::make_unique<WholePngReader>(in.ReadRest());
+#else
+    (void)in;
+    Fail("this vexjpeg was built without PNG support; use PPM, PGM or BMP");
+#endif
+}
 
 }  // namespace
 
@@ -401,29 +606,26 @@ ImageFormat SniffImage(const std::vector<uint8_t>& bytes) {
     return ImageFormat::Unknown;
 }
 
-Image ReadImage(const std::vector<uint8_t>& bytes, ImageFormat format) {
+std::unique_ptr<ImageReader> OpenImageReader(InputFile& in, ImageFormat format) {
     switch (format) {
-        case ImageFormat::Pnm: return ReadPnm(bytes);
-        case ImageFormat::Bmp: return ReadBmp(bytes);
-        case ImageFormat::Png:
-#ifdef VEXJPEG_HAVE_PNG
-            return ReadPng(bytes);
-#else
-            Fail("this vexjpeg was built without PNG support; use PPM, PGM or BMP");
-#endif
+        case ImageFormat::Pnm: return std::make_unique<PnmReader>(in);
+        case ImageFormat::Bmp: return std::make_unique<BmpReader>(in);
+        case ImageFormat::Png: return OpenPng(in);
         default: Fail("not a PNG, PPM, PGM or BMP file");
     }
 }
 
-std::vector<uint8_t> WriteImage(const Image& image, ImageFormat format, const std::string& pnmKind) {
+std::unique_ptr<ImageWriter> OpenImageWriter(OutputFile& out, ImageFormat format, const std::string& pnmKind,
+                                             int width, int height, PixelFormat pixels) {
     switch (format) {
-        case ImageFormat::Pnm:
-            if (image.format == PixelFormat::Four8) Fail("PPM cannot hold four-component images; use .png");
-            return WritePnm(image, pnmKind);
-        case ImageFormat::Bmp: return WriteBmp(image);
+        case ImageFormat::Pnm: {
+            const bool gray = pnmKind == "P5" || (pnmKind.empty() && pixels == PixelFormat::Gray8);
+            return std::make_unique<PnmWriter>(out, gray, width, pixels, height);
+        }
+        case ImageFormat::Bmp: return std::make_unique<BmpWriter>(out, width, height, pixels);
         case ImageFormat::Png:
 #ifdef VEXJPEG_HAVE_PNG
-            return WritePng(image);
+            return std::make_unique<PngWriter>(out, width, height, pixels);
 #else
             Fail("this vexjpeg was built without PNG support; use PPM, PGM or BMP");
 #endif
@@ -431,15 +633,24 @@ std::vector<uint8_t> WriteImage(const Image& image, ImageFormat format, const st
     }
 }
 
-Image ToBgr24(const Image& image) {
-    if (image.format == PixelFormat::Bgr24) return image;
-    if (image.format == PixelFormat::Four8) Fail("a four-component image has no colour conversion");
-    Image out = NewImage(image.width, image.height, PixelFormat::Bgr24);
-    const size_t n = size_t(image.width) * size_t(image.height);
-    const uint8_t* s = image.pixels.data();
-    uint8_t* d = out.pixels.data();
-    for (size_t i = 0; i < n; ++i, d += 3) {
-        switch (image.format) {
+Image ReadImage(const std::vector<uint8_t>& bytes, ImageFormat format) {
+    InputFile in(bytes);
+    std::unique_ptr<ImageReader> reader = OpenImageReader(in, format);
+    CheckWholeSize(uint64_t(reader->width), uint64_t(reader->height));
+    Image image;
+    image.width = reader->width;
+    image.height = reader->height;
+    image.format = reader->format;
+    image.pixels.resize(size_t(image.width) * size_t(image.height) * size_t(q32vex::bytes_per_pixel(image.format)));
+    for (int y = 0; y < image.height; ++y) reader->ReadRow(image.row(y));
+    return image;
+}
+
+void RowToBgr24(const uint8_t* s, PixelFormat format, int width, uint8_t* d) {
+    if (format == PixelFormat::Four8) Fail("a four-component image has no colour conversion");
+    for (int i = 0; i < width; ++i, d += 3) {
+        switch (format) {
+            case PixelFormat::Bgr24: std::memcpy(d, s + 3 * i, 3); break;
             case PixelFormat::Gray8: d[0] = d[1] = d[2] = s[i]; break;
             case PixelFormat::Bgrx32: std::memcpy(d, s + 4 * i, 3); break;
             default: {  // Bgr555
@@ -450,19 +661,30 @@ Image ToBgr24(const Image& image) {
             }
         }
     }
-    return out;
 }
 
-Image ToGray8(const Image& image) {
-    if (image.format == PixelFormat::Gray8) return image;
-    const Image bgr = ToBgr24(image);
-    Image out = NewImage(image.width, image.height, PixelFormat::Gray8);
-    const size_t n = size_t(image.width) * size_t(image.height);
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t* p = &bgr.pixels[i * 3];
-        // ITU-R BT.601 luma, rounded.
-        out.pixels[i] = uint8_t((p[2] * 299u + p[1] * 587u + p[0] * 114u + 500u) / 1000u);
+void RowToGray8(const uint8_t* s, PixelFormat format, int width, uint8_t* d) {
+    if (format == PixelFormat::Gray8) {
+        std::memcpy(d, s, size_t(width));
+        return;
     }
+    uint8_t bgr[3];
+    const int bpp = q32vex::bytes_per_pixel(format);
+    for (int i = 0; i < width; ++i) {
+        RowToBgr24(s + i * bpp, format, 1, bgr);
+        // ITU-R BT.601 luma, rounded.
+        d[i] = uint8_t((bgr[2] * 299u + bgr[1] * 587u + bgr[0] * 114u + 500u) / 1000u);
+    }
+}
+
+Image ToBgr24(const Image& image) {
+    if (image.format == PixelFormat::Bgr24) return image;
+    Image out;
+    out.width = image.width;
+    out.height = image.height;
+    out.format = PixelFormat::Bgr24;
+    out.pixels.resize(size_t(image.width) * size_t(image.height) * 3);
+    for (int y = 0; y < image.height; ++y) RowToBgr24(image.row(y), image.format, image.width, out.row(y));
     return out;
 }
 

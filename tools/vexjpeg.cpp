@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -109,6 +111,8 @@ const char kDecompressHelp[] =
     "  --format F          png, ppm, pgm, pnm or bmp, instead of OUT's extension\n"
     "  --container C       jfif, tiff or raw, instead of IN's content\n"
     "  --header FILE       the header of raw data (default IN.hdr)\n"
+    "  --sampling S        444 (default) or 420: the layout of a four-component\n"
+    "                      TIFF file, which the file does not record\n"
     "  --stats             print size and codec time on stdout\n"
     "  --quiet             no progress bar\n"
     "\n"
@@ -286,12 +290,19 @@ double Milliseconds(std::chrono::steady_clock::time_point since) {
 
 // Whether a JFIF stream holds its end-of-image marker after the scan. Entropy
 // data never holds FF D9, so its absence after the headers means the file
-// was cut short (the library itself decodes missing data as grey).
-bool JpegIsComplete(const std::vector<uint8_t>& b) {
-    size_t pos = 2;
-    while (pos + 4 <= b.size()) {
-        if (b[pos] != 0xFF) return true;  // not a header the tool can walk: let the library judge
-        const uint8_t marker = b[pos + 1];
+// was cut short (the library itself decodes missing data as grey). The
+// header segments are stepped over by their lengths; the marker is looked for
+// from the end of the file back, where a complete file has it.
+bool JpegIsComplete(InputFile& in) {
+    uint64_t pos = 2;
+    const uint64_t size = in.Size();
+    uint8_t m[4];
+    for (;;) {
+        if (pos + 4 > size) return false;
+        in.Seek(pos);
+        in.ReadExactly(m, 4, "read error");
+        if (m[0] != 0xFF) return true;  // not a header the tool can walk: let the library judge
+        const uint8_t marker = m[1];
         if (marker == 0xFF) {
             ++pos;
             continue;
@@ -301,43 +312,69 @@ bool JpegIsComplete(const std::vector<uint8_t>& b) {
             continue;
         }
         if (marker == 0xD9) return true;  // ends before any scan
-        const size_t length = size_t(b[pos + 2]) << 8 | b[pos + 3];
-        pos += 2 + length;
+        pos += 2 + (uint64_t(m[2]) << 8 | m[3]);
         if (marker == 0xDA) break;
     }
-    for (size_t i = pos; i + 1 < b.size(); ++i)
-        if (b[i] == 0xFF && b[i + 1] == 0xD9) return true;
+    uint8_t chunk[65536 + 1];
+    uint64_t end = size;
+    while (end > pos + 1) {
+        const uint64_t from = end - std::min<uint64_t>(end - pos, 65536 + 1);
+        const size_t n = size_t(end - from);
+        in.Seek(from);
+        in.ReadExactly(chunk, n, "read error");
+        for (size_t i = n - 1; i > 0; --i)
+            if (chunk[i - 1] == 0xFF && chunk[i] == 0xD9) return true;
+        end = from + 1;  // the first byte may pair with the byte before it
+    }
     return false;
 }
 
-void CheckComplete(const std::string& path, const std::vector<uint8_t>& bytes, Container container,
-                   const q32vex::ImageInfo& info) {
-    if (container == Container::Jfif && !JpegIsComplete(bytes))
-        throw InputError{path + ": the file is truncated: its image data ends without the end-of-image marker"};
+void CheckComplete(InputFile& in, Container container, const q32vex::ImageInfo& info) {
+    if (container == Container::Jfif && !JpegIsComplete(in))
+        throw InputError{in.name() + ": the file is truncated: its image data ends without the end-of-image marker"};
     if (container == Container::Tiff) {
+        const uint64_t size = in.Size();
         for (size_t i = 0; i < info.tile_offsets.size() && i < info.tile_byte_counts.size(); ++i) {
-            if (uint64_t(info.tile_offsets[i]) + info.tile_byte_counts[i] > bytes.size())
-                throw InputError{path + ": the file is truncated: tile " + std::to_string(i) +
+            if (uint64_t(info.tile_offsets[i]) + info.tile_byte_counts[i] > size)
+                throw InputError{in.name() + ": the file is truncated: tile " + std::to_string(i) +
                                  " ends past the end of the file"};
         }
     }
 }
 
+// The library reads a compressed input through this, by position.
+q32vex::Reader FileReader(InputFile& in) {
+    return [&in](uint64_t position, uint8_t* buffer, size_t capacity) {
+        try {
+            if (position != in.Position()) in.Seek(position);
+            return in.Read(buffer, capacity);
+        } catch (const FileError& e) {
+            throw InputError{e.message};
+        }
+    };
+}
+
 // The container of a compressed input and, for raw data, its header.
-Container ResolveInput(const Args& args, const std::string& in, const std::vector<uint8_t>& bytes,
+Container ResolveInput(const Args& args, const std::string& in, const std::vector<uint8_t>& head,
                        std::vector<uint8_t>* rawHeader) {
     Container container = Container::Raw;
     if (args.has("--container")) {
         if (!ContainerFromName(Lower(args.get("--container")), &container))
             throw UsageError{"--container must be jfif, tiff or raw"};
     } else {
-        container = q32vex::detail::sniff(bytes.data(), bytes.size());
+        container = q32vex::detail::sniff(head.data(), head.size());
     }
     if (container != Container::Raw && !args.has("--header")) return container;
     const std::string headerPath = args.get("--header", in + ".hdr");
-    if (!args.has("--header") && !args.has("--container") && !FileExists(headerPath))
+    if (!args.has("--header") && !args.has("--container") && !FileExists(headerPath)) {
+        static const char* const kImageKind[] = {"", "PNG", "PPM/PGM", "BMP"};
+        const ImageFormat image = SniffImage(head);
+        if (image != ImageFormat::Unknown)
+            throw InputError{in + ": a " + kImageKind[int(image)] +
+                             " image, not a JPEG or TIFF file (vexjpeg compress turns images into JPEG)"};
         throw InputError{in + ": not a JPEG or TIFF file, and no " + headerPath +
                          " header beside it that would describe raw data"};
+    }
     try {
         *rawHeader = ReadWholeFile(headerPath);
     } catch (const FileError& e) {
@@ -345,6 +382,129 @@ Container ResolveInput(const Args& args, const std::string& in, const std::vecto
     }
     return Container::Raw;
 }
+
+// ---- streaming -----------------------------------------------------------------------
+
+// The rows of the band the library asks for, read from the image file in
+// order and converted to the pixels the library takes. A row is kept until
+// bands have covered all its columns (with tiles, bands go back up to the
+// top of their row of tiles), so the window holds at most one row of tiles,
+// or one band of an untiled image.
+class RowWindow {
+public:
+    RowWindow(ImageReader& reader, PixelFormat format)
+        : reader_(reader),
+          format_(format),
+          rowBytes_(size_t(reader.width) * size_t(q32vex::bytes_per_pixel(format))),
+          fileRow_(format == reader.format ? 0
+                                           : size_t(reader.width) * size_t(q32vex::bytes_per_pixel(reader.format))) {}
+
+    void Get(int x0, int x1, int y0, int y1, const uint8_t** out) {
+        Consume();
+        if (y0 < first_) throw ImageFileError{"rows were asked for again after they were used"};
+        while (next_ <= y1) {
+            Row row;
+            if (!spare_.empty()) {
+                row.pixels = std::move(spare_.back());
+                spare_.pop_back();
+            } else {
+                row.pixels.resize(rowBytes_);
+            }
+            if (fileRow_.empty()) {
+                reader_.ReadRow(row.pixels.data());
+            } else {
+                reader_.ReadRow(fileRow_.data());
+                if (format_ == PixelFormat::Gray8) {
+                    RowToGray8(fileRow_.data(), reader_.format, reader_.width, row.pixels.data());
+                } else {
+                    RowToBgr24(fileRow_.data(), reader_.format, reader_.width, row.pixels.data());
+                }
+            }
+            rows_.push_back(std::move(row));
+            ++next_;
+        }
+        for (int y = y0; y <= y1; ++y) out[y - y0] = rows_[size_t(y - first_)].pixels.data();
+        band_ = {x0, x1, y0, y1};
+    }
+
+private:
+    struct Row {
+        std::vector<uint8_t> pixels;
+        int covered = 0;  // columns the bands so far have taken
+    };
+    struct Band {
+        int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
+    };
+
+    // The band handed out last has been coded: its columns are done.
+    void Consume() {
+        for (int y = band_.y0; y <= band_.y1; ++y) rows_[size_t(y - first_)].covered += band_.x1 - band_.x0 + 1;
+        band_ = Band();
+        while (!rows_.empty() && rows_.front().covered >= reader_.width) {
+            spare_.push_back(std::move(rows_.front().pixels));
+            rows_.pop_front();
+            ++first_;
+        }
+    }
+
+    ImageReader& reader_;
+    PixelFormat format_;
+    size_t rowBytes_;
+    std::vector<uint8_t> fileRow_;  // the file's pixels, when they are converted
+    std::deque<Row> rows_;
+    std::vector<std::vector<uint8_t>> spare_;
+    Band band_;
+    int first_ = 0;  // the image row of rows_.front()
+    int next_ = 0;   // the next row the file gives
+};
+
+// Band budget when no band option is given: about 64 rows, so that the tool's
+// memory follows the image's width, not its size.
+int32_t DefaultBandMemory(int width, PixelFormat format) {
+    const uint64_t rows = 64 * uint64_t(width) * uint64_t(q32vex::bytes_per_pixel(format));
+    return int32_t(std::clamp<uint64_t>(rows, 256 << 10, 16 << 20));
+}
+
+// Full-width rows of the window, gathered from the bands the library hands
+// over (a band may cover only some columns, as TIFF tiles do, and bands may
+// go back up to the top of a row of tiles) and written out, top to bottom, as
+// soon as every column of a row has come.
+class StripWriter {
+public:
+    StripWriter(ImageWriter& writer, int width, PixelFormat format)
+        : writer_(writer), width_(width), bpp_(q32vex::bytes_per_pixel(format)),
+          rowBytes_(size_t(width) * size_t(bpp_)) {}
+
+    void Band(int x, int y, int columns, int rows, const uint8_t* const* data) {
+        if (y < next_) throw ImageFileError{"the library handed over rows that were already written"};
+        for (int r = 0; r < rows; ++r) {
+            const size_t index = size_t(y + r - next_);
+            while (rows_.size() <= index) rows_.push_back(Row{std::vector<uint8_t>(rowBytes_), 0});
+            Row& row = rows_[index];
+            std::memcpy(&row.pixels[size_t(x) * size_t(bpp_)], data[r], size_t(columns) * size_t(bpp_));
+            row.filled += columns;
+        }
+        while (!rows_.empty() && rows_.front().filled >= width_) {
+            writer_.WriteRow(rows_.front().pixels.data());
+            rows_.pop_front();
+            ++next_;
+        }
+    }
+    // Every row must have been written by the end.
+    bool Complete(int height) const { return rows_.empty() && next_ == height; }
+
+private:
+    struct Row {
+        std::vector<uint8_t> pixels;
+        int filled;
+    };
+    ImageWriter& writer_;
+    int width_;
+    int bpp_;
+    size_t rowBytes_;
+    std::deque<Row> rows_;
+    int next_ = 0;  // the window row written next
+};
 
 // ---- compress -----------------------------------------------------------------------
 
@@ -366,6 +526,8 @@ int Compress(int argc, char** argv) {
         throw UsageError{args.has("--container") ? "--container must be jfif, tiff or raw"
                                                  : "cannot tell the container from '" + out +
                                                        "': use .jpg, .tif or .raw, or --container"};
+    if (options.container == Container::Raw && out == "-")
+        throw UsageError{"raw data needs a file name: its header goes to OUT.hdr beside it"};
     options.quality = int(Number(args, "--quality", 0, 65535, 25));
     options.restart_interval = int(Number(args, "--restart", 0, 65535, 0));
     if (args.has("--band-rows") && args.has("--band-memory"))
@@ -404,58 +566,80 @@ int Compress(int argc, char** argv) {
         inputFormat = FormatFromName(Lower(args.get("--input-format")));
         if (inputFormat == ImageFormat::Unknown) throw UsageError{"--input-format must be png, ppm, pgm or bmp"};
     }
-    std::vector<uint8_t> bytes;
+    std::unique_ptr<InputFile> input;
+    std::unique_ptr<ImageReader> reader;
     try {
-        bytes = ReadWholeFile(in);
+        input = std::make_unique<InputFile>(in);
+        if (inputFormat == ImageFormat::Unknown) inputFormat = SniffImage(input->Peek(8));
+        reader = OpenImageReader(*input, inputFormat);
     } catch (const FileError& e) {
         throw InputError{e.message};
-    }
-    if (inputFormat == ImageFormat::Unknown) inputFormat = SniffImage(bytes);
-    Image image;
-    try {
-        image = ReadImage(bytes, inputFormat);
     } catch (const ImageFileError& e) {
-        throw InputError{in + ": " + e.message};
+        throw InputError{input->name() + ": " + e.message};
     }
-    bytes = std::vector<uint8_t>();
 
-    // Bring the pixels to a format the chosen sampling accepts.
+    // The pixels the library takes: the file's own, or a conversion that the
+    // chosen sampling needs, made row by row.
+    PixelFormat format = reader->format;
     if (wantGray) {
-        image = ToGray8(image);
-    } else if (options.has_sampling && image.format == PixelFormat::Gray8) {
-        image = ToBgr24(image);
-    } else if (options.has_sampling && options.sampling == Sampling::S411 && image.format != PixelFormat::Bgr24) {
-        image = ToBgr24(image);
+        format = PixelFormat::Gray8;
+    } else if (options.has_sampling && (format == PixelFormat::Gray8 || options.sampling == Sampling::S411)) {
+        format = PixelFormat::Bgr24;
     }
+    const int width = reader->width, height = reader->height;
+    RowWindow rows(*reader, format);
+    const bool bandsChosen = options.band_rows != 0 || options.band_memory != 0;
+    if (!bandsChosen) options.band_memory = DefaultBandMemory(width, format);
 
-    ProgressBar bar("compressing", uint64_t(image.width) * uint64_t(image.height), args.flags.count("--quiet") != 0);
+    OutputFile output(out);
+    // A TIFF file's tile tables are written back near its start at the end.
+    if (options.container == Container::Tiff) output.AllowRewrites();
+    ProgressBar bar("compressing", uint64_t(width) * uint64_t(height), args.flags.count("--quiet") != 0);
     options.progress = bar.Callback();
     const auto start = std::chrono::steady_clock::now();
-    std::vector<uint8_t> compressed;
     try {
-        compressed = q32vex::compress(image.view(), options);
+        const q32vex::RowSource source = [&rows](int x0, int x1, int y0, int y1, const uint8_t** out) {
+            rows.Get(x0, x1, y0, y1, out);
+        };
+        const q32vex::Writer writer = [&output](uint64_t position, const uint8_t* data, size_t size) {
+            output.WriteAt(position, data, size);
+        };
+        try {
+            q32vex::compress(width, height, format, options, source, writer);
+        } catch (const q32vex::Error& e) {
+            // A tile too large for the default budget: one band of the whole
+            // image then, as the band checks come before anything is written.
+            if (bandsChosen || e.status() != VEX_ERR_BAND || output.Size() != 0) throw;
+            options.band_memory = 0;
+            q32vex::compress(width, height, format, options, source, writer);
+        }
     } catch (const q32vex::Error& e) {
-        throw q32vex::Error(e.status(), in + ": " + e.what());
+        throw q32vex::Error(e.status(), input->name() + ": " + e.what());
+    } catch (const ImageFileError& e) {
+        throw InputError{input->name() + ": " + e.message};
     }
     const double ms = Milliseconds(start);
     bar.Finish();
 
-    std::vector<uint8_t> header;
-    if (options.container == Container::Raw)
-        header = q32vex::raw_stream_header(image.width, image.height, image.format, options);
-    WriteFileAtomically(out, compressed);
-    if (!header.empty()) {
+    std::unique_ptr<OutputFile> sidecar;
+    if (options.container == Container::Raw) {
+        const std::vector<uint8_t> header = q32vex::raw_stream_header(width, height, format, options);
+        sidecar = std::make_unique<OutputFile>(out + ".hdr");
+        sidecar->Write(header.data(), header.size());
+    }
+    output.Commit();
+    if (sidecar) {
         try {
-            WriteFileAtomically(out + ".hdr", header);
+            sidecar->Commit();
         } catch (...) {
             std::remove(out.c_str());
             throw;
         }
     }
     if (args.flags.count("--stats")) {
-        const double bpp = 8.0 * double(compressed.size()) / (double(image.width) * image.height);
-        std::printf("stats: width=%d height=%d bytes=%zu bpp=%.4f ms=%.3f\n", image.width, image.height,
-                    compressed.size(), bpp, ms);
+        const double bpp = 8.0 * double(output.Size()) / (double(width) * height);
+        std::printf("stats: width=%d height=%d bytes=%llu bpp=%.4f ms=%.3f\n", width, height,
+                    static_cast<unsigned long long>(output.Size()), bpp, ms);
     }
     return kExitOk;
 }
@@ -465,7 +649,7 @@ int Compress(int argc, char** argv) {
 int Decompress(int argc, char** argv) {
     const Args args = Parse(argc, argv, 2,
                             {"--window", "--pixel-format", "--band-rows", "--band-memory", "--format",
-                             "--container", "--header"},
+                             "--container", "--header", "--sampling"},
                             {"--quiet", "--stats", "--help", "-h"});
     if (args.flags.count("--help") || args.flags.count("-h")) {
         std::fputs(kDecompressHelp, stdout);
@@ -492,6 +676,12 @@ int Decompress(int argc, char** argv) {
         else if (p == "bgr555") options.format = PixelFormat::Bgr555;
         else throw UsageError{"--pixel-format must be bgr24, bgrx32 or bgr555"};
     }
+    if (args.has("--sampling")) {
+        const std::string v = Lower(args.get("--sampling"));
+        if (v == "444" || v == "1x1") options.four_sampling = Sampling::Four444;
+        else if (v == "420" || v == "2x2") options.four_sampling = Sampling::Four420;
+        else throw UsageError{"--sampling must be 444 or 420 (the layout of a four-component TIFF file)"};
+    }
     if (args.has("--window")) {
         const std::vector<long long> w = NumberList("--window", args.get("--window"), ',', 4);
         if (w[2] == 0 || w[3] == 0) throw UsageError{"--window width and height must not be 0"};
@@ -502,48 +692,67 @@ int Decompress(int argc, char** argv) {
     options.band_rows = int(Number(args, "--band-rows", 1, 65535, 0));
     options.band_memory = int32_t(Number(args, "--band-memory", 1, 0x7FFFFFFF, 0));
 
-    std::vector<uint8_t> bytes;
+    std::unique_ptr<InputFile> input;
+    Container container = Container::Raw;
     try {
-        bytes = ReadWholeFile(in);
+        input = std::make_unique<InputFile>(in);
+        // The library reads the header twice and a TIFF file's tiles where
+        // they lie: a pipe is kept in a temporary file first.
+        input->MakeSeekable();
+        container = ResolveInput(args, in, input->Peek(16), &options.raw_header);
     } catch (const FileError& e) {
         throw InputError{e.message};
     }
-    const Container container = ResolveInput(args, in, bytes, &options.raw_header);
+    const q32vex::Reader reader = FileReader(*input);
 
     // A header the library accepts tells how large the image is and where a
-    // TIFF file's tiles lie; a file cut short is refused before decoding.
+    // TIFF file's tiles lie; a TIFF file cut short is refused before decoding.
     q32vex::ImageInfo info;
     uint64_t pixels = 0;
     try {
-        info = q32vex::read_info(q32vex::detail::memory_reader(bytes.data(), bytes.size()), container,
-                                 &options.raw_header);
+        info = q32vex::read_info(reader, container, &options.raw_header);
         pixels = uint64_t(info.width) * uint64_t(info.height);
-        CheckComplete(in, bytes, container, info);
+        if (container == Container::Tiff) CheckComplete(*input, container, info);
     } catch (const q32vex::Error&) {
         // The decode below reports the same failure.
     }
     ProgressBar bar("decompressing", pixels, args.flags.count("--quiet") != 0);
     options.progress = bar.Callback();
-    const auto start = std::chrono::steady_clock::now();
-    Image image;
-    try {
-        image = q32vex::decompress(q32vex::detail::memory_reader(bytes.data(), bytes.size()), container, options,
-                                   &info);
-    } catch (const q32vex::Error& e) {
-        throw q32vex::Error(e.status(), in + ": " + e.what());
-    }
-    const double ms = Milliseconds(start);
-    bar.Finish();
+    if (options.band_rows == 0 && options.band_memory == 0)
+        options.band_memory = DefaultBandMemory(std::max(info.width, 1), PixelFormat::Bgrx32);
 
-    std::vector<uint8_t> file;
+    OutputFile output(out);
+    std::unique_ptr<ImageWriter> writer;
+    std::unique_ptr<StripWriter> strips;
+    int width = 0, height = 0;
+    const auto start = std::chrono::steady_clock::now();
     try {
-        file = WriteImage(image, outFormat, pnmKind);
+        q32vex::decompress(
+            reader, container, options,
+            [&](int w, int h, PixelFormat format) {
+                width = w;
+                height = h;
+                writer = OpenImageWriter(output, outFormat, pnmKind, w, h, format);
+                strips = std::make_unique<StripWriter>(*writer, w, format);
+            },
+            [&strips](int x, int y, int columns, int rows, const uint8_t* const* data) {
+                strips->Band(x, y, columns, rows, data);
+            },
+            &info);
+        if (container == Container::Jfif) CheckComplete(*input, container, info);
+        if (!strips->Complete(height)) throw ImageFileError{"the library left rows of the window undecoded"};
+        writer->Finish();
+    } catch (const q32vex::Error& e) {
+        throw q32vex::Error(e.status(), input->name() + ": " + e.what());
     } catch (const ImageFileError& e) {
         throw UsageError{out + ": " + e.message};
     }
-    WriteFileAtomically(out, file);
+    const double ms = Milliseconds(start);
+    bar.Finish();
+    output.Commit();
     if (args.flags.count("--stats"))
-        std::printf("stats: width=%d height=%d bytes=%zu ms=%.3f\n", image.width, image.height, bytes.size(), ms);
+        std::printf("stats: width=%d height=%d bytes=%llu ms=%.3f\n", width, height,
+                    static_cast<unsigned long long>(input->Size()), ms);
     return kExitOk;
 }
 
@@ -840,7 +1049,7 @@ int main(int argc, char** argv) {
         code = kExitCodec;
     } catch (const FileError& e) {
         std::fprintf(stderr, "vexjpeg: %s\n", e.message.c_str());
-        code = kExitOutput;
+        code = e.reading ? kExitInput : kExitOutput;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "vexjpeg: out of memory\n");
         code = kExitInput;
