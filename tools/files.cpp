@@ -24,6 +24,8 @@ namespace vexjpeg {
 
 namespace {
 
+constexpr size_t kStreamBuffer = 256 << 10;
+
 // The temporary file of the write in progress, for the interrupt handler
 // (a fixed buffer: a signal handler must not allocate).
 char g_pendingPath[4096];
@@ -148,6 +150,7 @@ InputFile::InputFile(const std::string& path) : name_(path) {
     file_ = std::fopen(path.c_str(), "rb");
     if (file_ == nullptr) FailReading(path, SystemReason());
     owned_ = true;
+    std::setvbuf(file_, nullptr, _IOFBF, kStreamBuffer);
     seekable_ = IsRegularStream(file_);
 }
 
@@ -279,6 +282,9 @@ OutputFile::OutputFile(const std::string& path) : name_(path) {
     file_ = CreateTemporaryBeside(final_, &temporary_);
     owned_ = true;
     seekable_ = true;
+    // Rows go out a few kilobytes at a time: one large buffer turns them into
+    // few system calls.
+    std::setvbuf(file_, nullptr, _IOFBF, kStreamBuffer);
 }
 
 OutputFile::~OutputFile() {

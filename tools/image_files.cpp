@@ -68,6 +68,21 @@ void PutLe32(uint8_t* out, uint32_t v) {
     PutLe16(out + 2, v >> 16);
 }
 
+// Red-green-blue triples to blue-green-red (and back: the same swap). Built
+// for several x86 levels where the toolchain can choose among them at load
+// time, since the byte shuffle is most of a PPM row's cost.
+#if defined(__x86_64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target_clones("default", "ssse3", "avx2")))
+#endif
+void SwapRedBlue(const uint8_t* in, uint8_t* out, size_t pixels) {
+    for (size_t i = 0; i < pixels; ++i) {
+        const uint8_t first = in[3 * i];
+        out[3 * i] = in[3 * i + 2];
+        out[3 * i + 1] = in[3 * i + 1];
+        out[3 * i + 2] = first;
+    }
+}
+
 uint8_t Expand5(uint32_t c) { return uint8_t((c << 3) | (c >> 2)); }
 uint8_t Expand6(uint32_t c) { return uint8_t((c << 2) | (c >> 4)); }
 
@@ -98,6 +113,15 @@ public:
     void ReadRow(uint8_t* row) override {
         ReadRowBytes(in_, raw_.data(), raw_.size(), "PNM");
         const size_t samples = size_t(width) * channels_;
+        if (maxval_ == 255) {
+            // The usual file: bytes as they are, red and blue swapped.
+            if (channels_ == 1) {
+                std::memcpy(row, raw_.data(), samples);
+            } else {
+                SwapRedBlue(raw_.data(), row, size_t(width));
+            }
+            return;
+        }
         for (size_t i = 0; i < samples; ++i) {
             uint32_t v = sampleBytes_ == 2 ? (uint32_t(raw_[2 * i]) << 8 | raw_[2 * i + 1]) : raw_[i];
             if (v > maxval_) v = maxval_;
@@ -163,8 +187,13 @@ public:
             out_.Write(row, size_t(width_));
             return;
         }
-        RowToBgr24(row, pixels_, width_, line_.data());
-        for (size_t i = 0; i < line_.size(); i += 3) std::swap(line_[i], line_[i + 2]);
+        const uint8_t* bgr = row;
+        if (pixels_ != PixelFormat::Bgr24) {
+            RowToBgr24(row, pixels_, width_, line_.data());
+            bgr = line_.data();
+        }
+        // PPM holds red, green, blue.
+        SwapRedBlue(bgr, line_.data(), size_t(width_));
         out_.Write(line_.data(), line_.size());
     }
 

@@ -477,15 +477,31 @@ public:
 
     void Band(int x, int y, int columns, int rows, const uint8_t* const* data) {
         if (y < next_) throw ImageFileError{"the library handed over rows that were already written"};
+        // A band as wide as the window goes out as it is.
+        if (x == 0 && columns == width_ && y == next_ && rows_.empty()) {
+            for (int r = 0; r < rows; ++r) writer_.WriteRow(data[r]);
+            next_ += rows;
+            return;
+        }
         for (int r = 0; r < rows; ++r) {
             const size_t index = size_t(y + r - next_);
-            while (rows_.size() <= index) rows_.push_back(Row{std::vector<uint8_t>(rowBytes_), 0});
+            while (rows_.size() <= index) {
+                Row row{nullptr, 0};
+                if (spare_.empty()) {
+                    row.pixels.reset(new uint8_t[rowBytes_]);
+                } else {
+                    row.pixels = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+                rows_.push_back(std::move(row));
+            }
             Row& row = rows_[index];
             std::memcpy(&row.pixels[size_t(x) * size_t(bpp_)], data[r], size_t(columns) * size_t(bpp_));
             row.filled += columns;
         }
         while (!rows_.empty() && rows_.front().filled >= width_) {
-            writer_.WriteRow(rows_.front().pixels.data());
+            writer_.WriteRow(rows_.front().pixels.get());
+            spare_.push_back(std::move(rows_.front().pixels));
             rows_.pop_front();
             ++next_;
         }
@@ -495,7 +511,7 @@ public:
 
 private:
     struct Row {
-        std::vector<uint8_t> pixels;
+        std::unique_ptr<uint8_t[]> pixels;
         int filled;
     };
     ImageWriter& writer_;
@@ -503,6 +519,7 @@ private:
     int bpp_;
     size_t rowBytes_;
     std::deque<Row> rows_;
+    std::vector<std::unique_ptr<uint8_t[]>> spare_;
     int next_ = 0;  // the window row written next
 };
 
