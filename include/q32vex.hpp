@@ -263,6 +263,13 @@ struct CompressOptions {
     // Host quantisation tables per component (64 entries, natural order),
     // scaled by `quality`; null takes the standard table.
     const uint8_t* quant_tables[4] = {nullptr, nullptr, nullptr, nullptr};
+    // Quality 1..100 on libjpeg's (cjpeg's) scale, higher is better; 0 keeps
+    // `quality`. The standard tables are scaled as libjpeg scales them and
+    // used at the library's quality 50, so they are cjpeg's tables, except
+    // that the library raises entries of 1 to 2 (cjpeg's tables hold 1s from
+    // quality 93 on for luminance and 96 on for chrominance; at 100 every
+    // entry is 1 there and 2 here).
+    int jpeg_quality = 0;
     Progress progress;
 
     CompressOptions& with_sampling(Sampling s) {
@@ -484,6 +491,27 @@ inline void set_bands(AppVexParams& p, int band_rows, int32_t band_memory) {
 
 inline bool empty_rect(const BandRect& r) { return r.x0 > r.x1 || r.y0 > r.y1; }
 
+// The standard tables of a colour space scaled the way libjpeg scales them
+// for its quality 1..100 (percentages of the table, rounded, kept to
+// 1..255), in natural order, one per component.
+struct ScaledTables {
+    uint8_t table[4][64];
+    const uint8_t* pointer[4] = {nullptr, nullptr, nullptr, nullptr};
+};
+inline void libjpeg_tables(int quality, int16_t colorSpace, ScaledTables* out) {
+    const uint8_t* const* q = nullptr;
+    const uint8_t* const* dc = nullptr;
+    const uint8_t* const* ac = nullptr;
+    if (AppVexGetDefaultTables(colorSpace, &q, &dc, &ac) != 0) return;
+    quality = std::clamp(quality, 1, 100);
+    const long scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
+    for (int c = 0; c < 4 && q[c]; ++c) {
+        for (int k = 0; k < 64; ++k)
+            out->table[c][k] = static_cast<uint8_t>(std::clamp<long>((q[c][k] * scale + 50) / 100, 1, 255));
+        out->pointer[c] = out->table[c];
+    }
+}
+
 inline Container sniff(const uint8_t* head, size_t n) {
     if (n >= 2 && head[0] == 0xFF && head[1] == 0xD8) return Container::Jfif;
     if (n >= 2 && head[0] == 0xFF && head[1] == 0xFE) return Container::Jfif;
@@ -615,6 +643,11 @@ inline void compress(int width, int height, PixelFormat format, const CompressOp
     p.sampling = detail::sampling_desc(sampling, &colorSpace);
     p.colorSpace = colorSpace;
     p.quality = static_cast<uint16_t>(std::clamp(options.quality, 0, 65535));
+    detail::ScaledTables scaled;
+    if (options.jpeg_quality > 0) {
+        detail::libjpeg_tables(options.jpeg_quality, colorSpace, &scaled);
+        p.quality = 50;
+    }
     p.containerKind = static_cast<int16_t>(options.container);
     p.restartInterval = static_cast<uint16_t>(std::clamp(options.restart_interval, 0, 65535));
     if (options.tile_width > 0) p.tileWidth = static_cast<uint16_t>(std::min(options.tile_width, 65535));
@@ -624,6 +657,7 @@ inline void compress(int width, int height, PixelFormat format, const CompressOp
     p.yDensity = options.y_density;
     for (int c = 0; c < 4; ++c) {
         if (options.quant_tables[c]) p.qTables[c] = options.quant_tables[c];
+        if (scaled.pointer[c]) p.qTables[c] = scaled.pointer[c];
     }
     detail::set_bands(p, options.band_rows, options.band_memory);
 
@@ -699,6 +733,8 @@ inline std::vector<uint8_t> raw_stream_header(int width, int height, PixelFormat
     const uint8_t* const* ac = nullptr;
     int16_t status = AppVexGetDefaultTables(colorSpace, &q, &dc, &ac);
     if (status != 0) throw Error(status);
+    detail::ScaledTables libjpeg;
+    if (options.jpeg_quality > 0) detail::libjpeg_tables(options.jpeg_quality, colorSpace, &libjpeg);
 
     std::vector<uint8_t> h = {0xFF, 0xD8};
     auto put16 = [&h](int v) {
@@ -713,7 +749,9 @@ inline std::vector<uint8_t> raw_stream_header(int width, int height, PixelFormat
     for (int c = 0; c < n; ++c) {
         uint8_t scaled[64];
         const uint8_t* source = options.quant_tables[c] ? options.quant_tables[c] : q[c];
-        status = AppVexMakeQTable(source, static_cast<uint16_t>(std::clamp(options.quality, 0, 65535)), scaled);
+        if (libjpeg.pointer[c]) source = libjpeg.pointer[c];
+        const int quality = options.jpeg_quality > 0 ? 50 : options.quality;
+        status = AppVexMakeQTable(source, static_cast<uint16_t>(std::clamp(quality, 0, 65535)), scaled);
         if (status != 0) throw Error(status);
         h.push_back(static_cast<uint8_t>(c));
         h.insert(h.end(), scaled, scaled + 64);

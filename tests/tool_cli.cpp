@@ -106,7 +106,7 @@ TEST_F(ToolTest, EveryCommandAndContainerAgreesWithTheOracles) {
     // Info: a comment reaches the file (rdjpgcom reads it back), and info
     // names it with the file's other facts; cjpeg's quality 50 and ours write
     // the same unscaled table.
-    Ok("compress " + Data("photo1.ppm") + " " + Q(Path("o.jpg")) + " --quality 50 --comment 'a note'");
+    Ok("compress " + Data("photo1.ppm") + " " + Q(Path("o.jpg")) + " --scale 50 --comment 'a note'");
     EXPECT_NE(tooltest::Shell("rdjpgcom " + Q(Path("o.jpg"))).out.find("a note"), std::string::npos);
     Sh("cjpeg -quality 50 -outfile " + Q(Path("c.jpg")) + " " + Data("photo1.ppm"));
     const std::string ours = Vex("info --json " + Q(Path("o.jpg"))).out,
@@ -127,6 +127,44 @@ TEST_F(ToolTest, EveryCommandAndContainerAgreesWithTheOracles) {
     Ok("decompress " + Q(Path("c.tif")) + " " + Q(Path("win.ppm")) + " --window 37,21,100,57 --band-rows 16");
     const Pnm win = Load(Path("win.ppm")), crop = Crop(Load(Path("full.ppm")), 37, 21, 100, 57);
     EXPECT_TRUE(win.width == 100 && win.height == 57 && win.samples == crop.samples);
+}
+
+// The quantisation tables of a JPEG file, in the order of its DQT segments.
+std::vector<std::vector<uint8_t>> QuantTables(const std::vector<uint8_t>& jpeg) {
+    std::vector<std::vector<uint8_t>> tables;
+    for (size_t pos = 2; pos + 4 <= jpeg.size() && jpeg[pos] == 0xFF && jpeg[pos + 1] != 0xDA;) {
+        const size_t length = size_t(jpeg[pos + 2]) << 8 | jpeg[pos + 3];
+        if (jpeg[pos + 1] == 0xDB)
+            for (size_t t = pos + 4; t + 65 <= pos + 2 + length && t + 65 <= jpeg.size(); t += 65)
+                tables.emplace_back(jpeg.begin() + long(t + 1), jpeg.begin() + long(t + 65));
+        pos += 2 + length;
+    }
+    return tables;
+}
+
+// --quality is cjpeg's: the same tables, but for the 1s the library cannot
+// write (raised to 2).
+TEST_F(ToolTest, QualityGivesCjpegsTables) {
+    for (int quality : {10, 50, 75, 90, 95, 100}) {
+        SCOPED_TRACE(quality);
+        const std::string q = std::to_string(quality);
+        Ok("compress " + Data("photo1.ppm") + " " + Q(Path("v.jpg")) + " --quality " + q);
+        // Baseline tables: below quality 25 plain cjpeg writes 16-bit ones.
+        Sh("cjpeg -baseline -quality " + q + " -outfile " + Q(Path("c.jpg")) + " " + Data("photo1.ppm"));
+        std::vector<std::vector<uint8_t>> expected = QuantTables(Bytes(Path("c.jpg")));
+        ASSERT_EQ(expected.size(), 2u);
+        int ones = 0;
+        for (auto& table : expected)
+            for (uint8_t& v : table) ones += v == 1 ? (v = 2, 1) : 0;
+        // Tables that became equal are written once.
+        if (expected[0] == expected[1]) expected.pop_back();
+        EXPECT_EQ(QuantTables(Bytes(Path("v.jpg"))), expected);
+        EXPECT_EQ(ones > 0, quality >= 95);
+    }
+    // The default is cjpeg's default, 75.
+    Ok("compress " + Data("photo1.ppm") + " " + Q(Path("d.jpg")));
+    Ok("compress " + Data("photo1.ppm") + " " + Q(Path("q75.jpg")) + " --quality 75");
+    EXPECT_EQ(Bytes(Path("d.jpg")), Bytes(Path("q75.jpg")));
 }
 
 // "-" is standard input and output; pipes, FIFOs and symlinks get exactly
@@ -236,7 +274,9 @@ TEST_F(ToolTest, EveryFailureNamesItsCauseAndExitCodeAndLeavesNoOutput) {
         {"compress " + Q(Path("huge.ppm")) + " " + out, 2, "truncated"},
         {"compress " + Q(Path("over.ppm")) + " " + out, 2, "2700000000 bytes of pixels expected"},
         {"compress " + Q(Path("wide.pgm")) + " " + out, 2, "at most 65535"},
-        {"compress " + photo + " " + out + " --quality 256", 3, "VEX_ERR_QUALITY (-391)"},
+        {"compress " + photo + " " + out + " --quality 101", 1, "--quality needs a whole number from 1 to 100"},
+        {"compress " + photo + " " + out + " --quality abc", 1, "--quality needs a whole number from 1 to 100"},
+        {"compress " + photo + " " + out + " --scale 0", 1, "--scale needs a whole number from 1 to 255"},
         {"compress " + photo + " " + Q(Path("out.tif")) + " --tile 24x24", 3, "VEX_ERR_TILE (-381)"},
         {"compress " + photo + " " + out + " --band-memory 10", 3, "VEX_ERR_BAND (-380)"},
         {"decompress " + Q(Path("good.jpg")) + " " + img + " --window 451,0,10,10", 3, "VEX_ERR_WINDOW (-370)"},
@@ -268,7 +308,7 @@ TEST_F(ToolTest, EveryFailureNamesItsCauseAndExitCodeAndLeavesNoOutput) {
     for (const auto& [command, words] : std::vector<std::pair<std::string, std::vector<std::string>>>{
              {"--help", {"compress", "decompress", "info", "exit codes", "  3  "}},
              {"compress --help",
-              {"--quality", "--sampling", "--restart", "--container", "--tile", "--band-rows", "--band-memory",
+              {"--quality", "--scale", "--sampling", "--restart", "--container", "--tile", "--band-rows", "--band-memory",
                "--comment", "--quiet", ".hdr"}},
              {"decompress --help", {"--window", "--pixel-format", "--band-rows", "--band-memory", "--header"}},
              {"info --help", {"--json"}}}) {

@@ -76,8 +76,11 @@ const char kCompressHelp[] =
     ".jpg .jpeg .jfif -> JFIF, .tif .tiff -> tiled TIFF, .raw .bin -> raw data.\n"
     "\n"
     "options:\n"
-    "  --quality Q         quantisation scale in fiftieths, 1..255 (default 25);\n"
-    "                      50 uses the standard tables, smaller is finer\n"
+    "  --quality Q         1..100, higher is better (default 75): cjpeg's\n"
+    "                      quantisation tables for -quality Q (entries of 1,\n"
+    "                      from Q 93 on, become 2, the library's finest step)\n"
+    "  --scale S           or the library's own scale: 1..255 fiftieths of the\n"
+    "                      standard tables (50 uses them as they are)\n"
     "  --sampling S        444, 422 (default for colour), 420, 411 or gray\n"
     "                      (a colour input is converted to grey for gray)\n"
     "  --restart N         restart marker every N MCUs (default 0: none)\n"
@@ -527,7 +530,7 @@ private:
 
 int Compress(int argc, char** argv) {
     const Args args = Parse(argc, argv, 2,
-                            {"--quality", "--sampling", "--restart", "--container", "--tile", "--band-rows",
+                            {"--quality", "--scale", "--sampling", "--restart", "--container", "--tile", "--band-rows",
                              "--band-memory", "--comment", "--input-format"},
                             {"--quiet", "--stats", "--help", "-h"});
     if (args.flags.count("--help") || args.flags.count("-h")) {
@@ -545,7 +548,12 @@ int Compress(int argc, char** argv) {
                                                        "': use .jpg, .tif or .raw, or --container"};
     if (options.container == Container::Raw && out == "-")
         throw UsageError{"raw data needs a file name: its header goes to OUT.hdr beside it"};
-    options.quality = int(Number(args, "--quality", 0, 65535, 25));
+    if (args.has("--quality") && args.has("--scale")) throw UsageError{"give --quality or --scale, not both"};
+    if (args.has("--scale")) {
+        options.quality = int(Number(args, "--scale", 1, 255, 25));
+    } else {
+        options.jpeg_quality = int(Number(args, "--quality", 1, 100, 75));
+    }
     options.restart_interval = int(Number(args, "--restart", 0, 65535, 0));
     if (args.has("--band-rows") && args.has("--band-memory"))
         throw UsageError{"give --band-rows or --band-memory, not both"};
