@@ -167,6 +167,21 @@ TEST_F(ToolTest, QualityGivesCjpegsTables) {
     EXPECT_EQ(Bytes(Path("d.jpg")), Bytes(Path("q75.jpg")));
 }
 
+// Files of other coding processes are named, and info still describes them.
+TEST_F(ToolTest, InfoDescribesJpegFilesItCannotDecode) {
+    Sh("cjpeg -progressive -outfile " + Q(Path("p.jpg")) + " " + Data("photo2.ppm"));
+    Ok("compress " + Data("photo1.ppm") + " " + Q(Path("b.jpg")));
+    const Result text = Vex("info " + Q(Path("p.jpg")) + " " + Q(Path("b.jpg")));
+    EXPECT_EQ(text.code, 0) << text.err;
+    for (const char* words : {"JPEG, progressive", "8 bits per sample", "sampling: 2x2 1x1 1x1",
+                              "progressive JPEG (SOF2): not supported by this codec", "JFIF (JPEG interchange"})
+        EXPECT_NE(text.out.find(words), std::string::npos) << words << " in\n" << text.out;
+    const Result json = Vex("info --json " + Q(Path("p.jpg")));
+    EXPECT_EQ(Json(json.out, "sof"), std::vector<long>{2});
+    EXPECT_EQ(Json(json.out, "h"), (std::vector<long>{2, 1, 1}));
+    EXPECT_NE(json.out.find("\"decodable\": false"), std::string::npos) << json.out;
+}
+
 // "-" is standard input and output; pipes, FIFOs and symlinks get exactly
 // the bytes a plain file gets, whatever the container (a TIFF file's tables
 // are written back near its start) and whatever the BMP row order.
@@ -239,6 +254,7 @@ TEST_F(ToolTest, EveryFailureNamesItsCauseAndExitCodeAndLeavesNoOutput) {
     WriteFile(Path("cut-data.jpg"), std::vector<uint8_t>(good.begin(), good.begin() + long(good.size() / 2)));
     WriteFile(Path("cut-header.jpg"), std::vector<uint8_t>(good.begin(), good.begin() + 120));
     Sh("cjpeg -progressive -outfile " + Q(Path("progressive.jpg")) + " " + Data("photo2.ppm"));
+    Sh("cjpeg -arithmetic -outfile " + Q(Path("arithmetic.jpg")) + " " + Data("photo2.ppm"));
     WriteFile(Path("text.txt"), {'h', 'e', 'l', 'l', 'o', '\n'});
     auto header = [](const std::string& text, size_t extra, uint8_t fill) {
         std::vector<uint8_t> b(text.begin(), text.end());
@@ -280,7 +296,13 @@ TEST_F(ToolTest, EveryFailureNamesItsCauseAndExitCodeAndLeavesNoOutput) {
         {"compress " + photo + " " + Q(Path("out.tif")) + " --tile 24x24", 3, "VEX_ERR_TILE (-381)"},
         {"compress " + photo + " " + out + " --band-memory 10", 3, "VEX_ERR_BAND (-380)"},
         {"decompress " + Q(Path("good.jpg")) + " " + img + " --window 451,0,10,10", 3, "VEX_ERR_WINDOW (-370)"},
-        {"decompress " + Q(Path("progressive.jpg")) + " " + img, 3, "VEX_ERR_CONTAINER (-385)"},
+        {"decompress " + Q(Path("progressive.jpg")) + " " + img, 3, "progressive JPEG (SOF2): not supported by this codec"},
+        {"decompress " + Q(Path("arithmetic.jpg")) + " " + img, 3,
+         "extended sequential, arithmetic-coded JPEG (SOF9): not supported by this codec"},
+        {"decompress " + Q(Path("text.txt")) + " " + img + " --container tiff", 3, "VEX_ERR_"},
+        {"decompress " + photo + " " + img, 2, "a PPM/PGM image, not a JPEG or TIFF file"},
+        {"decompress " + Q(dir_) + " " + img, 2, "is a directory"},
+        {"info " + Q(Path("missing.jpg")) + " " + Q(Path("good.jpg")), 2, "No such file"},
         {"decompress " + Q(Path("cut-header.jpg")) + " " + img, 3, "VEX_ERR_"},
         {"decompress " + Q(Path("cut-data.jpg")) + " " + img, 2, "truncated"},
         {"decompress " + Q(Path("cut.tif")) + " " + img, 2, "truncated"},

@@ -18,6 +18,7 @@
 
 #include "files.h"
 #include "image_files.h"
+#include "jpeg_frame.h"
 #include "q32vex.hpp"
 
 namespace vexjpeg {
@@ -122,12 +123,14 @@ const char kDecompressHelp[] =
     "A file whose data ends early is refused (exit code 2), not padded.\n";
 
 const char kInfoHelp[] =
-    "usage: vexjpeg info IN [--json] [--container C] [--header FILE]\n"
+    "usage: vexjpeg info IN... [--json] [--container C] [--header FILE]\n"
     "\n"
-    "Describes a compressed file without decoding it: container, size,\n"
+    "Describes compressed files without decoding them: container, size,\n"
     "components, sampling, restart interval, quantisation and Huffman tables,\n"
     "the APPn and COM segments of a JFIF file, and the tiles of a TIFF file.\n"
-    "Raw data is described by its sidecar header (IN.hdr or --header).\n";
+    "Raw data is described by its sidecar header (IN.hdr or --header). A JPEG\n"
+    "file of a process this codec does not decode (progressive, extended,\n"
+    "lossless, arithmetic-coded, 12-bit) is described by its frame header.\n";
 
 const char kCompareHelp[] =
     "usage: vexjpeg compare A B\n"
@@ -729,6 +732,12 @@ int Decompress(int argc, char** argv) {
         throw InputError{e.message};
     }
     const q32vex::Reader reader = FileReader(*input);
+    if (container == Container::Jfif) {
+        // Other coding processes are named rather than refused as garbage.
+        JpegFrame frame;
+        const std::string unsupported = ReadJpegFrame(*input, &frame) ? UnsupportedProcess(frame) : "";
+        if (!unsupported.empty()) throw q32vex::Error(VEX_ERR_CONTAINER, input->name() + ": " + unsupported);
+    }
 
     // A header the library accepts tells how large the image is and where a
     // TIFF file's tiles lie; a TIFF file cut short is refused before decoding.
@@ -971,17 +980,45 @@ void PrintText(const std::string& path, const q32vex::ImageInfo& info, size_t fi
     }
 }
 
-int Info(int argc, char** argv) {
-    const Args args = Parse(argc, argv, 2, {"--container", "--header"}, {"--json", "--help", "-h"});
-    if (args.flags.count("--help") || args.flags.count("-h")) {
-        std::fputs(kInfoHelp, stdout);
-        return kExitOk;
+// What the tool can tell of a JPEG file the library does not read: its
+// frame header and segments.
+void PrintFrame(const std::string& path, const JpegFrame& f, uint64_t fileBytes, bool json) {
+    const std::string why = UnsupportedProcess(f);
+    if (json) {
+        std::printf("{\"file\": %s, \"container\": \"jfif\", \"bytes\": %llu, \"process\": %s, "
+                    "\"sof\": %d, \"precision\": %d, \"width\": %d, \"height\": %d, \"components\": %zu, "
+                    "\"h\": [",
+                    JsonString(path).c_str(), static_cast<unsigned long long>(fileBytes),
+                    JsonString(ProcessName(f.sof)).c_str(), f.sof - 0xC0, f.precision, f.width, f.height,
+                    f.components.size());
+        for (size_t c = 0; c < f.components.size(); ++c) std::printf("%s%d", c ? ", " : "", f.components[c].h);
+        std::printf("], \"v\": [");
+        for (size_t c = 0; c < f.components.size(); ++c) std::printf("%s%d", c ? ", " : "", f.components[c].v);
+        std::printf("], \"segments\": [");
+        for (size_t i = 0; i < f.segments.size(); ++i)
+            std::printf("%s{\"marker\": %s, \"length\": %u}", i ? ", " : "",
+                        JsonString(MarkerName(f.segments[i].first)).c_str(), unsigned(f.segments[i].second));
+        std::printf("], \"decodable\": %s}\n", why.empty() ? "true" : "false");
+        return;
     }
-    if (args.files.size() != 1) throw UsageError{"info needs one file (see vexjpeg info --help)"};
-    const std::string in = args.files[0];
+    std::printf("%s: JPEG, %s, %llu bytes\n", path.c_str(), ProcessName(f.sof).c_str(),
+                static_cast<unsigned long long>(fileBytes));
+    std::printf("  size          %d x %d pixels, %d bits per sample\n", f.width, f.height, f.precision);
+    std::printf("  components    %zu, sampling:", f.components.size());
+    for (const JpegFrame::Component& c : f.components) std::printf(" %dx%d", c.h, c.v);
+    std::printf("\n  segments     ");
+    for (const auto& seg : f.segments) std::printf(" %s(%u)", MarkerName(seg.first).c_str(), unsigned(seg.second));
+    std::printf("\n");
+    if (!why.empty()) std::printf("  decoding      %s\n", why.c_str());
+}
+
+int InfoOne(const Args& args, const std::string& in) {
+    std::unique_ptr<InputFile> input;
     std::vector<uint8_t> bytes;
     try {
-        bytes = ReadWholeFile(in);
+        input = std::make_unique<InputFile>(in);
+        input->MakeSeekable();
+        bytes = input->ReadRest();
     } catch (const FileError& e) {
         throw InputError{e.message};
     }
@@ -991,6 +1028,11 @@ int Info(int argc, char** argv) {
     try {
         info = q32vex::read_info(q32vex::detail::memory_reader(bytes.data(), bytes.size()), container, &rawHeader);
     } catch (const q32vex::Error& e) {
+        JpegFrame frame;
+        if (container == Container::Jfif && ReadJpegFrame(*input, &frame)) {
+            PrintFrame(in, frame, bytes.size(), args.flags.count("--json") != 0);
+            return kExitOk;
+        }
         throw q32vex::Error(e.status(), in + ": " + e.what());
     }
     if (args.flags.count("--json"))
@@ -1000,7 +1042,33 @@ int Info(int argc, char** argv) {
     return kExitOk;
 }
 
-// ---- compare ------------------------------------------------------------------------
+// Each file in turn; one that cannot be read is reported and the others are
+// still described. The exit code is the first failure's.
+int Info(int argc, char** argv) {
+    const Args args = Parse(argc, argv, 2, {"--container", "--header"}, {"--json", "--help", "-h"});
+    if (args.flags.count("--help") || args.flags.count("-h")) {
+        std::fputs(kInfoHelp, stdout);
+        return kExitOk;
+    }
+    if (args.files.empty()) throw UsageError{"info needs a file (see vexjpeg info --help)"};
+    if (args.files.size() == 1) return InfoOne(args, args.files[0]);
+    int code = kExitOk;
+    for (const std::string& in : args.files) {
+        int status = kExitOk;
+        try {
+            status = InfoOne(args, in);
+        } catch (const InputError& e) {
+            std::fprintf(stderr, "vexjpeg: %s\n", e.message.c_str());
+            status = kExitInput;
+        } catch (const q32vex::Error& e) {
+            std::fprintf(stderr, "vexjpeg: %s\n", e.what());
+            status = kExitCodec;
+        }
+        std::fflush(stdout);
+        if (code == kExitOk) code = status;
+    }
+    return code;
+}
 
 int Compare(int argc, char** argv) {
     const Args args = Parse(argc, argv, 2, {}, {"--help", "-h"});
