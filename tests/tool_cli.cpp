@@ -295,6 +295,8 @@ TEST_F(ToolTest, EveryFailureNamesItsCauseAndExitCodeAndLeavesNoOutput) {
         {"compress " + photo + " " + out + " --scale 0", 1, "--scale needs a whole number from 1 to 255"},
         {"compress " + photo + " " + Q(Path("out.tif")) + " --tile 24x24", 3, "VEX_ERR_TILE (-381)"},
         {"compress " + photo + " " + out + " --band-memory 10", 3, "VEX_ERR_BAND (-380)"},
+        {"compress " + photo + " " + out + " --band-rows 8 --sampling 420", 3,
+         "--band-rows must be at least 16 for this sampling"},
         {"decompress " + Q(Path("good.jpg")) + " " + img + " --window 451,0,10,10", 3, "VEX_ERR_WINDOW (-370)"},
         {"decompress " + Q(Path("progressive.jpg")) + " " + img, 3, "progressive JPEG (SOF2): not supported by this codec"},
         {"decompress " + Q(Path("arithmetic.jpg")) + " " + img, 3,

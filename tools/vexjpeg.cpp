@@ -642,7 +642,20 @@ int Compress(int argc, char** argv) {
             q32vex::compress(width, height, format, options, source, writer);
         }
     } catch (const q32vex::Error& e) {
-        throw q32vex::Error(e.status(), input->name() + ": " + e.what());
+        std::string what = input->name() + ": " + e.what();
+        if (e.status() == VEX_ERR_BAND && options.band_rows > 0) {
+            // The band must hold one row of MCUs.
+            uint16_t mcuWidth = 0, mcuHeight = 0;
+            int16_t colorSpace = 0;
+            const SamplingDesc s = q32vex::detail::sampling_desc(
+                options.has_sampling ? options.sampling
+                                     : format == PixelFormat::Gray8 ? Sampling::Gray
+                                     : format == PixelFormat::Four8 ? Sampling::Four444 : Sampling::S422,
+                &colorSpace);
+            if (AppVexGetMcuDims(colorSpace, &s, &mcuWidth, &mcuHeight) == 0)
+                what += "; --band-rows must be at least " + std::to_string(mcuHeight) + " for this sampling";
+        }
+        throw q32vex::Error(e.status(), what);
     } catch (const ImageFileError& e) {
         throw InputError{input->name() + ": " + e.message};
     }
