@@ -110,18 +110,21 @@ protected:
         ASSERT_EQ(DecompressImage(tiffStream, compress::ReadParams(VEX_CONTAINER_TIFF, 1, 1), o, &out), 0);
     }
 
-    // Reads the TIFF header and fails the open after it: a 1 x 1 band is
-    // below the minimum band.
-    void FailedTiledOpen() {
+    // Reads the TIFF header and opens a decode of bands of the given size.
+    int16_t OpenTiledDecode(uint16_t bandWidth, uint16_t bandHeight) {
         AppVexParams p = compress::ReadParams(VEX_CONTAINER_TIFF, 1, 1);
         p.readCallback = SourceRead;
         ResetSource(tiffStream, 65535);
-        ASSERT_EQ(AppVexGetCompInfo(&p), 0);
+        EXPECT_EQ(AppVexGetCompInfo(&p), 0);
         g_source.pos = 0;
-        p.bandWidth = 1;
-        p.bandHeight = 1;
-        ASSERT_EQ(AppVexDecompressBuffInit(&p), VEX_ERR_BAND);
+        p.bandWidth = bandWidth;
+        p.bandHeight = bandHeight;
+        return AppVexDecompressBuffInit(&p);
     }
+
+    // Fails the open after the TIFF header: a 1 x 1 band is below the
+    // minimum band.
+    void FailedTiledOpen() { ASSERT_EQ(OpenTiledDecode(1, 1), VEX_ERR_BAND); }
 
     // A tiled compression left open after its first band.
     void AbortedTiledCompression() {
@@ -139,14 +142,7 @@ protected:
 
     // A tiled decode still open when the host releases the library's memory.
     void DeallocatedTiledDecode() {
-        AppVexParams p = compress::ReadParams(VEX_CONTAINER_TIFF, 1, 1);
-        p.readCallback = SourceRead;
-        ResetSource(tiffStream, 65535);
-        ASSERT_EQ(AppVexGetCompInfo(&p), 0);
-        g_source.pos = 0;
-        p.bandWidth = 32;
-        p.bandHeight = 16;
-        ASSERT_EQ(AppVexDecompressBuffInit(&p), 0);
+        ASSERT_EQ(OpenTiledDecode(32, 16), 0);
         ASSERT_EQ(AppVexDeallocate(), 0);
     }
 
