@@ -3,6 +3,7 @@
 // pixels, windows and bands change nothing, and every failure is one line
 // naming its cause with a documented exit code.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -180,6 +181,45 @@ TEST_F(ToolTest, InfoDescribesJpegFilesItCannotDecode) {
     EXPECT_EQ(Json(json.out, "sof"), std::vector<long>{2});
     EXPECT_EQ(Json(json.out, "h"), (std::vector<long>{2, 1, 1}));
     EXPECT_NE(json.out.find("\"decodable\": false"), std::string::npos) << json.out;
+}
+
+// The tool streams: its peak memory does not follow the image's size. An
+// 8192 x 8192 picture (192 MiB of pixels) goes through in a few MiB. Slow
+// (a 200 MB file each way): run by the CTest test labelled slow, which sets
+// Q32VEX_SLOW.
+TEST_F(ToolTest, MemoryDoesNotGrowWithTheImage) {
+    if (std::getenv("Q32VEX_SLOW") == nullptr) GTEST_SKIP() << "slow: set Q32VEX_SLOW=1";
+    if (!HaveTool("/usr/bin/time")) GTEST_SKIP() << "/usr/bin/time missing";
+    constexpr int kSide = 8192;
+    {
+        std::FILE* f = std::fopen(Path("big.ppm").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fprintf(f, "P6\n%d %d\n255\n", kSide, kSide);
+        std::vector<uint8_t> row(size_t(kSide) * 3);
+        for (int y = 0; y < kSide; ++y) {
+            for (int x = 0; x < kSide; ++x) {
+                row[size_t(x) * 3] = uint8_t(x + y);
+                row[size_t(x) * 3 + 1] = uint8_t((x >> 3) ^ (y >> 3));
+                row[size_t(x) * 3 + 2] = uint8_t(y * 3 + (x * 7 & 31));
+            }
+            std::fwrite(row.data(), 1, row.size(), f);
+        }
+        std::fclose(f);
+    }
+    auto peakKiB = [&](const std::string& args) {
+        const Result r = tooltest::Shell("/usr/bin/time -f %M " + tool_ + " " + args + " 2>&1 >/dev/null");
+        EXPECT_EQ(r.code, 0) << args << "\n" << r.out << r.err;
+        return std::atol(r.out.substr(r.out.find_last_of('\n', r.out.size() - 2) + 1).c_str());
+    };
+    const long compress = peakKiB("compress " + Q(Path("big.ppm")) + " " + Q(Path("big.jpg")) + " --sampling 420");
+    const long decompress = peakKiB("decompress " + Q(Path("big.jpg")) + " " + Q(Path("big-out.ppm")));
+    EXPECT_GT(compress, 0);
+    EXPECT_LT(compress, 32 * 1024) << "KiB";
+    EXPECT_LT(decompress, 32 * 1024) << "KiB";
+    Pnm decoded;
+    ASSERT_TRUE(ReadPnm(Path("big-out.ppm"), &decoded));
+    EXPECT_EQ(decoded.width, kSide);
+    EXPECT_EQ(decoded.height, kSide);
 }
 
 // "-" is standard input and output; pipes, FIFOs and symlinks get exactly
