@@ -15,59 +15,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using vexfuzz::Put16;
 
 void Save(const fs::path& dir, const std::string& name, const Bytes& bytes) {
     fs::create_directories(dir);
     std::ofstream f(dir / name, std::ios::binary);
     f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-struct Shape {
-    int samplingIndex, formatIndex, width, height;
-    uint16_t restart, tileWidth, tileHeight;
-};
-
-void Put16(Bytes* b, size_t at, uint16_t v) {
-    (*b)[at] = uint8_t(v);
-    (*b)[at + 1] = uint8_t(v >> 8);
-}
-
-// The option block of the compression target for one shape.
-Bytes CompressOptions(const Shape& s, int container, uint8_t quality) {
-    Bytes o(vexfuzz::kCompressOptionBytes, 0);
-    o[0] = uint8_t(s.formatIndex);
-    o[1] = uint8_t(s.samplingIndex);
-    o[2] = uint8_t(container << 4);
-    o[3] = quality;
-    Put16(&o, 4, uint16_t(s.width));
-    Put16(&o, 6, uint16_t(s.height));
-    Put16(&o, 8, s.restart);
-    Put16(&o, 10, s.tileWidth);
-    Put16(&o, 12, s.tileHeight);
-    Put16(&o, 18, 4096);
-    o[24] = uint8_t((s.restart ? 1 : 0) | (s.tileWidth != 0xFFFF ? 2 : 0));
-    return o;
-}
-
-Bytes Pixels(int n, int seed) {
-    Bytes p(size_t(n), 0);
-    for (int i = 0; i < n; ++i) p[size_t(i)] = uint8_t((i * 7 + seed * 31 + (i / 13) * 5) & 0xFF);
-    return p;
-}
-
-Bytes Compress(const Shape& s, int container, uint8_t quality) {
-    Bytes input = CompressOptions(s, container, quality);
-    const Bytes px = Pixels(97, s.samplingIndex);
-    input.insert(input.end(), px.begin(), px.end());
-    vexfuzz::CompressResult r;
-    const std::string f = vexfuzz::RunCompress(input.data(), input.size(), &r);
-    AppVexAbort();
-    AppVexDeallocate();
-    if (!f.empty() || r.status != 0) {
-        std::fprintf(stderr, "seed shape failed: %s status %d\n", f.c_str(), r.status);
-        return Bytes();
-    }
-    return r.stream;
 }
 
 Bytes DecodeOptions(uint8_t format, uint8_t flags, uint16_t a, uint16_t b, uint8_t chunk,
@@ -100,7 +53,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root(argv[1]);
-    const Shape shapes[] = {
+    const vexfuzz::SeedShape shapes[] = {
         {0, 1, 40, 24, 0, 0xFFFF, 0xFFFF}, {1, 0, 33, 17, 2, 0xFFFF, 0xFFFF},
         {2, 2, 17, 9, 0, 0xFFFF, 0xFFFF},  {3, 3, 21, 13, 1, 0xFFFF, 0xFFFF},
         {4, 4, 32, 32, 0, 16, 16},         {5, 4, 9, 9, 3, 0xFFFF, 0xFFFF},
@@ -108,18 +61,21 @@ int main(int argc, char** argv) {
         {3, 3, 1, 1, 0, 0xFFFF, 0xFFFF},
     };
     int n = 0;
-    for (const Shape& s : shapes) {
+    for (const vexfuzz::SeedShape& s : shapes) {
         const std::string tag = std::to_string(n++);
         // Compression option blocks, one per container.
         for (int container = 0; container < 3; ++container) {
-            Bytes in = CompressOptions(s, container, 25);
-            in = Join(in, Pixels(64, n));
+            Bytes in = vexfuzz::ShapeOptions(s, container, 25);
+            in = Join(in, vexfuzz::ShapePixels(64, n));
             Save(root / "compress", "shape" + tag + "_c" + std::to_string(container), in);
         }
-        const Bytes jfif = Compress(s, VEX_CONTAINER_JFIF, 25);
-        const Bytes tiff = Compress(s, VEX_CONTAINER_TIFF, 25);
-        const Bytes raw = Compress(s, VEX_CONTAINER_RAW, 25);
-        if (jfif.empty() || tiff.empty() || raw.empty()) return 1;
+        const Bytes jfif = vexfuzz::CompressShape(s, VEX_CONTAINER_JFIF, 25);
+        const Bytes tiff = vexfuzz::CompressShape(s, VEX_CONTAINER_TIFF, 25);
+        const Bytes raw = vexfuzz::CompressShape(s, VEX_CONTAINER_RAW, 25);
+        if (jfif.empty() || tiff.empty() || raw.empty()) {
+            std::fprintf(stderr, "seed shape %s failed\n", tag.c_str());
+            return 1;
+        }
         const Bytes plain = DecodeOptions(uint8_t(s.formatIndex), 0, 0, 0, 0, 0, 0, 0, 0);
         // Band request, window inside MCUs, small chunks, marker callback.
         const Bytes fancy =
