@@ -1,15 +1,16 @@
 // Seed corpora for the fuzz targets, made from this library's own output: JFIF
 // and TIFF streams of small images over every supported sampling, with and
 // without restarts and tiles, bare entropy data with matching raw options,
-// compression option blocks, and a few truncations of each stream. Every seed
-// starts with the option block its target reads. Usage: fuzz_make_seeds DIR
+// compression option blocks, a few truncations of each stream, and programs
+// of export calls for the sequence target. Every seed starts with the option
+// block its target reads. Usage: fuzz_make_seeds DIR
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "compress_driver.h"
+#include "sequence_driver.h"
 
 namespace {
 
@@ -43,6 +44,91 @@ Bytes Join(const Bytes& a, const Bytes& b) {
     Bytes out = a;
     out.insert(out.end(), b.begin(), b.end());
     return out;
+}
+
+
+// Programs for the sequence target: every start-up stream decoded and every
+// shape compressed, and the orders of calls that once let one sequence reach
+// into the next.
+void SaveSequenceSeeds(const fs::path& dir) {
+    using namespace vexfuzz;
+    for (int i = 0; i < kWorldShapeCount; ++i) {
+        ProgramWriter w;
+        w.Op(kOpDecompressInit).Record(DecompressBase(i)).Input(i).Repeat(kOpDecompressBand, 3);
+        w.Op(kOpCompressInit).Record(CompressBase(i), 1).Edit(kEditBand, 16, 16).Sink();
+        w.Repeat(kOpCompressBand, 4);
+        Save(dir, "shape" + std::to_string(i), w.bytes);
+    }
+    // A JFIF header read, then 32 x 16 tiles and bands asked of the untiled
+    // stream, after a tiled decode that was aborted or failed at its open.
+    for (const bool failedOpen : {false, true}) {
+        ProgramWriter w;
+        w.Op(kOpDecompressInit).Record(DecompressBase(1), 1);
+        w.Edit(kEditBand, failedOpen ? 1 : 32, failedOpen ? 1 : 16);
+        w.Input(1).Op(kOpDecompressBand).Op(kOpAbort);
+        w.Op(kOpGetCompInfo).Record(DecompressBase(0)).Input(0);
+        w.Op(kOpDecompressInit).Record(0, 2).Edit(kEditTiles, 32, 16).Edit(kEditBand, 32, 16).Input(0);
+        w.Repeat(kOpDecompressBand, 8);
+        Save(dir, failedOpen ? "tiles_after_failed_tiff_open" : "tiles_after_aborted_tiff", w.bytes);
+    }
+    {
+        // Compression after an aborted decode, and after a finished one with
+        // the record the decode wrote back (tables in the library's slots).
+        ProgramWriter w;
+        w.Op(kOpDecompressInit).Record(DecompressBase(0), 1).Edit(kEditBand, 16, 16).Input(0);
+        w.Repeat(kOpDecompressBand, 2).Op(kOpAbort);
+        w.Op(kOpCompressInit).Record(CompressBase(1), 1).Edit(kEditBand, 32, 16).Sink(100);
+        w.Repeat(kOpCompressBand, 9);
+        w.Op(kOpDecompressInit).Record(DecompressBase(5)).Input(5).Repeat(kOpDecompressBand, 2);
+        w.Op(kOpCompressInit).Record(0, 1).U8(kEditCallbacks).U8(0).Sink().Repeat(kOpCompressBand, 2);
+        Save(dir, "compress_after_decode", w.bytes);
+    }
+    {
+        // AppVexDeallocate in the middle of each direction.
+        ProgramWriter w;
+        w.Op(kOpCompressInit).Record(CompressBase(3), 1).Edit(kEditBand, 16, 16).Sink(1000);
+        w.Op(kOpCompressBand).Op(kOpDeallocate).Op(kOpCompressBand).Op(kOpAbort);
+        w.Op(kOpDecompressInit).Record(DecompressBase(3), 1).Edit(kEditBand, 16, 16).Input(3);
+        w.Op(kOpDecompressBand).Op(kOpDeallocate).Op(kOpDecompressBand);
+        w.Op(kOpCompressInit).Record(CompressBase(3)).Sink().Repeat(kOpCompressBand, 2);
+        Save(dir, "deallocate_mid_sequence", w.bytes);
+    }
+    {
+        // Bare data decoded with the tables a header read left behind.
+        ProgramWriter w;
+        w.Op(kOpGetCompInfo).Record(DecompressBase(0)).Input(0);
+        w.Op(kOpDecompressInit).Record(DecompressBase(4)).Input(4).Repeat(kOpDecompressBand, 3);
+        Save(dir, "raw_after_header", w.bytes);
+    }
+    {
+        // Every export, the queries and opens while a sequence is open, a
+        // window whose last band may or may not close the sequence.
+        ProgramWriter w;
+        w.Op(kOpSetDefaultCompress).Op(kOpSetDefaultDecompress).Op(kOpGetDefaultTables).U8(3);
+        w.Op(kOpMakeQTable).U8(3).U16(50).Op(kOpGetTableSize).U8(1).U8(4);
+        w.Op(kOpGetMcuDims).U8(0).U8(1).Op(kOpQuerySupport).U8(1).Record(CompressBase(5));
+        w.Op(kOpEnterLock).Op(kOpCompressInit).Record(CompressBase(5), 1).Edit(kEditBand, 32, 8).Sink(64);
+        w.Op(kOpGetCompInfo).Record(DecompressBase(5)).Input(5).Op(kOpQuerySupport).U8(2).Record(0);
+        w.Op(kOpCompressInit).Record(0).Sink().Op(kOpDecompressBand).Repeat(kOpCompressBand, 2);
+        w.Op(kOpLeaveLock).Op(kOpAbort).Op(kOpAbort).Op(kOpCompressBand);
+        w.Op(kOpDecompressInit).Record(DecompressBase(0), 2).Edit(kEditBand, 16, 16);
+        w.U8(kEditWindow).U16(9).U16(5).U16(40).U16(20).Input(0);
+        w.Repeat(kOpDecompressBand, 5).Op(kOpAbort).Op(kOpQuerySupport).U8(2).Record(0);
+        Save(dir, "every_export", w.bytes);
+    }
+    {
+        // Hosts that fail a call, hand out small buffers, and a damaged stream.
+        ProgramWriter w;
+        w.Op(kOpCompressInit).Record(CompressBase(2), 1).Edit(kEditBand, 8, 8).Sink(3, 135);
+        w.Repeat(kOpCompressBand, 6);
+        w.Op(kOpDecompressInit).Record(DecompressBase(2), 1).Edit(kEditBand, 8, 8).Input(2, 2, 200);
+        w.Repeat(kOpDecompressBand, 3);
+        // Two flipped bytes in the entropy data of the first tiles.
+        w.Op(kOpDecompressInit).Record(DecompressBase(1), 1).Edit(kEditBand, 32, 16);
+        w.U8(1).U8(1 | 4).U16(2000).U8(0x10).U16(2900).U8(0x40).U16(0).U8(0).U8(0);
+        w.Repeat(kOpDecompressBand, 4);
+        Save(dir, "failing_hosts", w.bytes);
+    }
 }
 
 }  // namespace
@@ -111,6 +197,7 @@ int main(int argc, char** argv) {
         Put16(&rawOptions, 10, s.tileHeight);
         Save(root / "raw", "shape" + tag, Join(Join(plain, rawOptions), raw));
     }
+    SaveSequenceSeeds(root / "sequence");
     std::printf("seeds written to %s\n", root.string().c_str());
     return 0;
 }
