@@ -281,4 +281,56 @@ inline std::string RunCompressRoundTrip(const uint8_t* data, size_t size) {
     return f.empty() ? leak : f;
 }
 
+// ---- this library's own streams, for seeds --------------------------------
+
+// An image to compress: sampling and pixel format by index, size, restart
+// interval and tiles (0xFFFF: one tile across or down).
+struct SeedShape {
+    int samplingIndex, formatIndex, width, height;
+    uint16_t restart, tileWidth, tileHeight;
+};
+
+inline void Put16(std::vector<uint8_t>* b, size_t at, uint16_t v) {
+    (*b)[at] = uint8_t(v);
+    (*b)[at + 1] = uint8_t(v >> 8);
+}
+
+// The compression target's option block for one shape.
+inline std::vector<uint8_t> ShapeOptions(const SeedShape& s, int container, uint8_t quality) {
+    std::vector<uint8_t> o(kCompressOptionBytes, 0);
+    o[0] = uint8_t(s.formatIndex);
+    o[1] = uint8_t(s.samplingIndex);
+    o[2] = uint8_t(container << 4);
+    o[3] = quality;
+    Put16(&o, 4, uint16_t(s.width));
+    Put16(&o, 6, uint16_t(s.height));
+    Put16(&o, 8, s.restart);
+    Put16(&o, 10, s.tileWidth);
+    Put16(&o, 12, s.tileHeight);
+    Put16(&o, 18, 4096);
+    o[24] = uint8_t((s.restart ? 1 : 0) | (s.tileWidth != 0xFFFF ? 2 : 0));
+    return o;
+}
+
+inline std::vector<uint8_t> ShapePixels(int n, int seed) {
+    std::vector<uint8_t> p(size_t(n), 0);
+    for (int i = 0; i < n; ++i) p[size_t(i)] = uint8_t((i * 7 + seed * 31 + (i / 13) * 5) & 0xFF);
+    return p;
+}
+
+// Compresses a shape with default tables and leaves the library closed and
+// empty; the stream (empty on failure) and the record the host passed.
+inline std::vector<uint8_t> CompressShape(const SeedShape& s, int container, uint8_t quality,
+                                          AppVexParams* record = nullptr) {
+    std::vector<uint8_t> input = ShapeOptions(s, container, quality);
+    const std::vector<uint8_t> px = ShapePixels(97, s.samplingIndex);
+    input.insert(input.end(), px.begin(), px.end());
+    CompressResult r;
+    const std::string f = RunCompress(input.data(), input.size(), &r);
+    if (record) *record = r.params;
+    AppVexAbort();
+    AppVexDeallocate();
+    return f.empty() && r.status == 0 ? r.stream : std::vector<uint8_t>();
+}
+
 }  // namespace vexfuzz
