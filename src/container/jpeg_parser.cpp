@@ -39,6 +39,8 @@ static_assert(kDcSymbolCapacity == 64 && kAcSymbolCapacity == 162, "Huffman slot
 constexpr uint16_t kJfifHeaderBytes = 14;
 constexpr uint16_t kJfifFullParseBytes = 17;
 
+// What one header read has learnt so far. It lives for that one call, so a
+// read never sees selectors or counts of an earlier stream.
 struct ParserState {
     uint8_t segment[32];  // fixed-size segment bodies
     uint16_t componentCount;
@@ -49,8 +51,6 @@ struct ParserState {
     bool notAfterSoi;
     bool jfifSeen;
 };
-
-ParserState parser;
 
 uint16_t BigEndian16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
 
@@ -96,7 +96,7 @@ Status ReadBodyLength(uint16_t* body) {
     return 0;
 }
 
-Status ParseFrameHeader(AppVexParams* params) {
+Status ParseFrameHeader(ParserState& parser, AppVexParams* params) {
     uint16_t body = 0;
     Q_TRY(ReadBodyLength(&body));
     if (body > kMaxSofBody) return VEX_ERR_CONTAINER;
@@ -144,7 +144,7 @@ Status ParseFrameHeader(AppVexParams* params) {
     return 0;
 }
 
-Status ParseHuffmanTables() {
+Status ParseHuffmanTables(ParserState& parser) {
     uint16_t body = 0;
     Q_TRY(ReadBodyLength(&body));
     if (body > kMaxDhtBody) return VEX_ERR_CONTAINER;
@@ -174,7 +174,7 @@ Status ParseHuffmanTables() {
     return 0;
 }
 
-Status ParseQuantTables() {
+Status ParseQuantTables(ParserState& parser) {
     uint16_t body = 0;
     Q_TRY(ReadBodyLength(&body));
     if (body > kMaxDqtBody) return VEX_ERR_CONTAINER;
@@ -208,7 +208,7 @@ Status ParseQuantTables() {
     return 0;
 }
 
-Status ParseScanHeader() {
+Status ParseScanHeader(ParserState& parser) {
     uint16_t body = 0;
     Q_TRY(ReadBodyLength(&body));
     if (body > kMaxSosBody) return VEX_ERR_CONTAINER;
@@ -231,7 +231,7 @@ Status ParseScanHeader() {
 
 // DRI and DNL carry one 16-bit value; any other length is refused so that
 // the body always fits the segment buffer.
-Status ParseShortValue(uint16_t* value) {
+Status ParseShortValue(ParserState& parser, uint16_t* value) {
     uint16_t body = 0;
     Q_TRY(ReadBodyLength(&body));
     if (body != 2) return VEX_ERR_CONTAINER;
@@ -248,7 +248,7 @@ bool StartsWithJfif(const uint8_t* p) {
     return p[0] == 'J' && p[1] == 'F' && p[2] == 'I' && p[3] == 'F' && p[4] == 0;
 }
 
-Status ParseMarkerData(AppVexParams* params, uint8_t marker) {
+Status ParseMarkerData(ParserState& parser, AppVexParams* params, uint8_t marker) {
     uint16_t body = 0;
     Q_TRY(ReadBodyLength(&body));
     const VexAppMarkerReadCallback callback = params->appMarkerReadCallback;
@@ -314,7 +314,7 @@ Status ParseMarkerData(AppVexParams* params, uint8_t marker) {
 
 // Points each component at the slots its selectors name. The selectors were
 // range-checked when read, so only the filled slots are ever taken.
-void ReorderTables(AppVexParams* params) {
+void ReorderTables(const ParserState& parser, AppVexParams* params) {
     const uint8_t* q[4];
     const uint8_t* dc[4];
     const uint8_t* ac[4];
@@ -330,7 +330,7 @@ void ReorderTables(AppVexParams* params) {
     }
 }
 
-Status ParseSegments(AppVexParams* params, uint8_t* marker, bool* reorder) {
+Status ParseSegments(ParserState& parser, AppVexParams* params, uint8_t* marker, bool* reorder) {
     for (;;) {
         if (marker[0] != 0xFF) return VEX_ERR_CONTAINER;
         const uint8_t code = marker[1];
@@ -339,28 +339,28 @@ Status ParseSegments(AppVexParams* params, uint8_t* marker, bool* reorder) {
             return 0;
         }
         if (code == kSos) {
-            Q_TRY(ParseScanHeader());
+            Q_TRY(ParseScanHeader(parser));
             *reorder = parser.tableSegments >= 2;
             return 0;
         }
         if (code == kSof0) {
-            Q_TRY(ParseFrameHeader(params));
+            Q_TRY(ParseFrameHeader(parser, params));
         } else if (code == kDht) {
             ++parser.tableSegments;
-            Q_TRY(ParseHuffmanTables());
+            Q_TRY(ParseHuffmanTables(parser));
         } else if (code == kDqt) {
             ++parser.tableSegments;
-            Q_TRY(ParseQuantTables());
+            Q_TRY(ParseQuantTables(parser));
         } else if (code == kDri) {
             uint16_t interval = 0;
-            Q_TRY(ParseShortValue(&interval));
+            Q_TRY(ParseShortValue(parser, &interval));
             params->restartInterval = interval;
         } else if (code == kDnl) {
             uint16_t lines = 0;
-            Q_TRY(ParseShortValue(&lines));
+            Q_TRY(ParseShortValue(parser, &lines));
             params->height = lines;
         } else if ((code >= kApp0 && code <= kApp15) || code == kCom) {
-            Q_TRY(ParseMarkerData(params, code));
+            Q_TRY(ParseMarkerData(parser, params, code));
         } else if (code != kSoi) {
             // Other frame types, arithmetic coding, restart markers out of
             // place, fill bytes: nothing this decoder reads.
@@ -374,7 +374,7 @@ Status ParseSegments(AppVexParams* params, uint8_t* marker, bool* reorder) {
 
 Status ParseJpegHeader(AppVexParams* params) {
     if (params->readCallback == nullptr) return VEX_ERR_NO_CALLBACK;
-    parser = ParserState{};
+    ParserState parser{};
     uint8_t marker[2];
     Q_TRY(CopyInput(marker, 2));
     if (marker[0] == 0xFF && marker[1] == kSoi) {
@@ -387,8 +387,8 @@ Status ParseJpegHeader(AppVexParams* params) {
         return VEX_ERR_CONTAINER;
     }
     bool reorder = true;
-    const Status status = ParseSegments(params, marker, &reorder);
-    if (status != 0 || reorder) ReorderTables(params);
+    const Status status = ParseSegments(parser, params, marker, &reorder);
+    if (status != 0 || reorder) ReorderTables(parser, params);
     return status;
 }
 
