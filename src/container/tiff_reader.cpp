@@ -5,7 +5,9 @@
 #include "container/tiff_reader.h"
 
 #include "decode/input_reader.h"
-#include "interface/global_state.h"
+#include "interface/bytes.h"
+#include "interface/tables.h"
+#include "interface/tile_arrays.h"
 
 namespace q32vex {
 namespace {
@@ -93,16 +95,23 @@ constexpr int kDeferredCapacity = 25;
 // means "here"; offsets beyond that range name no place in a file.
 constexpr uint32_t kMaxOffset = 0x7FFFFFFF;
 
-// What one header read has learnt so far; it lives for that one call.
+// One header read: where it reads from and stores to, and what it has learnt
+// so far. It lives for that one call.
 struct ReaderState {
-    uint32_t counts[kTemplateEntries];
-    bool bound[kTemplateEntries];
-    DeferredEntry deferredEntries[kDeferredCapacity];
-    uint16_t deferredUsed;
-    uint16_t components;
-    uint8_t scratchDc[2][kDcSpecBytes];  // components 2 and 3
-    uint8_t scratchAc[2][kAcSpecBytes];
-    uint8_t values[32];
+    ReaderState(InputBuffer& input, TableSlots& tableSlots, TileArrays& tileArrays)
+        : in(input), slots(tableSlots), tiles(tileArrays) {}
+
+    InputBuffer& in;
+    TableSlots& slots;
+    TileArrays& tiles;
+    uint32_t counts[kTemplateEntries] = {};
+    bool bound[kTemplateEntries] = {};
+    DeferredEntry deferredEntries[kDeferredCapacity] = {};
+    uint16_t deferredUsed = 0;
+    uint16_t components = 0;
+    uint8_t scratchDc[2][kDcSpecBytes] = {};  // components 2 and 3
+    uint8_t scratchAc[2][kAcSpecBytes] = {};
+    uint8_t values[32] = {};
 };
 
 // The records one sort works on, with their size and comparison.
@@ -120,10 +129,10 @@ uint32_t Little32(const uint8_t* p) {
 // Copies n bytes from `position` (-1: the current position). The input
 // reader positions itself: a short step forward reads on and skips, anything
 // else asks the host for that position.
-Status CopyAt(int32_t position, void* destination, uint16_t n) {
+Status CopyAt(InputBuffer& in, int32_t position, void* destination, uint16_t n) {
     uint16_t count = n;
     int16_t mode = kInputCopy;
-    return ReadInput(destination, position, &count, &mode);
+    return ReadInput(in, destination, position, &count, &mode);
 }
 
 Status Defer(ReaderState& reader, uint32_t offset, uint16_t kind, uint16_t index) {
@@ -253,7 +262,7 @@ Status OtherEntry(ReaderState& reader, AppVexParams* params, uint16_t tag, uint1
 
 Status ReadDirectory(ReaderState& reader, AppVexParams* params) {
     uint8_t header[10];
-    Q_TRY(CopyAt(-1, header, 10));
+    Q_TRY(CopyAt(reader.in, -1, header, 10));
     static constexpr uint8_t kHeader[8] = {0x49, 0x49, 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08};
     for (int i = 0; i < 8; ++i) {
         if (header[i] != kHeader[i]) return VEX_ERR_CONTAINER;
@@ -263,7 +272,7 @@ Status ReadDirectory(ReaderState& reader, AppVexParams* params) {
     int cursor = 0;
     for (uint16_t e = 0; e < entries; ++e) {
         uint8_t entry[12];
-        Q_TRY(CopyAt(-1, entry, 12));
+        Q_TRY(CopyAt(reader.in, -1, entry, 12));
         const uint16_t tag = Little16(entry);
         const uint16_t type = Little16(entry + 2);
         const uint32_t count = Little32(entry + 4);
@@ -297,14 +306,14 @@ Status CheckTileCount(const AppVexParams* params, uint32_t count) {
 }
 
 // Reads `count` little-endian 32-bit values at `offset` into `array`.
-Status ReadLongArray(uint32_t offset, uint32_t* array, uint32_t count) {
+Status ReadLongArray(InputBuffer& in, uint32_t offset, uint32_t* array, uint32_t count) {
     // Whole chunks of values, each within one read request.
     constexpr uint32_t kChunkValues = 8192;
     int32_t position = int32_t(offset);
     for (uint32_t done = 0; done < count;) {
         const uint32_t n = count - done < kChunkValues ? count - done : kChunkValues;
         auto* bytes = reinterpret_cast<uint8_t*>(array + done);
-        Q_TRY(CopyAt(position, bytes, uint16_t(n * 4)));
+        Q_TRY(CopyAt(in, position, bytes, uint16_t(n * 4)));
         for (uint32_t i = 0; i < n; ++i) array[done + i] = Little32(bytes + 4 * i);
         done += n;
         position = -1;
@@ -313,8 +322,8 @@ Status ReadLongArray(uint32_t offset, uint32_t* array, uint32_t count) {
 }
 
 uint8_t* HuffmanDestination(ReaderState& reader, uint16_t kind, uint16_t component) {
-    if (kind == kKindDc) return component < 2 ? g.slots.dc[component] : reader.scratchDc[component - 2];
-    return component < 2 ? g.slots.ac[component] : reader.scratchAc[component - 2];
+    if (kind == kKindDc) return component < 2 ? reader.slots.dc[component] : reader.scratchDc[component - 2];
+    return component < 2 ? reader.slots.ac[component] : reader.scratchAc[component - 2];
 }
 
 Status VisitEntry(ReaderState& reader, AppVexParams* params, int index) {
@@ -323,14 +332,14 @@ Status VisitEntry(ReaderState& reader, AppVexParams* params, int index) {
     uint8_t* values = reader.values;
     switch (entry.kind) {
         case kTagBitsPerSample:
-            Q_TRY(CopyAt(at, values, uint16_t(reader.components * 2)));
+            Q_TRY(CopyAt(reader.in, at, values, uint16_t(reader.components * 2)));
             for (uint16_t c = 0; c < reader.components; ++c) {
                 params->pixelFormat.bits[c] = Little16(values + 2 * c);
             }
             return 0;
         case kTagXResolution:
         case kTagYResolution: {
-            Q_TRY(CopyAt(at, values, 8));
+            Q_TRY(CopyAt(reader.in, at, values, 8));
             const uint32_t numerator = Little32(values);
             const uint32_t denominator = Little32(values + 4);
             if (denominator == 0) return VEX_ERR_CONTAINER;
@@ -345,10 +354,10 @@ Status VisitEntry(ReaderState& reader, AppVexParams* params, int index) {
         case kTagTileOffsets:
         case kTagTileByteCounts: {
             const bool offsets = entry.kind == kTagTileOffsets;
-            uint32_t* array = offsets ? g.tiles.offsets : g.tiles.byteCounts;
-            Q_TRY(ReadLongArray(entry.offset, array, g.tiles.count));
+            uint32_t* array = offsets ? reader.tiles.offsets : reader.tiles.byteCounts;
+            Q_TRY(ReadLongArray(reader.in, entry.offset, array, reader.tiles.count));
             if (offsets) {
-                for (uint16_t t = 0; t < g.tiles.count; ++t) {
+                for (uint16_t t = 0; t < reader.tiles.count; ++t) {
                     if (array[t] > kMaxOffset) return VEX_ERR_CONTAINER;
                 }
             }
@@ -360,7 +369,7 @@ Status VisitEntry(ReaderState& reader, AppVexParams* params, int index) {
             const uint16_t kind = entry.kind == kTagJpegQTables   ? kKindQuant
                                   : entry.kind == kTagJpegDcTables ? kKindDc
                                                                    : kKindAc;
-            Q_TRY(CopyAt(at, values, uint16_t(reader.components * 4)));
+            Q_TRY(CopyAt(reader.in, at, values, uint16_t(reader.components * 4)));
             for (uint16_t c = 0; c < reader.components; ++c) {
                 Q_TRY(Defer(reader, Little32(values + 4 * c), kind, c));
             }
@@ -372,20 +381,20 @@ Status VisitEntry(ReaderState& reader, AppVexParams* params, int index) {
             return 0;
         }
         case kKindQuant:
-            return CopyAt(at, g.slots.q[entry.index], kQuantTableBytes);
+            return CopyAt(reader.in, at, reader.slots.q[entry.index], kQuantTableBytes);
         case kKindDc:
         case kKindAc: {
             uint8_t* destination = HuffmanDestination(reader, entry.kind, entry.index);
-            Q_TRY(CopyAt(at, destination, 16));
+            Q_TRY(CopyAt(reader.in, at, destination, 16));
             uint16_t symbols = 0;
             for (int i = 0; i < 16; ++i) symbols = uint16_t(symbols + destination[i]);
             // A slot holds at most 64 DC or 162 AC symbols.
             const uint16_t capacity = uint16_t((entry.kind == kKindDc ? kDcSpecBytes : kAcSpecBytes) - 16);
             if (symbols > capacity) return VEX_ERR_CONTAINER;
-            return CopyAt(-1, destination + 16, symbols);
+            return CopyAt(reader.in, -1, destination + 16, symbols);
         }
         case kTagReferenceBlackWhite: {
-            Q_TRY(CopyAt(at, values, 24));
+            Q_TRY(CopyAt(reader.in, at, values, 24));
             static constexpr uint32_t kExpected[6] = {0, 255, 128, 255, 128, 255};
             for (int i = 0; i < 6; ++i) {
                 if (Little32(values + 4 * i) != kExpected[i]) return VEX_ERR_CONTAINER;
@@ -402,7 +411,7 @@ Status VisitEntry(ReaderState& reader, AppVexParams* params, int index) {
 // share slot 0.
 Status ShareTables(ReaderState& reader, AppVexParams* params, int16_t kind) {
     const bool dc = kind == kDcTable;
-    uint8_t* slots[2] = {dc ? g.slots.dc[0] : g.slots.ac[0], dc ? g.slots.dc[1] : g.slots.ac[1]};
+    uint8_t* slots[2] = {dc ? reader.slots.dc[0] : reader.slots.ac[0], dc ? reader.slots.dc[1] : reader.slots.ac[1]};
     uint8_t* scratch[2] = {dc ? reader.scratchDc[0] : reader.scratchAc[0],
                            dc ? reader.scratchDc[1] : reader.scratchAc[1]};
     const uint8_t* tables[4] = {slots[0], slots[1], scratch[0], scratch[1]};
@@ -442,11 +451,11 @@ Status ReadTiff(ReaderState& reader, AppVexParams* params) {
     SortEntries(reader.deferredEntries, reader.deferredUsed, sizeof(DeferredEntry), CompareOffsets);
 
     // Arrays of an earlier header read are replaced, not leaked.
-    FreeTileArrays();
-    Q_TRY(AllocTileArrays(uint16_t(tileCount)));
+    FreeTileArrays(reader.tiles);
+    Q_TRY(AllocTileArrays(reader.tiles, uint16_t(tileCount)));
     params->tileCount = uint16_t(tileCount);
-    params->tileByteCounts = g.tiles.byteCounts;
-    params->tileOffsets = g.tiles.offsets;
+    params->tileByteCounts = reader.tiles.byteCounts;
+    params->tileOffsets = reader.tiles.offsets;
 
     // The list grows while it is walked: table-offset arrays add records.
     for (int i = 0; i < reader.deferredUsed; ++i) Q_TRY(VisitEntry(reader, params, i));
@@ -533,8 +542,8 @@ void SortEntries(void* records, size_t count, size_t recordSize, CompareFn compa
     }
 }
 
-Status ReadTiffHeader(AppVexParams* params) {
-    ReaderState reader{};
+Status ReadTiffHeader(InputBuffer& in, TableSlots& slots, TileArrays& tiles, AppVexParams* params) {
+    ReaderState reader(in, slots, tiles);
     return ReadTiff(reader, params);
 }
 

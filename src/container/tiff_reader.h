@@ -8,7 +8,14 @@
 
 namespace q32vex {
 
-[[nodiscard]] Status ReadTiffHeader(AppVexParams* params);
+struct InputBuffer;
+struct TableSlots;
+struct TileArrays;
+
+// Reads from the input's current position; the first two components' tables
+// go into `slots`, to which the record's table pointers already point, and
+// the tile arrays are replaced by ones of the file's tile count.
+[[nodiscard]] Status ReadTiffHeader(InputBuffer& in, TableSlots& slots, TileArrays& tiles, AppVexParams* params);
 
 // Sorts `count` records of `recordSize` bytes in place by `compare`. Not
 // stable: the order it leaves equal records in decides the order of the
