@@ -137,26 +137,32 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
         for (int b = 0; b < f.blocksPerComponent[c] && blocks < kMaxBlocks; ++b) component[blocks++] = uint8_t(c);
     }
 
-    // Rows below the MCU do not exist; a window reaching there is cut to it.
+    // What stays fixed for the pass, in locals: the calls below could write
+    // any memory as far as the compiler knows. Rows below the MCU do not
+    // exist; a window reaching there is cut to it.
+    const int windowLeft = window->x0;
+    const int windowRight = window->x1;
     const int top = window->y0;
     const int bottom = std::min<int>(window->y1, height - 1);
-    for (int m = 0; m < e.params.mcusPerPass; ++m) {
+    const int mcusPerPass = e.params.mcusPerPass;
+    const McuOutputRoutine output = e.outputRoutine;
+    for (int m = 0; m < mcusPerPass; ++m) {
         const int mcuLeft = m * width;
-        const int left = std::max<int>(window->x0, mcuLeft);
-        const int right = std::min<int>(window->x1, mcuLeft + width - 1);
+        const int left = std::max<int>(windowLeft, mcuLeft);
+        const int right = std::min<int>(windowRight, mcuLeft + width - 1);
 
         const bool visible = left <= right && top <= bottom;
         Q_TRY(DecodeMcu(e, bits, in, tables, component, blocks, visible));
 
         if (visible) {
             uint8_t* local[kMaxMcuRows];
-            for (int i = 0; i <= bottom - top; ++i) local[i] = rows[i] + (left - window->x0) * bpp;
+            for (int i = 0; i <= bottom - top; ++i) local[i] = rows[i] + (left - windowLeft) * bpp;
             const int first = left - mcuLeft;
             const int last = right - mcuLeft;
             if (first == 0 && last == width - 1 && top == 0 && bottom == height - 1) {
-                e.outputRoutine(local, e.blockBuffers, bpp);
+                output(local, e.blockBuffers, bpp);
             } else {
-                e.outputRoutine(e.edgeRowPointers, e.blockBuffers, bpp);
+                output(e.edgeRowPointers, e.blockBuffers, bpp);
                 const Rect16 mcuWindow = {uint16_t(first), uint16_t(top), uint16_t(last),
                                           uint16_t(bottom)};
                 CopyWindowFromEdgeRows(e, bpp, local, mcuWindow);

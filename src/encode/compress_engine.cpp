@@ -73,8 +73,15 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
     const FormatInfo& format = parts.format;
     BitWriter& bits = parts.bits;
     StreamBuffer& out = parts.out;
+    // What stays fixed for the pass, in locals: the calls below could write
+    // any memory as far as the compiler knows.
     const uint16_t mcuWidth = format.mcuWidth;
     const uint16_t mcuHeight = format.mcuHeight;
+    const uint16_t mcuRowBytes = format.mcuRowBytes;
+    const int bytesPerPixel = format.bytesPerPixel;
+    const uint16_t mcusPerPass = engine.params.mcusPerPass;
+    const McuConverter convert = engine.converter;
+    int16_t(*const blockBuffers)[64] = engine.blockBuffers;
     if (rows > mcuHeight) rows = mcuHeight;
 
     // A local copy, advanced MCU by MCU; the host's array is not touched.
@@ -93,23 +100,23 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
         }
     }
 
-    for (uint16_t mcu = 0; mcu < engine.params.mcusPerPass; ++mcu) {
+    for (uint16_t mcu = 0; mcu < mcusPerPass; ++mcu) {
         const uint16_t width = columns < mcuWidth ? columns : mcuWidth;
         if (width == mcuWidth && rows == mcuHeight) {
-            engine.converter(row, engine.blockBuffers, format.bytesPerPixel);
+            convert(row, blockBuffers, bytesPerPixel);
         } else {
             FillEdgeMcu(format, row, width, rows, engine.edgeRows);
-            engine.converter(engine.edgeRowPointers, engine.blockBuffers, format.bytesPerPixel);
+            convert(engine.edgeRowPointers, blockBuffers, bytesPerPixel);
         }
 
         // Transform the MCU's blocks two at a time (one vector pass for both
         // where the level has it), then code them in order.
         int b = 0;
         for (; b + 1 < blocks; b += 2) {
-            engine.forwardDctPair(engine.blockBuffers[b], quant[b], engine.blockBuffers[b + 1], quant[b + 1]);
+            engine.forwardDctPair(blockBuffers[b], quant[b], blockBuffers[b + 1], quant[b + 1]);
         }
-        if (b < blocks) engine.forwardDct(engine.blockBuffers[b], quant[b]);
-        Q_TRY(engine.encodeMcuBlocks(bits, out, engine.blockBuffers, blocks, component, engine.dcPredictor,
+        if (b < blocks) engine.forwardDct(blockBuffers[b], quant[b]);
+        Q_TRY(engine.encodeMcuBlocks(bits, out, blockBuffers, blocks, component, engine.dcPredictor,
                                      engine.huffPacked));
 
         if (engine.restartCountdown != 0 && --engine.restartCountdown == 0) {
@@ -121,7 +128,7 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
 
         if (columns > mcuWidth) {
             columns = uint16_t(columns - mcuWidth);
-            for (int r = 0; r < rows; ++r) row[r] += format.mcuRowBytes;
+            for (int r = 0; r < rows; ++r) row[r] += mcuRowBytes;
         } else {
             // The rest of the pass lies outside the image: uniform 128s.
             columns = 0;
