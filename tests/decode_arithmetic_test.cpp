@@ -13,7 +13,6 @@
 #include "decode/input_reader.h"
 #include "decode/inverse_dct.h"
 #include "encode/derived_tables.h"
-#include "interface/global_state.h"
 #include "interface/tables.h"
 #include "test_support.h"
 
@@ -25,34 +24,40 @@ using Bytes = std::vector<uint8_t>;
 
 using DecodeArithmetic = LibraryTest;
 
+// A derived-table cache of the test's own, released before the fixture
+// counts the library's blocks.
+struct OwnTables {
+    DerivedTableCache cache{};
+    ~OwnTables() { ReleaseDerivedTables(cache); }
+};
+
 // The dequantisation table the decoder derives for a 64-byte table.
-const DecQuantTable* Derived(const uint8_t* zigzagQuant) {
-    g.format.componentCount = 1;
-    g.engine.params = EngineParams{};
-    g.engine.params.qTables[0] = zigzagQuant;
-    EXPECT_EQ(BuildDerivedTables(kDecompress, kQuantTable), 0);
-    return DecQuant(0);
+const DecQuantTable* Derived(OwnTables& tables, const uint8_t* zigzagQuant) {
+    const uint8_t* sources[4] = {zigzagQuant, nullptr, nullptr, nullptr};
+    EXPECT_EQ(BuildDerivedTables(tables.cache, kDecompress, kQuantTable, sources, 1), 0);
+    return DecQuant(tables.cache, 0);
 }
 
 TEST_F(DecodeArithmetic, DequantisationAndInverseDctWorkedValues) {
+    OwnTables tables;
     uint8_t q[64];
     std::memset(q, 1, sizeof q);
     for (const auto& [q0, value, shift] :
          {std::tuple<uint8_t, int, int>{16, 8192, 8}, {1, 8192, 4}, {255, 16320, 11}}) {
         q[0] = q0;
-        const DecQuantTable* t = Derived(q);
+        const DecQuantTable* t = Derived(tables, q);
         EXPECT_EQ(std::vector<int>({t->value[0], t->shift[0], t->shift[1]}), std::vector<int>({value, shift, 4}))
             << int(q0);
     }
     // A DC-only block is flat, one level above mid-grey.
     q[0] = 1;
     int16_t block[64] = {8};
-    InverseDctBlock(block, Derived(q));
+    InverseDctBlock(block, Derived(tables, q));
     EXPECT_EQ(std::vector<int16_t>(block, block + 64), std::vector<int16_t>(64, 256));
     // The first horizontal frequency gives the worked row in every row.
     std::memset(q, 16, sizeof q);
     int16_t wave[64] = {10, 3};
-    InverseDctBlock(wave, Derived(q));
+    InverseDctBlock(wave, Derived(tables, q));
     const std::vector<int16_t> row = {7248, 6928, 6320, 5552, 4688, 3920, 3312, 2992};
     for (int y = 0; y < 8; ++y) EXPECT_EQ(std::vector<int16_t>(wave + 8 * y, wave + 8 * y + 8), row) << y;
 }
@@ -84,15 +89,14 @@ TEST_F(DecodeArithmetic, InverseDctSaturatesAndWrapsLikeSixteenBitRegisters) {
 // One pixel of an H1V1 MCU from luma and chroma samples as the inverse DCT
 // gives them, in `bpp` bytes.
 std::vector<uint8_t> ColourPixel(int16_t luma, int16_t cb, int16_t cr, int bpp = 3) {
-    std::memset(g.engine.blockBuffers, 0, sizeof(g.engine.blockBuffers));
-    g.engine.blockBuffers[0][0] = luma;
-    g.engine.blockBuffers[1][0] = cb;
-    g.engine.blockBuffers[2][0] = cr;
-    g.format.bytesPerPixel = uint16_t(bpp);
+    alignas(32) int16_t blocks[10][64] = {};
+    blocks[0][0] = luma;
+    blocks[1][0] = cb;
+    blocks[2][0] = cr;
     std::vector<uint8_t> out(size_t(8) * (8 * bpp + 16), 0xAA);
     std::vector<uint8_t*> rows;
     for (int y = 0; y < 8; ++y) rows.push_back(out.data() + size_t(y) * (8 * bpp + 16));
-    OutputH1V1(rows.data());
+    OutputH1V1(rows.data(), blocks, bpp);
     EXPECT_TRUE(std::all_of(rows[0] + 8 * bpp, rows[0] + 8 * bpp + 16, [](uint8_t b) { return b == 0xAA; }));
     return std::vector<uint8_t>(rows[0], rows[0] + bpp);
 }
@@ -119,19 +123,25 @@ TEST_F(DecodeArithmetic, ColourOutputClampsAndPacks) {
 
 // ---- the entropy decoder on corrupt data ------------------------------------------
 
+// The input and bit readers of a decoder, owned by the test.
+struct Readers {
+    InputBuffer in{};
+    BitReader bits{};
+};
+
 // The reader as the decompression open leaves it for an untiled stream.
-void OpenReader(const Bytes& data, uint16_t chunk, VexReadCallback callback = SourceRead) {
+void OpenReader(Readers& r, const Bytes& data, uint16_t chunk, VexReadCallback callback = SourceRead) {
     ResetSource(data, chunk);
-    g.seq.params.readCallback = callback;
-    ResetInput();
-    g.in.segmentLimit = kUntiledSegmentLimit;
-    g.in.readAhead = 65535;
+    r = Readers{};
+    ResetInput(r.in, callback);
+    r.in.segmentLimit = kUntiledSegmentLimit;
+    r.in.readAhead = 65535;
 }
 
-void OpenInput(const Bytes& data) {
-    OpenReader(data, 65535);
-    ASSERT_EQ(StartEntropyInput(), 0);
-    ASSERT_EQ(ResyncEntropyInput(), 0);
+void OpenInput(Readers& r, const Bytes& data) {
+    OpenReader(r, data, 65535);
+    ASSERT_EQ(StartEntropyInput(r.bits, r.in), 0);
+    ASSERT_EQ(ResyncEntropyInput(r.bits, r.in), 0);
 }
 
 // A decoder lookup table owned by the test, released before the fixture
@@ -149,34 +159,35 @@ TEST_F(DecodeArithmetic, CorruptCodesNeverLeaveTheBlock) {
     DecoderTable dc(oneCodeDc, kDcLookahead), ac(longRunAc, kAcLookahead);
     // Block 1: DC "0", then four times run 15 + value 1 ("0" "1"): the fourth
     // lands at 64 and ends the block inside it. Block 2: DC "0", EOB "10".
-    OpenInput({0x2A, 0xA0, 0xFF, 0xD9});
+    Readers r;
+    OpenInput(r, {0x2A, 0xA0, 0xFF, 0xD9});
     int16_t coefs[80];
     std::fill(std::begin(coefs), std::end(coefs), int16_t(0x5A5A));
     int16_t predictor = 0;
-    ASSERT_EQ(DecodeBlock(coefs, &predictor, dc.table, ac.table), 0);
+    ASSERT_EQ(DecodeBlock(r.bits, r.in, coefs, &predictor, dc.table, ac.table), 0);
     for (int k = 0; k < 64; ++k) EXPECT_EQ(coefs[k], (k == 16 || k == 32 || k == 48) ? 1 : 0) << k;
     EXPECT_EQ(std::count(coefs + 64, coefs + 80, int16_t(0x5A5A)), 16) << "written past the block";
-    ASSERT_EQ(DecodeBlock(coefs, &predictor, dc.table, ac.table), 0);
+    ASSERT_EQ(DecodeBlock(r.bits, r.in, coefs, &predictor, dc.table, ac.table), 0);
     EXPECT_EQ(std::count(coefs, coefs + 64, 0), 64);
 
     // "1" is a code of neither table: DC difference 0, end of block, and
     // nothing consumed, however often it is met.
-    OpenInput({0xF0, 0x12, 0x34, 0x56});
+    OpenInput(r, {0xF0, 0x12, 0x34, 0x56});
     predictor = 7;
     for (int round = 0; round < 3; ++round) {
-        ASSERT_EQ(DecodeBlock(coefs, &predictor, dc.table, ac.table), 0);
+        ASSERT_EQ(DecodeBlock(r.bits, r.in, coefs, &predictor, dc.table, ac.table), 0);
         EXPECT_EQ(coefs[0], 7);
         EXPECT_EQ(std::count(coefs + 1, coefs + 64, 0), 63);
-        EXPECT_EQ(g.bitReader.bitBuffer, 0xF0123456u);
+        EXPECT_EQ(r.bits.bitBuffer, 0xF0123456u);
     }
 
     // A DC table whose only symbol is 0xFF reads it as category 15:
     // "0", fifteen bits 100000000000000, then EOB "10".
     const uint8_t hostileDc[17] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF};
     DecoderTable dc15(hostileDc, kDcLookahead);
-    OpenInput({0x40, 0x00, 0x80, 0x00, 0xFF, 0xD9});
+    OpenInput(r, {0x40, 0x00, 0x80, 0x00, 0xFF, 0xD9});
     predictor = 0;
-    ASSERT_EQ(DecodeBlock(coefs, &predictor, dc15.table, ac.table), 0);
+    ASSERT_EQ(DecodeBlock(r.bits, r.in, coefs, &predictor, dc15.table, ac.table), 0);
     EXPECT_EQ(predictor, 16384);
     EXPECT_EQ(coefs[0], 16384);
     EXPECT_EQ(std::count(coefs + 1, coefs + 64, 0), 63);
@@ -204,17 +215,18 @@ TEST_F(DecodeArithmetic, HuffmanCountsThatOverflowLateAreRefused) {
 TEST_F(DecodeArithmetic, InputRequestsBeyondWhatTheHostHasAreRefused) {
     Bytes data(1100);
     for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7 + i / 251);
-    auto copyAt = [](int32_t position, uint8_t* destination, uint16_t count) {
+    Readers r;
+    auto copyAt = [&r](int32_t position, uint8_t* destination, uint16_t count) {
         int16_t mode = kInputCopy;
-        return ReadInput(destination, position, &count, &mode);
+        return ReadInput(r.in, destination, position, &count, &mode);
     };
-    OpenReader(data, 1000);
+    OpenReader(r, data, 1000);
     Bytes out(1200, 0xAA);
     EXPECT_EQ(copyAt(10, out.data(), 1100), VEX_ERR_NO_BUFFER);
     EXPECT_TRUE(std::equal(data.begin() + 10, data.end(), out.begin()));
     EXPECT_EQ(out[1090], 0xAA);
     for (int32_t target : {1300, 4000}) {
-        OpenReader(data, 1000);
+        OpenReader(r, data, 1000);
         ASSERT_EQ(copyAt(0, out.data(), 1), 0);
         EXPECT_EQ(copyAt(target, out.data(), 1), VEX_ERR_NO_BUFFER) << target;
     }

@@ -10,7 +10,6 @@
 #include "encode/color_convert.h"
 #include "encode/derived_tables.h"
 #include "encode/forward_dct.h"
-#include "interface/global_state.h"
 #include "interface/tables.h"
 #include "test_support.h"
 
@@ -23,12 +22,8 @@ using EncodeArithmetic = LibraryTest;
 
 // ---- colour conversion -------------------------------------------------------
 
-void SetFormat(int bytesPerPixel, int mcuWidth, int mcuHeight) {
-    g.format.bytesPerPixel = uint16_t(bytesPerPixel);
-    g.format.mcuWidth = uint16_t(mcuWidth);
-    g.format.mcuHeight = uint16_t(mcuHeight);
-    g.format.mcuRowBytes = uint16_t(mcuWidth * bytesPerPixel);
-}
+// The sample blocks of one MCU, as the engine keeps them for a converter.
+alignas(32) int16_t mcuBlocks[10][64];
 
 // An MCU of host pixels, all set to `pixel`.
 struct Mcu {
@@ -45,9 +40,10 @@ struct Mcu {
     void Set(int x, int y, const std::array<uint8_t, 3>& p) { std::copy(p.begin(), p.end(), rows[y].data() + x * bpp); }
 };
 
-std::vector<int16_t> Blocks(int n) {
-    return std::vector<int16_t>(&g.engine.blockBuffers[0][0], &g.engine.blockBuffers[n][0]);
-}
+// Converts `mcu` into mcuBlocks.
+void Convert(McuConverter convert, const Mcu& mcu) { convert(mcu.pointers.data(), mcuBlocks, mcu.bpp); }
+
+std::vector<int16_t> Blocks(int n) { return std::vector<int16_t>(&mcuBlocks[0][0], &mcuBlocks[n][0]); }
 
 TEST_F(EncodeArithmetic, ColourConversionGivesTheNamedSamples) {
     EXPECT_EQ(kForwardColor[1][3].y, -9391);
@@ -64,10 +60,9 @@ TEST_F(EncodeArithmetic, ColourConversionGivesTheNamedSamples) {
         return v;
     };
     for (int bpp : {3, 4}) {
-        SetFormat(bpp, 8, 8);
-        ConvertH1V1(Mcu(8, 8, bpp, {255, 255, 255, 17}).pointers.data());
+        Convert(ConvertH1V1, Mcu(8, 8, bpp, {255, 255, 255, 17}));
         EXPECT_EQ(Blocks(3), uniform(16255, -8, 4));
-        ConvertH1V1(Mcu(8, 8, bpp, {0, 0, 0, 200}).pointers.data());
+        Convert(ConvertH1V1, Mcu(8, 8, bpp, {0, 0, 0, 200}));
         EXPECT_EQ(Blocks(3), uniform(-16382, 8, -2));
     }
     // 5-bit fields stand for 8c: all-31 words convert like bytes of 248 (the
@@ -78,11 +73,9 @@ TEST_F(EncodeArithmetic, ColourConversionGivesTheNamedSamples) {
         for (McuConverter convert : {ConvertH2V1, ConvertH2V2, ConvertH1V1}) {
             const int h = convert == ConvertH2V2 ? 16 : 8, w = convert == ConvertH1V1 ? 8 : 16;
             const int blocks = convert == ConvertH1V1 ? 3 : convert == ConvertH2V1 ? 4 : 6;
-            SetFormat(3, w, h);
-            convert(Mcu(w, h, 3, bgr).pointers.data());
+            Convert(convert, Mcu(w, h, 3, bgr));
             const std::vector<int16_t> expected = Blocks(blocks);
-            SetFormat(2, w, h);
-            convert(Mcu(w, h, 2, {uint8_t(word), uint8_t(word >> 8)}).pointers.data());
+            Convert(convert, Mcu(w, h, 2, {uint8_t(word), uint8_t(word >> 8)}));
             EXPECT_EQ(Blocks(blocks), expected) << std::hex << word;
         }
     }
@@ -111,31 +104,28 @@ TEST_F(EncodeArithmetic, SubsampledChromaAddsPairsAndFloorsEachHalf) {
     const auto& minus = found[2];
     auto floor2 = [](int v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); };
     // 2 x 2: each vertical pair halved (floored), then the halves added.
-    SetFormat(3, 16, 16);
     Mcu square(16, 16, 3, {zero[0], zero[1], zero[2]});
     square.Set(0, 0, plus);
     square.Set(2, 0, minus);
-    ConvertH2V2(square.pointers.data());
-    EXPECT_EQ(g.engine.blockBuffers[4][0], 0);   // ((1 + 0) >> 1) + ((0 + 0) >> 1)
-    EXPECT_EQ(g.engine.blockBuffers[4][1], -1);  // ((-1 + 0) >> 1) + 0
-    EXPECT_EQ(g.engine.blockBuffers[5][0], floor2(cr(plus) + cr(zero)) + floor2(2 * cr(zero)));
-    EXPECT_EQ(g.engine.blockBuffers[5][1], floor2(cr(minus) + cr(zero)) + floor2(2 * cr(zero)));
+    Convert(ConvertH2V2, square);
+    EXPECT_EQ(mcuBlocks[4][0], 0);   // ((1 + 0) >> 1) + ((0 + 0) >> 1)
+    EXPECT_EQ(mcuBlocks[4][1], -1);  // ((-1 + 0) >> 1) + 0
+    EXPECT_EQ(mcuBlocks[5][0], floor2(cr(plus) + cr(zero)) + floor2(2 * cr(zero)));
+    EXPECT_EQ(mcuBlocks[5][1], floor2(cr(minus) + cr(zero)) + floor2(2 * cr(zero)));
     // 4 x 1 does the same over four horizontal pixels.
-    SetFormat(3, 32, 8);
     Mcu wide(32, 8, 3, {zero[0], zero[1], zero[2]});
     for (int x : {0, 8, 10}) wide.Set(x, 0, plus);
     wide.Set(4, 0, minus);
-    ConvertH4V1(wide.pointers.data());
-    EXPECT_EQ(std::vector<int>({g.engine.blockBuffers[4][0], g.engine.blockBuffers[4][1], g.engine.blockBuffers[4][2]}),
+    Convert(ConvertH4V1, wide);
+    EXPECT_EQ(std::vector<int>({mcuBlocks[4][0], mcuBlocks[4][1], mcuBlocks[4][2]}),
               std::vector<int>({0, -1, 0}));
     // 2 x 1 adds the two scale-64 values: no halving.
-    SetFormat(3, 16, 8);
     Mcu pair(16, 8, 3, {zero[0], zero[1], zero[2]});
     pair.Set(0, 0, plus);
     pair.Set(2, 0, minus);
-    ConvertH2V1(pair.pointers.data());
-    EXPECT_EQ(std::vector<int>({g.engine.blockBuffers[2][0], g.engine.blockBuffers[2][1], g.engine.blockBuffers[3][0],
-                                g.engine.blockBuffers[3][2]}),
+    Convert(ConvertH2V1, pair);
+    EXPECT_EQ(std::vector<int>({mcuBlocks[2][0], mcuBlocks[2][1], mcuBlocks[3][0],
+                                mcuBlocks[3][2]}),
               std::vector<int>({1, -1, cr(plus) + cr(zero), 2 * cr(zero)}));
 }
 
@@ -149,10 +139,12 @@ std::vector<uint8_t> Zigzag(const uint8_t* natural) {
 
 // The compression table of a zigzag quantisation table, through the cache.
 std::vector<uint32_t> EncTable(const std::vector<uint8_t>& zigzag) {
-    g.format.componentCount = 1;
-    g.engine.params.qTables[0] = zigzag.data();
-    EXPECT_EQ(BuildDerivedTables(kCompress, kQuantTable), 0);
-    return std::vector<uint32_t>(EncQuant(0), EncQuant(0) + 64);
+    DerivedTableCache cache{};
+    const uint8_t* sources[4] = {zigzag.data(), nullptr, nullptr, nullptr};
+    EXPECT_EQ(BuildDerivedTables(cache, kCompress, kQuantTable, sources, 1), 0);
+    std::vector<uint32_t> table(EncQuant(cache, 0), EncQuant(cache, 0) + 64);
+    ReleaseDerivedTables(cache);
+    return table;
 }
 
 TEST_F(EncodeArithmetic, QuantiserMultipliersRoundingAndDeadZone) {

@@ -4,11 +4,12 @@
 // shapes, a walk of units and bands that codes every MCU of the padded image
 // exactly once, tile by tile, inside its band.
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <vector>
 
 #include "band/band_geometry.h"
-#include "interface/global_state.h"
+#include "interface/codec.h"
 #include "test_support.h"
 
 namespace vextest {
@@ -24,11 +25,15 @@ struct Shape {
     int32_t bandMemory = 0;
 };
 
-// Prepares the global copy the way a sequence open does before it asks for
-// the geometry, and asks.
-Status Choose(const Shape& s) {
-    AppVexSetDefaultCompress(&g.seq.params);
-    AppVexParams& p = g.seq.params;
+// A codec instance of the test's own; only its record copy, the values
+// derived from it and the band geometry are used.
+std::unique_ptr<Codec> NewCodec() { return std::make_unique<Codec>(); }
+
+// Prepares the instance's record copy the way a sequence open does before it
+// asks for the geometry, and asks.
+Status Choose(Codec& c, const Shape& s) {
+    AppVexSetDefaultCompress(&c.seq.params);
+    AppVexParams& p = c.seq.params;
     p.width = s.width;
     p.height = s.height;
     p.tileWidth = s.tileW;
@@ -36,12 +41,12 @@ Status Choose(const Shape& s) {
     p.bandWidth = s.bandW;
     p.bandHeight = s.bandH;
     p.bandMemory = s.bandMemory;
-    g.seq.mcuWidth = s.mcuW;
-    g.seq.mcuHeight = s.mcuH;
-    g.seq.bitsPerPixel = s.bits;
-    g.seq.maxWidth = uint16_t(2047 * s.mcuW);
-    g.band = BandGeometry{};
-    return ChooseBandGeometry();
+    c.seq.mcuWidth = s.mcuW;
+    c.seq.mcuHeight = s.mcuH;
+    c.seq.bitsPerPixel = s.bits;
+    c.seq.maxWidth = uint16_t(2047 * s.mcuW);
+    c.band = BandGeometry{};
+    return ChooseSequenceGeometry(c.seq, &c.band);
 }
 
 Shape Tiled(uint16_t tileW, uint16_t tileH) {
@@ -58,6 +63,10 @@ bool Inside(const Rect16& inner, const Rect16& outer) {
 using BandGeometryTest = LibraryTest;
 
 TEST_F(BandGeometryTest, EachModeSnapsTheRequestToItsGrid) {
+    const std::unique_ptr<Codec> codec = NewCodec();
+    Codec& c = *codec;
+    const BandGeometry& b = c.band;
+    const AppVexParams& p = c.seq.params;
     struct Case {
         uint16_t tileW, tileH, bandW, bandH;
         int mode;
@@ -77,26 +86,27 @@ TEST_F(BandGeometryTest, EachModeSnapsTheRequestToItsGrid) {
         {32, 16, 100, 40, 3, 100, 32, 32, 128, 32},
         {32, 16, 100, 50, 3, 100, 50, 32, 128, 64},
     };
-    for (const Case& c : cases) {
-        Shape s = Tiled(c.tileW, c.tileH);
-        s.bandW = c.bandW;
-        s.bandH = c.bandH;
-        ASSERT_EQ(Choose(s), 0) << c.bandW << "x" << c.bandH;
-        EXPECT_EQ(std::vector<int>({g.band.bandMode, g.seq.params.bandWidth, g.seq.params.bandHeight, g.band.passWidth,
-                                    g.band.bandSpanWidth, g.band.bandSpanHeight}),
-                  std::vector<int>({c.mode, c.outW, c.outH, c.passWidth, c.spanW, c.spanH}))
-            << "tiles " << c.tileW << ", band " << c.bandW << "x" << c.bandH;
+    for (const Case& k : cases) {
+        Shape s = Tiled(k.tileW, k.tileH);
+        s.bandW = k.bandW;
+        s.bandH = k.bandH;
+        ASSERT_EQ(Choose(c, s), 0) << k.bandW << "x" << k.bandH;
+        EXPECT_EQ(std::vector<int>({b.bandMode, p.bandWidth, p.bandHeight, b.passWidth, b.bandSpanWidth,
+                                    b.bandSpanHeight}),
+                  std::vector<int>({k.mode, k.outW, k.outH, k.passWidth, k.spanW, k.spanH}))
+            << "tiles " << k.tileW << ", band " << k.bandW << "x" << k.bandH;
     }
     // Images smaller than an MCU take bands as small as the image.
     Shape small{5, 3};
     small.bandW = 5;
     small.bandH = 3;
-    ASSERT_EQ(Choose(small), 0);
-    EXPECT_EQ(std::vector<int>({g.band.bandMode, g.band.paddedImageWidth, g.band.paddedImageHeight, g.band.passWidth}),
+    ASSERT_EQ(Choose(c, small), 0);
+    EXPECT_EQ(std::vector<int>({b.bandMode, b.paddedImageWidth, b.paddedImageHeight, b.passWidth}),
               std::vector<int>({3, 16, 8, 16}));
 }
 
 TEST_F(BandGeometryTest, ChecksRunInOrderSizeTileWidthTileHeightBand) {
+    const std::unique_ptr<Codec> codec = NewCodec();
     struct Case {
         const char* name;
         Shape shape;
@@ -122,11 +132,11 @@ TEST_F(BandGeometryTest, ChecksRunInOrderSizeTileWidthTileHeightBand) {
         {"largest width padding to 65520", with(Shape{65520, 16}, 0xFFFF, 0xFFFF, 4096, 8), 0},
         {"largest width padding to 65504", with(Shape{65504, 8, 32, 8, 24}, 0xFFFF, 0xFFFF, 4096, 8), 0},
     };
-    for (const Case& c : cases) EXPECT_EQ(Choose(c.shape), c.status) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(Choose(*codec, c.shape), c.status) << c.name;
     // A tile wider than the image is one tile column; what was settled
     // before a failure stays settled.
-    EXPECT_EQ(Choose(with(image, 200, 12, 1, 1)), VEX_ERR_TILE);
-    EXPECT_EQ(g.seq.params.tileWidth, 100);
+    EXPECT_EQ(Choose(*codec, with(image, 200, 12, 1, 1)), VEX_ERR_TILE);
+    EXPECT_EQ(codec->seq.params.tileWidth, 100);
 }
 
 struct BudgetCase {
@@ -137,12 +147,14 @@ struct BudgetCase {
 };
 
 void CheckBudgets(Shape s, const std::vector<BudgetCase>& cases) {
+    const std::unique_ptr<Codec> codec = NewCodec();
+    const BandGeometry& b = codec->band;
+    const AppVexParams& p = codec->seq.params;
     for (const BudgetCase& c : cases) {
         s.bandMemory = c.budget;
-        ASSERT_EQ(Choose(s), c.status) << "budget " << c.budget;
+        ASSERT_EQ(Choose(*codec, s), c.status) << "budget " << c.budget;
         if (c.status != 0) continue;
-        EXPECT_EQ(std::vector<int>({g.band.bandMode, g.seq.params.bandWidth, g.seq.params.bandHeight, g.band.passWidth,
-                                    g.seq.params.bandMemory}),
+        EXPECT_EQ(std::vector<int>({b.bandMode, p.bandWidth, p.bandHeight, b.passWidth, p.bandMemory}),
                   std::vector<int>({c.mode, c.bandW, c.bandH, c.passWidth, c.budget}))
             << "budget " << c.budget;
     }
@@ -183,6 +195,10 @@ TEST_F(BandGeometryTest, BudgetsAtAndAroundEveryThreshold) {
 }
 
 TEST_F(BandGeometryTest, BandRowsStayWithinSixtyFourKibibytes) {
+    const std::unique_ptr<Codec> codec = NewCodec();
+    Codec& c = *codec;
+    const BandGeometry& b = c.band;
+    const AppVexParams& p = c.seq.params;
     // 30000 pixels at 32 bits are 120000 bytes a row. The band of 100 rows
     // becomes a budget of 100 x 64 KiB, which gives 48 full-width rows, then
     // 24, then 8, then a 16384-pixel piece of one MCU row; the pass search
@@ -190,32 +206,31 @@ TEST_F(BandGeometryTest, BandRowsStayWithinSixtyFourKibibytes) {
     Shape s{30000, 100, 8, 8, 32};
     s.bandW = 30000;
     s.bandH = 100;
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_EQ(std::vector<int>({g.band.bandMode, g.seq.params.bandMemory, g.seq.params.bandHeight,
-                                g.seq.params.bandWidth, g.band.passWidth}),
+    ASSERT_EQ(Choose(c, s), 0);
+    EXPECT_EQ(std::vector<int>({b.bandMode, p.bandMemory, p.bandHeight, p.bandWidth, b.passWidth}),
               std::vector<int>({0, 8 * 65536, 8, 15000, 15000}));
     // Exactly one band row of 64 KiB is allowed; one pixel more is not.
     s = Shape{16384, 16, 8, 8, 32};
     s.bandW = 16384;
     s.bandH = 16;
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_EQ(std::vector<int>({g.band.bandMode, g.seq.params.bandMemory, g.seq.params.bandWidth}),
-              std::vector<int>({3, 0, 16384}));
+    ASSERT_EQ(Choose(c, s), 0);
+    EXPECT_EQ(std::vector<int>({b.bandMode, p.bandMemory, p.bandWidth}), std::vector<int>({3, 0, 16384}));
     s.width = s.bandW = 16386;  // 65544 bytes
-    ASSERT_EQ(Choose(s), 0);
-    EXPECT_NE(g.seq.params.bandMemory, 0);
-    EXPECT_LE(uint32_t(g.seq.params.bandWidth) * 4, 65536u);
+    ASSERT_EQ(Choose(c, s), 0);
+    EXPECT_NE(p.bandMemory, 0);
+    EXPECT_LE(uint32_t(p.bandWidth) * 4, 65536u);
 }
 
 // One step of the walk as the sequences drive it: the next unit, and a new
 // band whenever the unit has left the current one.
-int Step() {
-    const int result = AdvanceUnit();
-    if (result != kImageDone && !Inside(g.band.unitRect, g.band.bandRect)) AdvanceBand();
+int Step(BandGeometry& b) {
+    const int result = AdvanceUnit(b);
+    if (result != kImageDone && !Inside(b.unitRect, b.bandRect)) AdvanceBand(b);
     return result;
 }
 
 TEST_F(BandGeometryTest, EveryShapeCoversThePaddedImageExactlyOnce) {
+    const std::unique_ptr<Codec> codec = NewCodec();
     std::mt19937 rng(20240607);
     struct Mcu {
         uint16_t w, h, bits;
@@ -235,20 +250,20 @@ TEST_F(BandGeometryTest, EveryShapeCoversThePaddedImageExactlyOnce) {
         } else {
             s.bandMemory = int32_t(rng() % 40000);
         }
-        const Status status = Choose(s);
+        const Status status = Choose(*codec, s);
         if (status != 0) {
             EXPECT_TRUE(status == VEX_ERR_BAND || status == VEX_ERR_TILE) << status;
             continue;
         }
         ++checked;
-        const BandGeometry& b = g.band;
-        const AppVexParams& p = g.seq.params;
+        BandGeometry& b = codec->band;
+        const AppVexParams& p = codec->seq.params;
         ASSERT_GE(p.bandWidth, 1);
         ASSERT_GE(p.bandHeight, 1);
         ASSERT_LE((uint32_t(p.bandWidth) * m.bits + 7) / 8, 65536u);
         ASSERT_GT(b.passWidth, 0);
         ASSERT_EQ(b.passWidth % m.w, 0);
-        ASSERT_LE(b.passWidth, g.seq.maxWidth);
+        ASSERT_LE(b.passWidth, codec->seq.maxWidth);
         ASSERT_EQ(b.paddedTileWidth % b.passWidth, 0);
         ASSERT_EQ(b.unitWidth % b.passWidth, 0) << "a unit is whole passes";
         ASSERT_EQ(b.paddedImageWidth % b.paddedTileWidth, 0);
@@ -276,12 +291,12 @@ TEST_F(BandGeometryTest, EveryShapeCoversThePaddedImageExactlyOnce) {
                 cell = 1;
             }
             ASSERT_LE(++units, cols * rows);
-            result = Step();
+            result = Step(b);
         } while (result != kImageDone);
         for (uint8_t cell : seen) ASSERT_EQ(cell, 1) << "MCU never coded";
         // Done stays done and moves nothing.
         const Rect16 last = b.unitRect;
-        ASSERT_EQ(AdvanceUnit(), kImageDone);
+        ASSERT_EQ(AdvanceUnit(b), kImageDone);
         ASSERT_TRUE(last.x0 == b.unitRect.x0 && last.y0 == b.unitRect.y0);
     }
     EXPECT_GT(checked, 1000);

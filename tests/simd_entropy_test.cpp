@@ -13,7 +13,6 @@
 
 #include "encode/derived_tables.h"
 #include "encode/huffman_encoder.h"
-#include "interface/global_state.h"
 #include "interface/tables.h"
 #include "kernels/kernels.h"
 #include "test_support.h"
@@ -114,12 +113,21 @@ class SimdEntropy : public vextest::LibraryTest {};
 // Blocks like real quantised data (many zeros, small values, some runs over
 // 15) and extreme ones (every coefficient large), coded with restart markers
 // between them into host buffers of several sizes.
+// A derived-table cache of the test's own, released before the fixture
+// counts the library's blocks.
+struct OwnTables {
+    DerivedTableCache cache{};
+    ~OwnTables() { ReleaseDerivedTables(cache); }
+};
+
 TEST_F(SimdEntropy, WordWriterMatchesTheByteWriter) {
-    g.format.componentCount = 1;
-    g.engine.params.dcTables[0] = kLumDcSpec;
-    g.engine.params.acTables[0] = kLumAcSpec;
-    ASSERT_EQ(BuildDerivedTables(kCompress, kDcTable), 0);
-    ASSERT_EQ(BuildDerivedTables(kCompress, kAcTable), 0);
+    OwnTables tables;
+    const uint8_t* dcSpecs[4] = {kLumDcSpec, nullptr, nullptr, nullptr};
+    const uint8_t* acSpecs[4] = {kLumAcSpec, nullptr, nullptr, nullptr};
+    ASSERT_EQ(BuildDerivedTables(tables.cache, kCompress, kDcTable, dcSpecs, 1), 0);
+    ASSERT_EQ(BuildDerivedTables(tables.cache, kCompress, kAcTable, acSpecs, 1), 0);
+    const HuffEncDc* dc = EncDc(tables.cache, 0);
+    const HuffEncAc* ac = EncAc(tables.cache, 0);
     std::mt19937 rng(41);
     for (uint16_t bufferSize : {uint16_t(1), uint16_t(2), uint16_t(3), uint16_t(5), uint16_t(64), uint16_t(4096)}) {
         std::vector<std::vector<int16_t>> blocks(400, std::vector<int16_t>(64, 0));
@@ -140,7 +148,7 @@ TEST_F(SimdEntropy, WordWriterMatchesTheByteWriter) {
         ReferenceWriter reference{bufferSize};
         int16_t refPredictor = 0;
         for (size_t n = 0; n < blocks.size(); ++n) {
-            reference.Block(blocks[n].data(), &refPredictor, EncDc(0), EncAc(0));
+            reference.Block(blocks[n].data(), &refPredictor, dc, ac);
             if (n % 7 == 6) reference.Restart(uint8_t(0xD0 + (n / 7) % 8));
         }
         reference.Flush();
@@ -149,7 +157,7 @@ TEST_F(SimdEntropy, WordWriterMatchesTheByteWriter) {
         // definition tables, and a restart interval at a time through every
         // build of the MCU coder this processor can run.
         HuffPacked packed;
-        PackHuffmanTables(EncDc(0), EncAc(0), &packed);
+        PackHuffmanTables(dc, ac, &packed);
         std::vector<std::pair<const char*, McuEncoderFn>> coders = {{"EncodeBlock", nullptr},
                                                                     {"baseline", EncodeMcuBlocks}};
         for (int level = kSimdSse2; level <= CpuSimdLevel(); ++level) {
@@ -157,34 +165,34 @@ TEST_F(SimdEntropy, WordWriterMatchesTheByteWriter) {
             if (kernels.encodeMcuBlocks != EncodeMcuBlocks) coders.push_back({kernels.name, kernels.encodeMcuBlocks});
         }
         for (const auto& [name, coder] : coders) {
-            AppVexSetDefaultCompress(&g.seq.params);
             vextest::ResetSink(bufferSize);
-            g.seq.params.writeCallback = vextest::SinkWrite;
-            g.out = StreamBuffer{};
-            g.bitWriter.stuffingEnabled = 1;
-            ASSERT_EQ(StartBitWriter(), 0);
+            StreamBuffer out{};
+            out.writeCallback = vextest::SinkWrite;
+            BitWriter bits{};
+            bits.stuffingEnabled = 1;
+            ASSERT_EQ(StartBitWriter(bits, out), 0);
             int16_t predictors[4] = {0, 0, 0, 0};
             const uint8_t component[7] = {0, 0, 0, 0, 0, 0, 0};
             for (size_t n = 0; n < blocks.size(); n += 7) {
                 const size_t count = std::min<size_t>(7, blocks.size() - n);
                 if (coder == nullptr) {
                     for (size_t i = n; i < n + count; ++i) {
-                        ASSERT_EQ(EncodeBlock(blocks[i].data(), &predictors[0], EncDc(0), EncAc(0)), 0);
+                        ASSERT_EQ(EncodeBlock(bits, out, blocks[i].data(), &predictors[0], dc, ac), 0);
                     }
                 } else {
                     int16_t mcu[7][64];
                     for (size_t i = 0; i < count; ++i) std::memcpy(mcu[i], blocks[n + i].data(), sizeof(mcu[i]));
-                    ASSERT_EQ(coder(mcu, int(count), component, predictors, &packed), 0);
+                    ASSERT_EQ(coder(bits, out, mcu, int(count), component, predictors, &packed), 0);
                 }
-                if (count == 7) ASSERT_EQ(WriteRestartMarker(uint8_t(0xD0 + (n / 7) % 8)), 0);
+                if (count == 7) ASSERT_EQ(WriteRestartMarker(bits, out, uint8_t(0xD0 + (n / 7) % 8)), 0);
             }
             // Every full buffer has been handed over by the time the last block
             // returned, as the byte writer would have done.
             ASSERT_EQ(vextest::g_sink.calls, 1 + int(reference.handOvers.size())) << name << ", buffer " << bufferSize;
-            ASSERT_EQ(FlushBitWriter(), 0);
-            uint16_t rest = uint16_t(g.out.bufferSize - g.out.bytesFree);
-            g.out.bufferSize = rest;
-            ASSERT_EQ(g.seq.params.writeCallback(&g.out.hostBuffer, -1, &g.out.bufferSize, nullptr), 0);
+            ASSERT_EQ(FlushBitWriter(bits, out), 0);
+            uint16_t rest = uint16_t(out.bufferSize - out.bytesFree);
+            out.bufferSize = rest;
+            ASSERT_EQ(out.writeCallback(&out.hostBuffer, -1, &out.bufferSize, nullptr), 0);
             EXPECT_EQ(vextest::g_sink.stream, reference.out) << name << ", buffer " << bufferSize;
         }
     }

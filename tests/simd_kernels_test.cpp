@@ -14,7 +14,6 @@
 #include "encode/color_convert.h"
 #include "encode/derived_tables.h"
 #include "encode/forward_dct.h"
-#include "interface/global_state.h"
 #include "interface/tables.h"
 #include "kernels/kernels.h"
 #include "platform/cpu.h"
@@ -112,10 +111,12 @@ std::vector<uint32_t> RandomEncTable(std::mt19937& rng, uint32_t maxMultiplier) 
 
 // The library's own table for a zigzag quantisation table.
 std::vector<uint32_t> LibraryEncTable(const std::vector<uint8_t>& zigzag) {
-    g.format.componentCount = 1;
-    g.engine.params.qTables[0] = zigzag.data();
-    EXPECT_EQ(BuildDerivedTables(kCompress, kQuantTable), 0);
-    return std::vector<uint32_t>(EncQuant(0), EncQuant(0) + 64);
+    DerivedTableCache cache{};
+    const uint8_t* sources[4] = {zigzag.data(), nullptr, nullptr, nullptr};
+    EXPECT_EQ(BuildDerivedTables(cache, kCompress, kQuantTable, sources, 1), 0);
+    std::vector<uint32_t> table(EncQuant(cache, 0), EncQuant(cache, 0) + 64);
+    ReleaseDerivedTables(cache);
+    return table;
 }
 
 // The default luminance table scaled to `quality`, as images are coded.
@@ -338,7 +339,8 @@ std::string Describe(const Layout& l, SimdLevel level) {
 // scalar and every vector converter; each row is its own exactly sized
 // allocation, so that a read past it shows up under the address sanitizer.
 void CheckConverter(const Layout& layout, const uint8_t* pixels, const std::string& what) {
-    g.format.bytesPerPixel = uint16_t(layout.bytesPerPixel);
+    const int bpp = layout.bytesPerPixel;
+    alignas(32) int16_t blocks[10][64];
     const size_t rowBytes = size_t(layout.mcuWidth) * layout.bytesPerPixel;
     std::vector<std::vector<uint8_t>> rowStore(layout.mcuHeight);
     uint8_t* rows[16];
@@ -346,14 +348,14 @@ void CheckConverter(const Layout& layout, const uint8_t* pixels, const std::stri
         rowStore[r].assign(pixels + r * rowBytes, pixels + (r + 1) * rowBytes);
         rows[r] = rowStore[r].data();
     }
-    std::memset(g.engine.blockBuffers, 0xAA, sizeof(g.engine.blockBuffers));
-    layout.converter(rows);
+    std::memset(blocks, 0xAA, sizeof(blocks));
+    layout.converter(rows, blocks, bpp);
     int16_t expected[10][64];
-    std::memcpy(expected, g.engine.blockBuffers, sizeof(expected));
+    std::memcpy(expected, blocks, sizeof(expected));
     for (SimdLevel level : Levels()) {
-        std::memset(g.engine.blockBuffers, 0xAA, sizeof(g.engine.blockBuffers));
-        ChooseConverter(uint16_t(layout.sampling), uint16_t(layout.bytesPerPixel), layout.converter, level)(rows);
-        ASSERT_EQ(0, std::memcmp(expected, g.engine.blockBuffers, sizeof(expected)))
+        std::memset(blocks, 0xAA, sizeof(blocks));
+        ChooseConverter(uint16_t(layout.sampling), uint16_t(bpp), layout.converter, level)(rows, blocks, bpp);
+        ASSERT_EQ(0, std::memcmp(expected, blocks, sizeof(expected)))
             << what << ": " << Describe(layout, level);
     }
 }
@@ -362,14 +364,15 @@ void CheckConverter(const Layout& layout, const uint8_t* pixels, const std::stri
 // rows prefilled with 0xAA and followed by guard bytes that stay untouched.
 void CheckOutput(const Layout& layout, const int16_t (*blocks)[64], const std::string& what) {
     constexpr int kGuard = 16;
-    g.format.bytesPerPixel = uint16_t(layout.bytesPerPixel);
+    const int bpp = layout.bytesPerPixel;
+    alignas(32) int16_t mcu[10][64];
     const size_t rowBytes = size_t(layout.mcuWidth) * layout.bytesPerPixel;
     auto run = [&](McuOutputRoutine routine) {
         std::vector<uint8_t> out((rowBytes + kGuard) * layout.mcuHeight, 0xAA);
         uint8_t* rows[16];
         for (int r = 0; r < layout.mcuHeight; ++r) rows[r] = out.data() + r * (rowBytes + kGuard);
-        std::memcpy(g.engine.blockBuffers, blocks, sizeof(int16_t) * 64 * layout.blocks);
-        routine(rows);
+        std::memcpy(mcu, blocks, sizeof(int16_t) * 64 * layout.blocks);
+        routine(rows, mcu, bpp);
         return out;
     };
     const std::vector<uint8_t> expected = run(layout.output);
@@ -424,24 +427,24 @@ TEST_F(SimdColor, RandomUniformAndPhotographMcusMatchScalar) {
 // pixel's Y, Cb and Cr are compared on their own).
 TEST_F(SimdColor, AllRgbValuesConvertAsScalar) {
     SKIP_WITHOUT_VECTOR_LEVEL();
-    g.format.bytesPerPixel = 3;
     std::vector<McuConverter> vectors;
     for (SimdLevel level : Levels()) vectors.push_back(ChooseConverter(2, 3, ConvertH1V1, level));
     uint8_t rowStore[8][24];
     uint8_t* rows[8];
     for (int r = 0; r < 8; ++r) rows[r] = rowStore[r];
     int16_t expected[3][64];
+    alignas(32) int16_t blocks[10][64];
     for (uint32_t base = 0; base < (1u << 24); base += 64) {
         for (int i = 0; i < 64; ++i) {
             const uint32_t rgb = base + uint32_t(i);
             uint8_t* p = rowStore[i / 8] + 3 * (i % 8);
             p[0] = uint8_t(rgb), p[1] = uint8_t(rgb >> 8), p[2] = uint8_t(rgb >> 16);
         }
-        ConvertH1V1(rows);
-        std::memcpy(expected, g.engine.blockBuffers, sizeof(expected));
+        ConvertH1V1(rows, blocks, 3);
+        std::memcpy(expected, blocks, sizeof(expected));
         for (size_t l = 0; l < vectors.size(); ++l) {
-            vectors[l](rows);
-            if (std::memcmp(expected, g.engine.blockBuffers, sizeof(expected)) != 0)
+            vectors[l](rows, blocks, 3);
+            if (std::memcmp(expected, blocks, sizeof(expected)) != 0)
                 FAIL() << "colours " << base << ".." << base + 63 << " differ at level " << SimdLevelName(Levels()[l]);
         }
     }

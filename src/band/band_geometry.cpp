@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "interface/global_state.h"
+#include "interface/tile_arrays.h"
 
 namespace q32vex {
 namespace {
@@ -16,29 +16,27 @@ constexpr uint32_t kMaxBandRowBytes = 65536;
 uint32_t RoundUp(uint32_t value, uint32_t step) { return (value + step - 1) / step * step; }
 
 // Bytes of a host row of `pixels` pixels.
-int64_t RowBytes(uint32_t pixels) {
-    return (int64_t(pixels) * g.seq.bitsPerPixel + 7) / 8;
+int64_t RowBytes(const BandConfig& p, uint32_t pixels) {
+    return (int64_t(pixels) * p.bitsPerPixel + 7) / 8;
 }
 
 // The band size from a memory budget. Comparisons are signed, so a negative
 // budget is simply too small.
-Status BandFromBudget(uint16_t minBandWidth, uint16_t minBandHeight) {
-    AppVexParams& p = g.seq.params;
-    BandGeometry& b = g.band;
+Status BandFromBudget(BandConfig& p, BandGeometry& b, uint16_t minBandWidth, uint16_t minBandHeight) {
     const int64_t budget = p.bandMemory;
-    const uint16_t mcuW = g.seq.mcuWidth;
-    const uint16_t mcuH = g.seq.mcuHeight;
+    const uint16_t mcuW = p.mcuWidth;
+    const uint16_t mcuH = p.mcuHeight;
     if (budget == 0) return VEX_ERR_BAND;
 
-    const int64_t tileRowBytes = RowBytes(p.tileWidth);
+    const int64_t tileRowBytes = RowBytes(p, p.tileWidth);
     const int64_t tileBytes = tileRowBytes * p.tileHeight;
     if (budget < tileBytes) {
-        if (budget < RowBytes(minBandWidth) * minBandHeight) return VEX_ERR_BAND;
+        if (budget < RowBytes(p, minBandWidth) * minBandHeight) return VEX_ERR_BAND;
         if (budget < minBandHeight * tileRowBytes) {
             // Not even one MCU row of a tile: a piece of an MCU row.
             b.bandMode = 0;
             p.bandHeight = minBandHeight;
-            p.bandWidth = uint16_t(budget / (RowBytes(mcuW) * minBandHeight) * mcuW);
+            p.bandWidth = uint16_t(budget / (RowBytes(p, mcuW) * minBandHeight) * mcuW);
         } else {
             b.bandMode = 1;
             p.bandWidth = p.tileWidth;
@@ -46,7 +44,7 @@ Status BandFromBudget(uint16_t minBandWidth, uint16_t minBandHeight) {
         }
         return 0;
     }
-    const int64_t imageRowBytes = RowBytes(p.width);
+    const int64_t imageRowBytes = RowBytes(p, p.width);
     if (budget >= imageRowBytes * p.height) {
         b.bandMode = 3;
         p.bandWidth = p.width;
@@ -64,9 +62,9 @@ Status BandFromBudget(uint16_t minBandWidth, uint16_t minBandHeight) {
 }
 
 // The band size the host asked for, snapped to the mode it falls in.
-void BandFromRequest(uint16_t mcuW, uint16_t mcuH, uint16_t minBandHeight) {
-    AppVexParams& p = g.seq.params;
-    BandGeometry& b = g.band;
+void BandFromRequest(BandConfig& p, BandGeometry& b, uint16_t minBandHeight) {
+    const uint16_t mcuW = p.mcuWidth;
+    const uint16_t mcuH = p.mcuHeight;
     p.bandMemory = 0;
     if (p.bandWidth < p.tileWidth) {
         b.bandMode = 0;
@@ -96,9 +94,9 @@ void BandFromRequest(uint16_t mcuW, uint16_t mcuH, uint16_t minBandHeight) {
 // of it, minimising passes per tile MCU row times the square of bands per
 // tile row. The cost is 64-bit: a one-MCU band over a very wide tile exceeds
 // 32 bits.
-void NarrowBandPassWidth(uint16_t mcuW, uint32_t maxWidth) {
-    BandGeometry& b = g.band;
-    AppVexParams& p = g.seq.params;
+void NarrowBandPassWidth(BandConfig& p, BandGeometry& b) {
+    const uint16_t mcuW = p.mcuWidth;
+    const uint32_t maxWidth = p.maxWidth;
     const uint32_t nT = b.paddedTileWidth / mcuW;
     const uint32_t nB = p.bandWidth / mcuW;
     uint64_t best = UINT64_MAX;
@@ -125,9 +123,10 @@ void NarrowBandPassWidth(uint16_t mcuW, uint32_t maxWidth) {
 
 // Every other case: the largest divisor of the unit's MCU count that also
 // divides the tile's and fits maxWidth, found from the small divisors upward.
-void DivisorPassWidth(uint16_t mcuW, uint32_t maxWidth) {
-    BandGeometry& b = g.band;
-    const uint32_t n = (b.bandMode == 0 ? g.seq.params.bandWidth : b.paddedTileWidth) / mcuW;
+void DivisorPassWidth(const BandConfig& p, BandGeometry& b) {
+    const uint16_t mcuW = p.mcuWidth;
+    const uint32_t maxWidth = p.maxWidth;
+    const uint32_t n = (b.bandMode == 0 ? p.bandWidth : b.paddedTileWidth) / mcuW;
     const uint32_t nT = b.paddedTileWidth / mcuW;
     const uint32_t maxMcus = maxWidth / mcuW;
     uint32_t passMcus = 1;
@@ -147,14 +146,14 @@ void DivisorPassWidth(uint16_t mcuW, uint32_t maxWidth) {
 
 }  // namespace
 
-Status ChooseBandGeometry() {
-    AppVexParams& p = g.seq.params;
-    BandGeometry& b = g.band;
-    const uint16_t mcuW = g.seq.mcuWidth;
-    const uint16_t mcuH = g.seq.mcuHeight;
+Status ChooseBandGeometry(BandConfig* config, BandGeometry* geometry) {
+    BandConfig& p = *config;
+    BandGeometry& b = *geometry;
+    const uint16_t mcuW = p.mcuWidth;
+    const uint16_t mcuH = p.mcuHeight;
     if (p.width == 0 || p.height == 0) return VEX_ERR_IMAGE_SIZE;
     // The opens derive these before calling; without them no band can be sized.
-    if (mcuW == 0 || mcuH == 0 || g.seq.bitsPerPixel == 0 || g.seq.maxWidth < mcuW) {
+    if (mcuW == 0 || mcuH == 0 || p.bitsPerPixel == 0 || p.maxWidth < mcuW) {
         return VEX_ERR_BAND;
     }
 
@@ -187,26 +186,25 @@ Status ChooseBandGeometry() {
 
     if (p.bandWidth != 0 && p.bandHeight != 0) {
         if (p.bandWidth < minBandWidth || p.bandHeight < minBandHeight) return VEX_ERR_BAND;
-        BandFromRequest(mcuW, mcuH, minBandHeight);
+        BandFromRequest(p, b, minBandHeight);
     } else {
-        Q_TRY(BandFromBudget(minBandWidth, minBandHeight));
+        Q_TRY(BandFromBudget(p, b, minBandWidth, minBandHeight));
     }
     // A band row must fit the 64 KiB a host row pointer is promised to cover.
     // Trade the width for a budget of as many such rows and choose again; each
     // round gives fewer rows, so this ends.
-    while (RowBytes(p.bandWidth) > kMaxBandRowBytes) {
+    while (RowBytes(p, p.bandWidth) > kMaxBandRowBytes) {
         const int64_t budget = int64_t(p.bandHeight) * kMaxBandRowBytes;
         p.bandMemory = budget > INT32_MAX ? INT32_MAX : int32_t(budget);
         p.bandWidth = 0;
         p.bandHeight = 0;
-        Q_TRY(BandFromBudget(minBandWidth, minBandHeight));
+        Q_TRY(BandFromBudget(p, b, minBandWidth, minBandHeight));
     }
 
-    const uint32_t maxWidth = g.seq.maxWidth;
     if (b.bandMode == 0 && p.bandMemory != 0) {
-        NarrowBandPassWidth(mcuW, maxWidth);
+        NarrowBandPassWidth(p, b);
     } else {
-        DivisorPassWidth(mcuW, maxWidth);
+        DivisorPassWidth(p, b);
     }
 
     b.paddedImageWidth = uint16_t(paddedImageWidth);
@@ -235,16 +233,20 @@ Status ChooseBandGeometry() {
     }
     b.unitRect = Rect16{0, 0, uint16_t(b.unitWidth - 1), uint16_t(mcuH - 1)};
     b.bandRect = Rect16{0, 0, uint16_t(b.bandSpanWidth - 1), uint16_t(b.bandSpanHeight - 1)};
+    b.width = p.width;
+    b.height = p.height;
+    b.mcuHeight = mcuH;
+    b.bandWidth = p.bandWidth;
+    b.bandHeight = p.bandHeight;
     return 0;
 }
 
-int AdvanceUnit() {
-    const BandGeometry& b = g.band;
-    Rect16& u = g.band.unitRect;
+int AdvanceUnit(BandGeometry& b) {
+    Rect16& u = b.unitRect;
     const uint32_t tileW = b.paddedTileWidth;
     const uint32_t tileH = b.paddedTileHeight;
     const uint32_t unitW = b.unitWidth;
-    const uint32_t mcuH = g.seq.mcuHeight;
+    const uint32_t mcuH = b.mcuHeight;
     const uint32_t x0 = u.x0, y0 = u.y0, x1 = u.x1, y1 = u.y1;
 
     if ((x1 + 1) % tileW != 0) {
@@ -263,7 +265,7 @@ int AdvanceUnit() {
         u.y1 = uint16_t(y1 + mcuH);
         return kSameTile;
     }
-    if (x1 + 1 < g.seq.params.width) {
+    if (x1 + 1 < b.width) {
         // The tile to the right, from its top.
         const uint32_t top = y0 - y0 % tileH;
         u.x0 = uint16_t(x1 + 1);
@@ -272,7 +274,7 @@ int AdvanceUnit() {
         u.y1 = uint16_t(top + mcuH - 1);
         return kNewTile;
     }
-    if (y1 + 1 < g.seq.params.height) {
+    if (y1 + 1 < b.height) {
         // The first tile of the next tile row.
         u.x0 = 0;
         u.x1 = uint16_t(unitW - 1);
@@ -283,11 +285,9 @@ int AdvanceUnit() {
     return kImageDone;
 }
 
-void AdvanceBand() {
-    const BandGeometry& b = g.band;
-    const AppVexParams& p = g.seq.params;
+void AdvanceBand(BandGeometry& b) {
     const Rect16& u = b.unitRect;
-    Rect16& r = g.band.bandRect;
+    Rect16& r = b.bandRect;
     const uint32_t x0 = u.x0, y0 = u.y0;
     r.x0 = u.x0;
     r.y0 = u.y0;
@@ -300,32 +300,31 @@ void AdvanceBand() {
             // Stops at the tile's bottom edge.
             const uint32_t into = y0 % b.paddedTileHeight;
             r.x1 = u.x1;
-            r.y1 = uint16_t(p.bandHeight + into <= b.paddedTileHeight
-                                ? y0 + p.bandHeight - 1
+            r.y1 = uint16_t(b.bandHeight + into <= b.paddedTileHeight
+                                ? y0 + b.bandHeight - 1
                                 : y0 + b.paddedTileHeight - into - 1);
             break;
         }
         case 2:
-            r.x1 = uint16_t(x0 + p.bandWidth <= p.width ? x0 + p.bandWidth - 1
+            r.x1 = uint16_t(x0 + b.bandWidth <= b.width ? x0 + b.bandWidth - 1
                                                          : b.paddedImageWidth - 1u);
             r.y1 = uint16_t(y0 + b.paddedTileHeight - 1);
             break;
         default:
             r.x1 = uint16_t(b.paddedImageWidth - 1u);
-            r.y1 = uint16_t(b.bandSpanHeight + y0 <= p.height ? y0 + b.bandSpanHeight - 1
+            r.y1 = uint16_t(b.bandSpanHeight + y0 <= b.height ? y0 + b.bandSpanHeight - 1
                                                                : b.paddedImageHeight - 1u);
             break;
     }
 }
 
-void MergeTileRun() {
-    const TileArrays& t = g.tiles;
+uint32_t TileRunBytes(const TileArrays& t, uint16_t tilesLeft) {
     uint64_t sum = 0;
     if (t.byteCounts != nullptr && t.offsets != nullptr && t.byteCountsCursor != nullptr) {
         const uint32_t current = uint32_t(t.byteCountsCursor - t.byteCounts);
         // Tiles that exist from the current one on: those not yet started, and
         // never past the end of the arrays.
-        uint32_t available = g.band.tilesLeft;
+        uint32_t available = tilesLeft;
         if (current >= t.count) {
             available = 0;
         } else if (available > t.count - current) {
@@ -339,7 +338,7 @@ void MergeTileRun() {
             sum += t.byteCounts[next];
         }
     }
-    g.in.readAhead = sum > UINT32_MAX ? UINT32_MAX : uint32_t(sum);
+    return sum > UINT32_MAX ? UINT32_MAX : uint32_t(sum);
 }
 
 }  // namespace q32vex

@@ -4,7 +4,8 @@
 #include "container/jpeg_parser.h"
 
 #include "decode/input_reader.h"
-#include "interface/global_state.h"
+#include "interface/bytes.h"
+#include "interface/tables.h"
 
 namespace q32vex {
 namespace {
@@ -39,46 +40,51 @@ static_assert(kDcSymbolCapacity == 64 && kAcSymbolCapacity == 162, "Huffman slot
 constexpr uint16_t kJfifHeaderBytes = 14;
 constexpr uint16_t kJfifFullParseBytes = 17;
 
+// One header read: where it reads from and stores to, and what it has learnt
+// so far. It lives for that one call, so a read never sees selectors or
+// counts of an earlier stream.
 struct ParserState {
-    uint8_t segment[32];  // fixed-size segment bodies
-    uint16_t componentCount;
-    uint16_t quantSelector[4];
-    uint16_t dcSelector[4];
-    uint16_t acSelector[4];
-    uint16_t tableSegments;
-    bool notAfterSoi;
-    bool jfifSeen;
-};
+    ParserState(InputBuffer& input, TableSlots& tableSlots) : in(input), slots(tableSlots) {}
 
-ParserState parser;
+    InputBuffer& in;
+    TableSlots& slots;
+    uint8_t segment[32] = {};  // fixed-size segment bodies
+    uint16_t componentCount = 0;
+    uint16_t quantSelector[4] = {};
+    uint16_t dcSelector[4] = {};
+    uint16_t acSelector[4] = {};
+    uint16_t tableSegments = 0;
+    bool notAfterSoi = false;
+    bool jfifSeen = false;
+};
 
 uint16_t BigEndian16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
 
 // Copies n bytes from the current input position. The byte reader reports
 // input that ends early as "no buffer"; callers that must name a short
 // segment pass the code they report for it (0 keeps the reader's code).
-Status CopyInput(void* destination, uint16_t n, Status shortStatus = 0) {
+Status CopyInput(InputBuffer& in, void* destination, uint16_t n, Status shortStatus = 0) {
     uint16_t count = n;
     int16_t mode = kInputCopy;
-    const Status status = ReadInput(destination, -1, &count, &mode);
+    const Status status = ReadInput(in, destination, -1, &count, &mode);
     if (status == VEX_ERR_NO_BUFFER && shortStatus != 0) return shortStatus;
     return status;
 }
 
 // The next piece of at most `limit` bytes, in place in the host's buffer.
-Status NextPiece(uint16_t limit, uint8_t** piece, uint16_t* count) {
+Status NextPiece(InputBuffer& in, uint16_t limit, uint8_t** piece, uint16_t* count) {
     *count = limit;
     int16_t mode = kInputLimitNext;
-    return ReadInput(piece, -1, count, &mode);
+    return ReadInput(in, piece, -1, count, &mode);
 }
 
 // Steps over n bytes piece by piece, so that a host lending small buffers
 // needs no single buffer that reaches past the bytes stepped over.
-Status PassOver(uint16_t n) {
+Status PassOver(InputBuffer& in, uint16_t n) {
     while (n > 0) {
         uint8_t* piece = nullptr;
         uint16_t count = 0;
-        Q_TRY(NextPiece(n, &piece, &count));
+        Q_TRY(NextPiece(in, n, &piece, &count));
         if (count == 0) return VEX_ERR_SHORT_READ;
         n = uint16_t(n - count);
     }
@@ -87,20 +93,20 @@ Status PassOver(uint16_t n) {
 
 // Every segment handler starts with the 2-byte length; the body length is
 // returned. A length field below 2 names no body and is refused.
-Status ReadBodyLength(uint16_t* body) {
+Status ReadBodyLength(InputBuffer& in, uint16_t* body) {
     uint8_t bytes[2];
-    Q_TRY(CopyInput(bytes, 2, VEX_ERR_CONTAINER));
+    Q_TRY(CopyInput(in, bytes, 2, VEX_ERR_CONTAINER));
     const uint16_t length = BigEndian16(bytes);
     if (length < 2) return VEX_ERR_CONTAINER;
     *body = uint16_t(length - 2);
     return 0;
 }
 
-Status ParseFrameHeader(AppVexParams* params) {
+Status ParseFrameHeader(ParserState& parser, AppVexParams* params) {
     uint16_t body = 0;
-    Q_TRY(ReadBodyLength(&body));
+    Q_TRY(ReadBodyLength(parser.in, &body));
     if (body > kMaxSofBody) return VEX_ERR_CONTAINER;
-    Q_TRY(CopyInput(parser.segment, body));
+    Q_TRY(CopyInput(parser.in, parser.segment, body));
     const uint8_t* s = parser.segment;
     if (body < 6 || s[0] != 8) return VEX_ERR_CONTAINER;
     params->height = BigEndian16(s + 1);
@@ -144,16 +150,16 @@ Status ParseFrameHeader(AppVexParams* params) {
     return 0;
 }
 
-Status ParseHuffmanTables() {
+Status ParseHuffmanTables(ParserState& parser) {
     uint16_t body = 0;
-    Q_TRY(ReadBodyLength(&body));
+    Q_TRY(ReadBodyLength(parser.in, &body));
     if (body > kMaxDhtBody) return VEX_ERR_CONTAINER;
     uint16_t seen = 0;  // bit per class/id pair met in this segment
     int32_t remaining = body;
     while (remaining > 0) {
         // A tail too short for a class byte and the BITS counts holds no table.
         if (remaining < 17) return VEX_ERR_CONTAINER;
-        Q_TRY(CopyInput(parser.segment, 17));
+        Q_TRY(CopyInput(parser.in, parser.segment, 17));
         const uint8_t classId = parser.segment[0];
         const uint16_t tableClass = classId >> 4;
         const uint16_t id = classId & 15;
@@ -166,17 +172,17 @@ Status ParseHuffmanTables() {
         const uint16_t capacity = tableClass == 0 ? kDcSymbolCapacity : kAcSymbolCapacity;
         if (symbols > capacity) return VEX_ERR_CONTAINER;
         if (remaining - 17 - symbols < 0) return VEX_ERR_CONTAINER;
-        uint8_t* slot = tableClass == 0 ? g.slots.dc[id] : g.slots.ac[id];
+        uint8_t* slot = tableClass == 0 ? parser.slots.dc[id] : parser.slots.ac[id];
         CopyWords(slot, parser.segment + 1, 16);
-        Q_TRY(CopyInput(slot + 16, symbols));
+        Q_TRY(CopyInput(parser.in, slot + 16, symbols));
         remaining -= 17 + symbols;
     }
     return 0;
 }
 
-Status ParseQuantTables() {
+Status ParseQuantTables(ParserState& parser) {
     uint16_t body = 0;
-    Q_TRY(ReadBodyLength(&body));
+    Q_TRY(ReadBodyLength(parser.in, &body));
     if (body > kMaxDqtBody) return VEX_ERR_CONTAINER;
     // The entry size follows from the length alone.
     uint16_t tables = 0;
@@ -191,28 +197,28 @@ Status ParseQuantTables() {
     }
     for (uint16_t t = 0; t < tables; ++t) {
         uint8_t precisionId = 0;
-        Q_TRY(CopyInput(&precisionId, 1));
+        Q_TRY(CopyInput(parser.in, &precisionId, 1));
         const uint16_t id = precisionId & 15;
         if ((precisionId >> 4) > 1 || id > 3) return VEX_ERR_CONTAINER;
-        uint8_t* slot = g.slots.q[id];
+        uint8_t* slot = parser.slots.q[id];
         if (!wide) {
-            Q_TRY(CopyInput(slot, 64));
+            Q_TRY(CopyInput(parser.in, slot, 64));
             continue;
         }
         // 16-bit entries: 16 at a time through the segment buffer, low bytes kept.
         for (uint16_t k = 0; k < 64; k += 16) {
-            Q_TRY(CopyInput(parser.segment, 32));
+            Q_TRY(CopyInput(parser.in, parser.segment, 32));
             for (uint16_t j = 0; j < 16; ++j) slot[k + j] = parser.segment[2 * j + 1];
         }
     }
     return 0;
 }
 
-Status ParseScanHeader() {
+Status ParseScanHeader(ParserState& parser) {
     uint16_t body = 0;
-    Q_TRY(ReadBodyLength(&body));
+    Q_TRY(ReadBodyLength(parser.in, &body));
     if (body > kMaxSosBody) return VEX_ERR_CONTAINER;
-    Q_TRY(CopyInput(parser.segment, body, VEX_ERR_SHORT_READ));
+    Q_TRY(CopyInput(parser.in, parser.segment, body, VEX_ERR_SHORT_READ));
     // A scan needs a frame before it: without one there are no components to
     // decode.
     if (body < 1 || parser.componentCount == 0) return VEX_ERR_CONTAINER;
@@ -231,11 +237,11 @@ Status ParseScanHeader() {
 
 // DRI and DNL carry one 16-bit value; any other length is refused so that
 // the body always fits the segment buffer.
-Status ParseShortValue(uint16_t* value) {
+Status ParseShortValue(ParserState& parser, uint16_t* value) {
     uint16_t body = 0;
-    Q_TRY(ReadBodyLength(&body));
+    Q_TRY(ReadBodyLength(parser.in, &body));
     if (body != 2) return VEX_ERR_CONTAINER;
-    Q_TRY(CopyInput(parser.segment, body, VEX_ERR_SHORT_READ));
+    Q_TRY(CopyInput(parser.in, parser.segment, body, VEX_ERR_SHORT_READ));
     *value = BigEndian16(parser.segment);
     return 0;
 }
@@ -248,14 +254,14 @@ bool StartsWithJfif(const uint8_t* p) {
     return p[0] == 'J' && p[1] == 'F' && p[2] == 'I' && p[3] == 'F' && p[4] == 0;
 }
 
-Status ParseMarkerData(AppVexParams* params, uint8_t marker) {
+Status ParseMarkerData(ParserState& parser, AppVexParams* params, uint8_t marker) {
     uint16_t body = 0;
-    Q_TRY(ReadBodyLength(&body));
+    Q_TRY(ReadBodyLength(parser.in, &body));
     const VexAppMarkerReadCallback callback = params->appMarkerReadCallback;
     uint16_t info = body;
     uint8_t* piece = parser.segment;
     uint16_t count = 0;
-    if (body > 0) Q_TRY(NextPiece(body, &piece, &count));
+    if (body > 0) Q_TRY(NextPiece(parser.in, body, &piece, &count));
     if (body > 0 && count == 0) return VEX_ERR_SHORT_READ;
 
     if (marker == kApp0) {
@@ -286,7 +292,7 @@ Status ParseMarkerData(AppVexParams* params, uint8_t marker) {
 
     if (callback == nullptr) {
         // Nothing to deliver: step over what is left of the segment.
-        if (body > count) Q_TRY(PassOver(uint16_t(body - count)));
+        if (body > count) Q_TRY(PassOver(parser.in, uint16_t(body - count)));
         return 0;
     }
 
@@ -299,7 +305,7 @@ Status ParseMarkerData(AppVexParams* params, uint8_t marker) {
         if (comment && result != 0) return result;
         if (remaining <= count) break;
         remaining = uint16_t(remaining - count);
-        Q_TRY(NextPiece(remaining, &piece, &count));
+        Q_TRY(NextPiece(parser.in, remaining, &piece, &count));
         if (count == 0) return VEX_ERR_SHORT_READ;
         severalPieces = true;
     }
@@ -314,7 +320,7 @@ Status ParseMarkerData(AppVexParams* params, uint8_t marker) {
 
 // Points each component at the slots its selectors name. The selectors were
 // range-checked when read, so only the filled slots are ever taken.
-void ReorderTables(AppVexParams* params) {
+void ReorderTables(const ParserState& parser, AppVexParams* params) {
     const uint8_t* q[4];
     const uint8_t* dc[4];
     const uint8_t* ac[4];
@@ -330,7 +336,7 @@ void ReorderTables(AppVexParams* params) {
     }
 }
 
-Status ParseSegments(AppVexParams* params, uint8_t* marker, bool* reorder) {
+Status ParseSegments(ParserState& parser, AppVexParams* params, uint8_t* marker, bool* reorder) {
     for (;;) {
         if (marker[0] != 0xFF) return VEX_ERR_CONTAINER;
         const uint8_t code = marker[1];
@@ -339,46 +345,46 @@ Status ParseSegments(AppVexParams* params, uint8_t* marker, bool* reorder) {
             return 0;
         }
         if (code == kSos) {
-            Q_TRY(ParseScanHeader());
+            Q_TRY(ParseScanHeader(parser));
             *reorder = parser.tableSegments >= 2;
             return 0;
         }
         if (code == kSof0) {
-            Q_TRY(ParseFrameHeader(params));
+            Q_TRY(ParseFrameHeader(parser, params));
         } else if (code == kDht) {
             ++parser.tableSegments;
-            Q_TRY(ParseHuffmanTables());
+            Q_TRY(ParseHuffmanTables(parser));
         } else if (code == kDqt) {
             ++parser.tableSegments;
-            Q_TRY(ParseQuantTables());
+            Q_TRY(ParseQuantTables(parser));
         } else if (code == kDri) {
             uint16_t interval = 0;
-            Q_TRY(ParseShortValue(&interval));
+            Q_TRY(ParseShortValue(parser, &interval));
             params->restartInterval = interval;
         } else if (code == kDnl) {
             uint16_t lines = 0;
-            Q_TRY(ParseShortValue(&lines));
+            Q_TRY(ParseShortValue(parser, &lines));
             params->height = lines;
         } else if ((code >= kApp0 && code <= kApp15) || code == kCom) {
-            Q_TRY(ParseMarkerData(params, code));
+            Q_TRY(ParseMarkerData(parser, params, code));
         } else if (code != kSoi) {
             // Other frame types, arithmetic coding, restart markers out of
             // place, fill bytes: nothing this decoder reads.
             return VEX_ERR_CONTAINER;
         }
-        Q_TRY(CopyInput(marker, 2));
+        Q_TRY(CopyInput(parser.in, marker, 2));
     }
 }
 
 }  // namespace
 
-Status ParseJpegHeader(AppVexParams* params) {
+Status ParseJpegHeader(InputBuffer& in, TableSlots& slots, AppVexParams* params) {
     if (params->readCallback == nullptr) return VEX_ERR_NO_CALLBACK;
-    parser = ParserState{};
+    ParserState parser(in, slots);
     uint8_t marker[2];
-    Q_TRY(CopyInput(marker, 2));
+    Q_TRY(CopyInput(in, marker, 2));
     if (marker[0] == 0xFF && marker[1] == kSoi) {
-        Q_TRY(CopyInput(marker, 2));
+        Q_TRY(CopyInput(in, marker, 2));
         if (marker[1] != kApp0) parser.notAfterSoi = true;
     } else if (marker[1] == kCom) {
         // A stream may open with a comment instead of SOI.
@@ -387,8 +393,8 @@ Status ParseJpegHeader(AppVexParams* params) {
         return VEX_ERR_CONTAINER;
     }
     bool reorder = true;
-    const Status status = ParseSegments(params, marker, &reorder);
-    if (status != 0 || reorder) ReorderTables(params);
+    const Status status = ParseSegments(parser, params, marker, &reorder);
+    if (status != 0 || reorder) ReorderTables(parser, params);
     return status;
 }
 

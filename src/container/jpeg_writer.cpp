@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "encode/stream_writer.h"
-#include "interface/global_state.h"
 #include "interface/tables.h"
 
 namespace q32vex {
@@ -61,25 +60,25 @@ struct Scratch {
     }
 };
 
-Status Flush(Scratch* s) {
-    const Status status = s->used == 0 ? Status(0) : WriteBytes(s->bytes, s->used);
+Status Flush(StreamBuffer& out, Scratch* s) {
+    const Status status = s->used == 0 ? Status(0) : WriteBytes(out, s->bytes, s->used);
     s->used = 0;
     return status;
 }
 
 // A bare marker (SOI, EOI).
-Status WriteMarker(uint8_t marker) {
+Status WriteMarker(StreamBuffer& out, uint8_t marker) {
     const uint8_t bytes[2] = {0xFF, marker};
-    return WriteBytes(bytes, 2);
+    return WriteBytes(out, bytes, 2);
 }
 
 // A marker and the length field of its segment, which counts itself.
-Status WriteSegmentStart(uint8_t marker, uint32_t length) {
+Status WriteSegmentStart(StreamBuffer& out, uint8_t marker, uint32_t length) {
     Scratch s{};
     s.Byte(0xFF);
     s.Byte(marker);
     s.Word(length);
-    return Flush(&s);
+    return Flush(out, &s);
 }
 
 uint16_t ComponentsOf(int16_t colorSpace) {
@@ -113,7 +112,7 @@ Status CheckHostSegment(uint32_t segmentBytes, uint32_t dataBytes, uint16_t buff
     return 0;
 }
 
-Status WriteJfifBody(const AppVexParams* p, uint8_t thumbWidth, uint8_t thumbHeight) {
+Status WriteJfifBody(StreamBuffer& out, const AppVexParams* p, uint8_t thumbWidth, uint8_t thumbHeight) {
     Scratch s{};
     s.Bytes(reinterpret_cast<const uint8_t*>("JFIF"), 5);  // with its zero byte
     s.Byte(1);  // version 1.00
@@ -123,15 +122,15 @@ Status WriteJfifBody(const AppVexParams* p, uint8_t thumbWidth, uint8_t thumbHei
     s.Word(p->yDensity);
     s.Byte(thumbWidth);
     s.Byte(thumbHeight);
-    return Flush(&s);
+    return Flush(out, &s);
 }
 
 // One APPn or COM segment. APP0 is always written (the JFIF identifier); the
 // others only when the host supplies them.
-Status WriteAppSegment(const AppVexParams* p, uint8_t marker) {
+Status WriteAppSegment(StreamBuffer& out, const AppVexParams* p, uint8_t marker) {
     if (marker == kMarkerApp0 && p->appMarkerCallback == nullptr) {
-        Q_TRY(WriteSegmentStart(marker, 2 + kJfifBodyBytes));
-        return WriteJfifBody(p, 0, 0);
+        Q_TRY(WriteSegmentStart(out, marker, 2 + kJfifBodyBytes));
+        return WriteJfifBody(out, p, 0, 0);
     }
     uint16_t size = 0;
     uint16_t bufferLength = 0;
@@ -146,17 +145,17 @@ Status WriteAppSegment(const AppVexParams* p, uint8_t marker) {
         const uint32_t thumbBytes = 3u * thumbWidth * thumbHeight;
         const uint32_t length = 2u + kJfifBodyBytes + thumbBytes;
         Q_TRY(CheckHostSegment(2 + length, thumbBytes, bufferLength, data));
-        Q_TRY(WriteSegmentStart(marker, length));
-        Q_TRY(WriteJfifBody(p, thumbWidth, thumbHeight));
-        return thumbBytes == 0 ? Status(0) : WriteBytes(data, thumbBytes);
+        Q_TRY(WriteSegmentStart(out, marker, length));
+        Q_TRY(WriteJfifBody(out, p, thumbWidth, thumbHeight));
+        return thumbBytes == 0 ? Status(0) : WriteBytes(out, data, thumbBytes);
     }
 
     // Other markers: the size counts the whole segment, marker included.
     if (size == 0) return 0;
     const uint32_t dataBytes = size >= 4 ? uint32_t(size) - 4 : 0;
     Q_TRY(CheckHostSegment(size, dataBytes, bufferLength, data));
-    Q_TRY(WriteSegmentStart(marker, uint32_t(size) - 2));
-    return dataBytes == 0 ? Status(0) : WriteBytes(data, dataBytes);
+    Q_TRY(WriteSegmentStart(out, marker, uint32_t(size) - 2));
+    return dataBytes == 0 ? Status(0) : WriteBytes(out, data, dataBytes);
 }
 
 // Gives the distinct tables of one kind the ids 0, 1, ... in ascending order
@@ -181,23 +180,23 @@ Status AssignIds(int16_t kind, const uint8_t* const tables[4], uint16_t componen
     return 0;
 }
 
-Status WriteQuantTables(const AppVexParams* p, HeaderPlan* plan) {
+Status WriteQuantTables(StreamBuffer& out, const AppVexParams* p, HeaderPlan* plan) {
     const uint8_t* tables[4];
     for (int i = 0; i < 4; ++i) tables[i] = p->qTables[i];
     uint16_t distinct = 0;
     uint16_t first[4] = {0, 0, 0, 0};
     Q_TRY(AssignIds(kQuantTable, tables, plan->components, plan->qSelector, &distinct, first));
-    Q_TRY(WriteSegmentStart(kMarkerDqt, 2u + 65u * distinct));
+    Q_TRY(WriteSegmentStart(out, kMarkerDqt, 2u + 65u * distinct));
     for (uint16_t id = 0; id < distinct; ++id) {
         Scratch s{};
         s.Byte(id);  // precision 0 (8-bit entries) in the high nibble
         s.Bytes(tables[first[id]], kQuantTableBytes);
-        Q_TRY(Flush(&s));
+        Q_TRY(Flush(out, &s));
     }
     return 0;
 }
 
-Status WriteHuffmanTables(const AppVexParams* p, HeaderPlan* plan) {
+Status WriteHuffmanTables(StreamBuffer& out, const AppVexParams* p, HeaderPlan* plan) {
     const uint8_t* dc[4];
     const uint8_t* ac[4];
     for (int i = 0; i < 4; ++i) {
@@ -215,7 +214,7 @@ Status WriteHuffmanTables(const AppVexParams* p, HeaderPlan* plan) {
     uint32_t length = 2u + 17u * (dcCount + acCount);
     for (uint16_t id = 0; id < dcCount; ++id) length += SymbolCount(dc[dcFirst[id]]);
     for (uint16_t id = 0; id < acCount; ++id) length += SymbolCount(ac[acFirst[id]]);
-    Q_TRY(WriteSegmentStart(kMarkerDht, length));
+    Q_TRY(WriteSegmentStart(out, kMarkerDht, length));
 
     for (int tableClass = 0; tableClass < 2; ++tableClass) {
         const uint8_t* const* specs = tableClass == 0 ? dc : ac;
@@ -226,14 +225,14 @@ Status WriteHuffmanTables(const AppVexParams* p, HeaderPlan* plan) {
             Scratch s{};
             s.Byte(uint32_t(tableClass) << 4 | id);
             s.Bytes(spec, kHuffBitsBytes);
-            Q_TRY(Flush(&s));
-            Q_TRY(WriteBytes(spec + kHuffBitsBytes, SymbolCount(spec)));
+            Q_TRY(Flush(out, &s));
+            Q_TRY(WriteBytes(out, spec + kHuffBitsBytes, SymbolCount(spec)));
         }
     }
     return 0;
 }
 
-Status WriteFrameHeader(const AppVexParams* p, const HeaderPlan& plan) {
+Status WriteFrameHeader(StreamBuffer& out, const AppVexParams* p, const HeaderPlan& plan) {
     Scratch s{};
     s.Byte(0xFF);
     s.Byte(kMarkerSof0);
@@ -247,10 +246,10 @@ Status WriteFrameHeader(const AppVexParams* p, const HeaderPlan& plan) {
         s.Byte((p->sampling.h[i] & 0x0F) << 4 | (p->sampling.v[i] & 0x0F));
         s.Byte(plan.qSelector[i]);
     }
-    return Flush(&s);
+    return Flush(out, &s);
 }
 
-Status WriteScanHeader(const HeaderPlan& plan) {
+Status WriteScanHeader(StreamBuffer& out, const HeaderPlan& plan) {
     Scratch s{};
     s.Byte(0xFF);
     s.Byte(kMarkerSos);
@@ -263,42 +262,42 @@ Status WriteScanHeader(const HeaderPlan& plan) {
     s.Byte(0);   // Ss
     s.Byte(63);  // Se
     s.Byte(0);   // Ah, Al
-    return Flush(&s);
+    return Flush(out, &s);
 }
 
 }  // namespace
 
-Status WriteJpegHeader(const AppVexParams* params) {
+Status WriteJpegHeader(StreamBuffer& out, const AppVexParams* params) {
     HeaderPlan plan{};
     plan.components = ComponentsOf(params->colorSpace);
     if (plan.components == 0) return VEX_ERR_COLOR_SPACE;
 
-    Q_TRY(WriteMarker(kMarkerSoi));
-    Q_TRY(WriteAppSegment(params, kMarkerApp0));
+    Q_TRY(WriteMarker(out, kMarkerSoi));
+    Q_TRY(WriteAppSegment(out, params, kMarkerApp0));
 
-    Q_TRY(WriteSegmentStart(kMarkerCom, 2 + kMakerCommentBytes));
-    Q_TRY(WriteBytes(reinterpret_cast<const uint8_t*>(kMakerComment), kMakerCommentBytes));
+    Q_TRY(WriteSegmentStart(out, kMarkerCom, 2 + kMakerCommentBytes));
+    Q_TRY(WriteBytes(out, reinterpret_cast<const uint8_t*>(kMakerComment), kMakerCommentBytes));
 
-    Q_TRY(WriteQuantTables(params, &plan));
+    Q_TRY(WriteQuantTables(out, params, &plan));
 
     if (params->restartInterval != 0) {
-        Q_TRY(WriteSegmentStart(kMarkerDri, 4));
+        Q_TRY(WriteSegmentStart(out, kMarkerDri, 4));
         const uint8_t interval[2] = {uint8_t(params->restartInterval >> 8),
                                      uint8_t(params->restartInterval)};
-        Q_TRY(WriteBytes(interval, 2));
+        Q_TRY(WriteBytes(out, interval, 2));
     }
 
     if (params->appMarkerCallback != nullptr) {
         for (uint32_t marker = kMarkerApp1; marker <= kMarkerApp15; ++marker)
-            Q_TRY(WriteAppSegment(params, uint8_t(marker)));
-        Q_TRY(WriteAppSegment(params, kMarkerCom));
+            Q_TRY(WriteAppSegment(out, params, uint8_t(marker)));
+        Q_TRY(WriteAppSegment(out, params, kMarkerCom));
     }
 
-    Q_TRY(WriteHuffmanTables(params, &plan));
-    Q_TRY(WriteFrameHeader(params, plan));
-    return WriteScanHeader(plan);
+    Q_TRY(WriteHuffmanTables(out, params, &plan));
+    Q_TRY(WriteFrameHeader(out, params, plan));
+    return WriteScanHeader(out, plan);
 }
 
-Status WriteJpegTrailer() { return WriteMarker(kMarkerEoi); }
+Status WriteJpegTrailer(StreamBuffer& out) { return WriteMarker(out, kMarkerEoi); }
 
 }  // namespace q32vex

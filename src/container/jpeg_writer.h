@@ -4,7 +4,9 @@
 
 namespace q32vex {
 
-[[nodiscard]] Status WriteJpegHeader(const AppVexParams* params);
-[[nodiscard]] Status WriteJpegTrailer();
+struct StreamBuffer;
+
+[[nodiscard]] Status WriteJpegHeader(StreamBuffer& out, const AppVexParams* params);
+[[nodiscard]] Status WriteJpegTrailer(StreamBuffer& out);
 
 }  // namespace q32vex

@@ -5,7 +5,9 @@
 #include "container/tiff_reader.h"
 
 #include "decode/input_reader.h"
-#include "interface/global_state.h"
+#include "interface/bytes.h"
+#include "interface/tables.h"
+#include "interface/tile_arrays.h"
 
 namespace q32vex {
 namespace {
@@ -93,26 +95,31 @@ constexpr int kDeferredCapacity = 25;
 // means "here"; offsets beyond that range name no place in a file.
 constexpr uint32_t kMaxOffset = 0x7FFFFFFF;
 
+// One header read: where it reads from and stores to, and what it has learnt
+// so far. It lives for that one call.
 struct ReaderState {
-    uint32_t counts[kTemplateEntries];
-    bool bound[kTemplateEntries];
-    DeferredEntry deferredEntries[kDeferredCapacity];
-    uint16_t deferredUsed;
-    uint16_t components;
-    uint8_t scratchDc[2][kDcSpecBytes];  // components 2 and 3
-    uint8_t scratchAc[2][kAcSpecBytes];
-    uint8_t values[32];
+    ReaderState(InputBuffer& input, TableSlots& tableSlots, TileArrays& tileArrays)
+        : in(input), slots(tableSlots), tiles(tileArrays) {}
+
+    InputBuffer& in;
+    TableSlots& slots;
+    TileArrays& tiles;
+    uint32_t counts[kTemplateEntries] = {};
+    bool bound[kTemplateEntries] = {};
+    DeferredEntry deferredEntries[kDeferredCapacity] = {};
+    uint16_t deferredUsed = 0;
+    uint16_t components = 0;
+    uint8_t scratchDc[2][kDcSpecBytes] = {};  // components 2 and 3
+    uint8_t scratchAc[2][kAcSpecBytes] = {};
+    uint8_t values[32] = {};
 };
 
-ReaderState reader;
-
-// One sort at a time: its record size and comparison.
+// The records one sort works on, with their size and comparison.
 struct SortState {
     size_t recordSize;
     CompareFn compare;
     uint8_t* base;
 };
-SortState sorting;
 
 uint16_t Little16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 uint32_t Little32(const uint8_t* p) {
@@ -122,13 +129,13 @@ uint32_t Little32(const uint8_t* p) {
 // Copies n bytes from `position` (-1: the current position). The input
 // reader positions itself: a short step forward reads on and skips, anything
 // else asks the host for that position.
-Status CopyAt(int32_t position, void* destination, uint16_t n) {
+Status CopyAt(InputBuffer& in, int32_t position, void* destination, uint16_t n) {
     uint16_t count = n;
     int16_t mode = kInputCopy;
-    return ReadInput(destination, position, &count, &mode);
+    return ReadInput(in, destination, position, &count, &mode);
 }
 
-Status Defer(uint32_t offset, uint16_t kind, uint16_t index) {
+Status Defer(ReaderState& reader, uint32_t offset, uint16_t kind, uint16_t index) {
     if (reader.deferredUsed >= kDeferredCapacity || offset > kMaxOffset) return VEX_ERR_CONTAINER;
     reader.deferredEntries[reader.deferredUsed++] = DeferredEntry{offset, kind, index};
     return 0;
@@ -141,14 +148,14 @@ int CompareOffsets(const void* a, const void* b) {
 }
 
 // Binds an open count; a count already bound must agree.
-Status BindCount(int entry, uint32_t count) {
+Status BindCount(ReaderState& reader, int entry, uint32_t count) {
     if (reader.bound[entry]) return reader.counts[entry] == count ? 0 : VEX_ERR_CONTAINER;
     reader.counts[entry] = count;
     reader.bound[entry] = true;
     return 0;
 }
 
-Status TemplateEntryValue(AppVexParams* params, uint16_t tag, uint32_t value) {
+Status TemplateEntryValue(ReaderState& reader, AppVexParams* params, uint16_t tag, uint32_t value) {
     const uint16_t shortValue = uint16_t(value);
     switch (tag) {
         case kTagNewSubfileType:
@@ -167,7 +174,7 @@ Status TemplateEntryValue(AppVexParams* params, uint16_t tag, uint32_t value) {
         case kTagJpegQTables:
         case kTagJpegDcTables:
         case kTagJpegAcTables:
-            return Defer(value, tag, 0);
+            return Defer(reader, value, tag, 0);
         case kTagCompression:
             return value == 6 ? 0 : VEX_ERR_CONTAINER;
         case kTagPhotometric: {
@@ -184,10 +191,10 @@ Status TemplateEntryValue(AppVexParams* params, uint16_t tag, uint32_t value) {
             params->pixelModel = kModelOf[shortValue];
             reader.components = shortValue;
             // BitsPerSample came first with its own count, which must agree.
-            Q_TRY(BindCount(kBitsPerSampleEntry, shortValue));
-            Q_TRY(BindCount(kQTablesEntry, shortValue));
-            Q_TRY(BindCount(kDcTablesEntry, shortValue));
-            return BindCount(kAcTablesEntry, shortValue);
+            Q_TRY(BindCount(reader, kBitsPerSampleEntry, shortValue));
+            Q_TRY(BindCount(reader, kQTablesEntry, shortValue));
+            Q_TRY(BindCount(reader, kDcTablesEntry, shortValue));
+            return BindCount(reader, kAcTablesEntry, shortValue);
         }
         case kTagPlanarConfig:
             return shortValue == 1 ? 0 : VEX_ERR_CONTAINER;
@@ -223,7 +230,7 @@ Status TemplateEntryValue(AppVexParams* params, uint16_t tag, uint32_t value) {
     }
 }
 
-Status OtherEntry(AppVexParams* params, uint16_t tag, uint16_t type, uint32_t count,
+Status OtherEntry(ReaderState& reader, AppVexParams* params, uint16_t tag, uint16_t type, uint32_t count,
                   const uint8_t* value) {
     switch (tag) {
         case kTagYCbCrPositioning:
@@ -245,7 +252,7 @@ Status OtherEntry(AppVexParams* params, uint16_t tag, uint16_t type, uint32_t co
         }
         case kTagReferenceBlackWhite:
             if (type != kTypeLong || count != 6) return VEX_ERR_CONTAINER;
-            return Defer(Little32(value), tag, 0);
+            return Defer(reader, Little32(value), tag, 0);
         case kTagYCbCrCoefficients:
             return VEX_ERR_CONTAINER;
         default:
@@ -253,9 +260,9 @@ Status OtherEntry(AppVexParams* params, uint16_t tag, uint16_t type, uint32_t co
     }
 }
 
-Status ReadDirectory(AppVexParams* params) {
+Status ReadDirectory(ReaderState& reader, AppVexParams* params) {
     uint8_t header[10];
-    Q_TRY(CopyAt(-1, header, 10));
+    Q_TRY(CopyAt(reader.in, -1, header, 10));
     static constexpr uint8_t kHeader[8] = {0x49, 0x49, 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08};
     for (int i = 0; i < 8; ++i) {
         if (header[i] != kHeader[i]) return VEX_ERR_CONTAINER;
@@ -265,24 +272,24 @@ Status ReadDirectory(AppVexParams* params) {
     int cursor = 0;
     for (uint16_t e = 0; e < entries; ++e) {
         uint8_t entry[12];
-        Q_TRY(CopyAt(-1, entry, 12));
+        Q_TRY(CopyAt(reader.in, -1, entry, 12));
         const uint16_t tag = Little16(entry);
         const uint16_t type = Little16(entry + 2);
         const uint32_t count = Little32(entry + 4);
         const uint32_t value = Little32(entry + 8);
         if (cursor == kTemplateEntries || tag != kTemplate[cursor].tag) {
-            Q_TRY(OtherEntry(params, tag, type, count, entry + 8));
+            Q_TRY(OtherEntry(reader, params, tag, type, count, entry + 8));
             continue;
         }
         if (type != kTemplate[cursor].type) return VEX_ERR_CONTAINER;
         if (kTemplate[cursor].open) {
-            Q_TRY(BindCount(cursor, count));
+            Q_TRY(BindCount(reader, cursor, count));
             // One count serves both tile arrays: they are read side by side.
-            if (cursor == kTileOffsetsEntry) Q_TRY(BindCount(kTileByteCountsEntry, count));
+            if (cursor == kTileOffsetsEntry) Q_TRY(BindCount(reader, kTileByteCountsEntry, count));
         } else if (count != kTemplate[cursor].count) {
             return VEX_ERR_CONTAINER;
         }
-        Q_TRY(TemplateEntryValue(params, tag, value));
+        Q_TRY(TemplateEntryValue(reader, params, tag, value));
         ++cursor;
     }
     return cursor == kTemplateEntries ? 0 : VEX_ERR_CONTAINER;
@@ -299,14 +306,14 @@ Status CheckTileCount(const AppVexParams* params, uint32_t count) {
 }
 
 // Reads `count` little-endian 32-bit values at `offset` into `array`.
-Status ReadLongArray(uint32_t offset, uint32_t* array, uint32_t count) {
+Status ReadLongArray(InputBuffer& in, uint32_t offset, uint32_t* array, uint32_t count) {
     // Whole chunks of values, each within one read request.
     constexpr uint32_t kChunkValues = 8192;
     int32_t position = int32_t(offset);
     for (uint32_t done = 0; done < count;) {
         const uint32_t n = count - done < kChunkValues ? count - done : kChunkValues;
         auto* bytes = reinterpret_cast<uint8_t*>(array + done);
-        Q_TRY(CopyAt(position, bytes, uint16_t(n * 4)));
+        Q_TRY(CopyAt(in, position, bytes, uint16_t(n * 4)));
         for (uint32_t i = 0; i < n; ++i) array[done + i] = Little32(bytes + 4 * i);
         done += n;
         position = -1;
@@ -314,25 +321,25 @@ Status ReadLongArray(uint32_t offset, uint32_t* array, uint32_t count) {
     return 0;
 }
 
-uint8_t* HuffmanDestination(uint16_t kind, uint16_t component) {
-    if (kind == kKindDc) return component < 2 ? g.slots.dc[component] : reader.scratchDc[component - 2];
-    return component < 2 ? g.slots.ac[component] : reader.scratchAc[component - 2];
+uint8_t* HuffmanDestination(ReaderState& reader, uint16_t kind, uint16_t component) {
+    if (kind == kKindDc) return component < 2 ? reader.slots.dc[component] : reader.scratchDc[component - 2];
+    return component < 2 ? reader.slots.ac[component] : reader.scratchAc[component - 2];
 }
 
-Status VisitEntry(AppVexParams* params, int index) {
+Status VisitEntry(ReaderState& reader, AppVexParams* params, int index) {
     const DeferredEntry entry = reader.deferredEntries[index];
     const int32_t at = int32_t(entry.offset);
     uint8_t* values = reader.values;
     switch (entry.kind) {
         case kTagBitsPerSample:
-            Q_TRY(CopyAt(at, values, uint16_t(reader.components * 2)));
+            Q_TRY(CopyAt(reader.in, at, values, uint16_t(reader.components * 2)));
             for (uint16_t c = 0; c < reader.components; ++c) {
                 params->pixelFormat.bits[c] = Little16(values + 2 * c);
             }
             return 0;
         case kTagXResolution:
         case kTagYResolution: {
-            Q_TRY(CopyAt(at, values, 8));
+            Q_TRY(CopyAt(reader.in, at, values, 8));
             const uint32_t numerator = Little32(values);
             const uint32_t denominator = Little32(values + 4);
             if (denominator == 0) return VEX_ERR_CONTAINER;
@@ -347,10 +354,10 @@ Status VisitEntry(AppVexParams* params, int index) {
         case kTagTileOffsets:
         case kTagTileByteCounts: {
             const bool offsets = entry.kind == kTagTileOffsets;
-            uint32_t* array = offsets ? g.tiles.offsets : g.tiles.byteCounts;
-            Q_TRY(ReadLongArray(entry.offset, array, g.tiles.count));
+            uint32_t* array = offsets ? reader.tiles.offsets : reader.tiles.byteCounts;
+            Q_TRY(ReadLongArray(reader.in, entry.offset, array, reader.tiles.count));
             if (offsets) {
-                for (uint16_t t = 0; t < g.tiles.count; ++t) {
+                for (uint16_t t = 0; t < reader.tiles.count; ++t) {
                     if (array[t] > kMaxOffset) return VEX_ERR_CONTAINER;
                 }
             }
@@ -362,9 +369,9 @@ Status VisitEntry(AppVexParams* params, int index) {
             const uint16_t kind = entry.kind == kTagJpegQTables   ? kKindQuant
                                   : entry.kind == kTagJpegDcTables ? kKindDc
                                                                    : kKindAc;
-            Q_TRY(CopyAt(at, values, uint16_t(reader.components * 4)));
+            Q_TRY(CopyAt(reader.in, at, values, uint16_t(reader.components * 4)));
             for (uint16_t c = 0; c < reader.components; ++c) {
-                Q_TRY(Defer(Little32(values + 4 * c), kind, c));
+                Q_TRY(Defer(reader, Little32(values + 4 * c), kind, c));
             }
             // Only the records still to come are re-sorted: a table stored before
             // its offset array is then still read, with a seek back.
@@ -374,20 +381,20 @@ Status VisitEntry(AppVexParams* params, int index) {
             return 0;
         }
         case kKindQuant:
-            return CopyAt(at, g.slots.q[entry.index], kQuantTableBytes);
+            return CopyAt(reader.in, at, reader.slots.q[entry.index], kQuantTableBytes);
         case kKindDc:
         case kKindAc: {
-            uint8_t* destination = HuffmanDestination(entry.kind, entry.index);
-            Q_TRY(CopyAt(at, destination, 16));
+            uint8_t* destination = HuffmanDestination(reader, entry.kind, entry.index);
+            Q_TRY(CopyAt(reader.in, at, destination, 16));
             uint16_t symbols = 0;
             for (int i = 0; i < 16; ++i) symbols = uint16_t(symbols + destination[i]);
             // A slot holds at most 64 DC or 162 AC symbols.
             const uint16_t capacity = uint16_t((entry.kind == kKindDc ? kDcSpecBytes : kAcSpecBytes) - 16);
             if (symbols > capacity) return VEX_ERR_CONTAINER;
-            return CopyAt(-1, destination + 16, symbols);
+            return CopyAt(reader.in, -1, destination + 16, symbols);
         }
         case kTagReferenceBlackWhite: {
-            Q_TRY(CopyAt(at, values, 24));
+            Q_TRY(CopyAt(reader.in, at, values, 24));
             static constexpr uint32_t kExpected[6] = {0, 255, 128, 255, 128, 255};
             for (int i = 0; i < 6; ++i) {
                 if (Little32(values + 4 * i) != kExpected[i]) return VEX_ERR_CONTAINER;
@@ -402,9 +409,9 @@ Status VisitEntry(AppVexParams* params, int index) {
 // Components 2 and 3 have no slots of their own: their Huffman tables must
 // equal one of the two slot tables, or take slot 1 when components 0 and 1
 // share slot 0.
-Status ShareTables(AppVexParams* params, int16_t kind) {
+Status ShareTables(ReaderState& reader, AppVexParams* params, int16_t kind) {
     const bool dc = kind == kDcTable;
-    uint8_t* slots[2] = {dc ? g.slots.dc[0] : g.slots.ac[0], dc ? g.slots.dc[1] : g.slots.ac[1]};
+    uint8_t* slots[2] = {dc ? reader.slots.dc[0] : reader.slots.ac[0], dc ? reader.slots.dc[1] : reader.slots.ac[1]};
     uint8_t* scratch[2] = {dc ? reader.scratchDc[0] : reader.scratchAc[0],
                            dc ? reader.scratchDc[1] : reader.scratchAc[1]};
     const uint8_t* tables[4] = {slots[0], slots[1], scratch[0], scratch[1]};
@@ -436,36 +443,38 @@ Status ShareTables(AppVexParams* params, int16_t kind) {
     return 0;
 }
 
-Status ReadTiff(AppVexParams* params) {
-    Q_TRY(ReadDirectory(params));
+Status ReadTiff(ReaderState& reader, AppVexParams* params) {
+    Q_TRY(ReadDirectory(reader, params));
     const uint32_t tileCount = reader.counts[kTileOffsetsEntry];
     Q_TRY(CheckTileCount(params, tileCount));
 
     SortEntries(reader.deferredEntries, reader.deferredUsed, sizeof(DeferredEntry), CompareOffsets);
 
     // Arrays of an earlier header read are replaced, not leaked.
-    FreeTileArrays();
-    Q_TRY(AllocTileArrays(uint16_t(tileCount)));
+    FreeTileArrays(reader.tiles);
+    Q_TRY(AllocTileArrays(reader.tiles, uint16_t(tileCount)));
     params->tileCount = uint16_t(tileCount);
-    params->tileByteCounts = g.tiles.byteCounts;
-    params->tileOffsets = g.tiles.offsets;
+    params->tileByteCounts = reader.tiles.byteCounts;
+    params->tileOffsets = reader.tiles.offsets;
 
     // The list grows while it is walked: table-offset arrays add records.
-    for (int i = 0; i < reader.deferredUsed; ++i) Q_TRY(VisitEntry(params, i));
+    for (int i = 0; i < reader.deferredUsed; ++i) Q_TRY(VisitEntry(reader, params, i));
 
     if (reader.components > 2) {
-        Q_TRY(ShareTables(params, kDcTable));
-        Q_TRY(ShareTables(params, kAcTable));
+        Q_TRY(ShareTables(reader, params, kDcTable));
+        Q_TRY(ShareTables(reader, params, kAcTable));
     }
     return 0;
 }
 
-uint8_t* Record(size_t i) { return sorting.base + i * sorting.recordSize; }
-int Compare(size_t i, size_t j) { return sorting.compare(Record(i), Record(j)); }
-void Swap(size_t i, size_t j) {
+uint8_t* Record(const SortState& sorting, size_t i) { return sorting.base + i * sorting.recordSize; }
+int Compare(const SortState& sorting, size_t i, size_t j) {
+    return sorting.compare(Record(sorting, i), Record(sorting, j));
+}
+void Swap(const SortState& sorting, size_t i, size_t j) {
     if (i == j) return;
-    uint8_t* a = Record(i);
-    uint8_t* b = Record(j);
+    uint8_t* a = Record(sorting, i);
+    uint8_t* b = Record(sorting, j);
     for (size_t k = 0; k < sorting.recordSize; ++k) {
         const uint8_t t = a[k];
         a[k] = b[k];
@@ -473,34 +482,40 @@ void Swap(size_t i, size_t j) {
     }
 }
 
+// The sort is not stable, and the reader visits deferred records in the order
+// it leaves them: records at equal offsets (components sharing a table, say)
+// come out in whatever order this exact sequence of comparisons and swaps
+// gives, and that order is the order of the read requests the host sees. The
+// algorithm is kept as it is, step for step, for that reason.
+
 // Partitions below this size are left to the insertion sort.
 constexpr size_t kSmallPartition = 6;
 
 // Quicksort passes with a median-of-three pivot over [lo, hi]; recursion on
 // the smaller side keeps the stack shallow. Every scan is bounded, so even an
 // inconsistent comparison stays inside the array.
-void Partition(size_t lo, size_t hi) {
+void Partition(const SortState& sorting, size_t lo, size_t hi) {
     while (hi - lo + 1 >= kSmallPartition) {
         const size_t mid = lo + (hi - lo) / 2;
-        if (Compare(mid, lo) < 0) Swap(mid, lo);
-        if (Compare(hi, lo) < 0) Swap(hi, lo);
-        if (Compare(hi, mid) < 0) Swap(hi, mid);
+        if (Compare(sorting, mid, lo) < 0) Swap(sorting, mid, lo);
+        if (Compare(sorting, hi, lo) < 0) Swap(sorting, hi, lo);
+        if (Compare(sorting, hi, mid) < 0) Swap(sorting, hi, mid);
         const size_t pivot = hi - 1;
-        Swap(mid, pivot);
+        Swap(sorting, mid, pivot);
         size_t i = lo;
         size_t j = pivot;
         for (;;) {
-            do ++i; while (i < pivot && Compare(i, pivot) < 0);
-            do --j; while (j > lo && Compare(j, pivot) > 0);
+            do ++i; while (i < pivot && Compare(sorting, i, pivot) < 0);
+            do --j; while (j > lo && Compare(sorting, j, pivot) > 0);
             if (i >= j) break;
-            Swap(i, j);
+            Swap(sorting, i, j);
         }
-        Swap(i, pivot);
+        Swap(sorting, i, pivot);
         if (i - lo < hi - i) {
-            if (i > lo + 1) Partition(lo, i - 1);
+            if (i > lo + 1) Partition(sorting, lo, i - 1);
             lo = i + 1;
         } else {
-            if (hi > i + 1) Partition(i + 1, hi);
+            if (hi > i + 1) Partition(sorting, i + 1, hi);
             hi = i - 1;
         }
         if (hi < lo) return;
@@ -511,26 +526,25 @@ void Partition(size_t lo, size_t hi) {
 
 void SortEntries(void* records, size_t count, size_t recordSize, CompareFn compare) {
     if (count < 2) return;
-    sorting = SortState{recordSize, compare, static_cast<uint8_t*>(records)};
-    if (count >= 4) Partition(0, count - 1);
+    const SortState sorting = {recordSize, compare, static_cast<uint8_t*>(records)};
+    if (count >= 4) Partition(sorting, 0, count - 1);
     // Every partition step keeps the smallest record in its left part, so it
     // ends up among the first kSmallPartition - 1 records: moved to the front
     // it stops the insertion sort's backward scans.
     const size_t head = count < kSmallPartition - 1 ? count : kSmallPartition - 1;
     size_t smallest = 0;
     for (size_t i = 1; i < head; ++i) {
-        if (Compare(i, smallest) < 0) smallest = i;
+        if (Compare(sorting, i, smallest) < 0) smallest = i;
     }
-    Swap(0, smallest);
+    Swap(sorting, 0, smallest);
     for (size_t i = 2; i < count; ++i) {
-        for (size_t j = i; j > 1 && Compare(j - 1, j) > 0; --j) Swap(j - 1, j);
+        for (size_t j = i; j > 1 && Compare(sorting, j - 1, j) > 0; --j) Swap(sorting, j - 1, j);
     }
-    sorting = SortState{};
 }
 
-Status ReadTiffHeader(AppVexParams* params) {
-    reader = ReaderState{};
-    return ReadTiff(params);
+Status ReadTiffHeader(InputBuffer& in, TableSlots& slots, TileArrays& tiles, AppVexParams* params) {
+    ReaderState reader(in, slots, tiles);
+    return ReadTiff(reader, params);
 }
 
 }  // namespace q32vex

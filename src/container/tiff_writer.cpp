@@ -5,7 +5,6 @@
 
 #include "encode/stream_writer.h"
 #include "interface/format.h"
-#include "interface/global_state.h"
 #include "interface/tables.h"
 
 namespace q32vex {
@@ -54,47 +53,47 @@ struct Chunk {
         Short(v & 0xFFFF);
         Short(v >> 16);
     }
-    Status Flush() {
-        const Status status = WriteBytes(bytes, used);
+    Status Flush(StreamBuffer& out) {
+        const Status status = WriteBytes(out, bytes, used);
         used = 0;
         return status;
     }
 };
 
-Status WriteEntry(uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+Status WriteEntry(StreamBuffer& out, uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
     Chunk c{};
     c.Short(tag);
     c.Short(type);
     c.Long(count);
     c.Long(value);
-    return c.Flush();
+    return c.Flush(out);
 }
 
 // A SHORT value sits in the first two bytes of the entry's value field.
-Status WriteShortEntry(uint16_t tag, uint32_t count, uint16_t value) {
-    return WriteEntry(tag, kShort, count, value);
+Status WriteShortEntry(StreamBuffer& out, uint16_t tag, uint32_t count, uint16_t value) {
+    return WriteEntry(out, tag, kShort, count, value);
 }
 
 // Offsets of a run of tables stored back to back right after the offsets.
-Status WriteTableOffsets(const uint8_t* const tables[4], uint16_t n, uint32_t at, bool huffman) {
+Status WriteTableOffsets(StreamBuffer& out, const uint8_t* const tables[4], uint16_t n, uint32_t at, bool huffman) {
     Chunk c{};
     uint32_t next = at + 4u * n;
     for (uint16_t i = 0; i < n; ++i) {
         c.Long(next);
         next += huffman ? SpecBytes(tables[i]) : kQuantTableBytes;
     }
-    return c.Flush();
+    return c.Flush(out);
 }
 
-Status WriteTables(const uint8_t* const tables[4], uint16_t n, bool huffman) {
+Status WriteTables(StreamBuffer& out, const uint8_t* const tables[4], uint16_t n, bool huffman) {
     for (uint16_t i = 0; i < n; ++i)
-        Q_TRY(WriteBytes(tables[i], huffman ? SpecBytes(tables[i]) : kQuantTableBytes));
+        Q_TRY(WriteBytes(out, tables[i], huffman ? SpecBytes(tables[i]) : kQuantTableBytes));
     return 0;
 }
 
 // Writes `count` entries of `array` as little-endian LONGs, the first at
 // stream position `position` (-1: the current one).
-Status WriteLongArray(const uint32_t* array, uint32_t count, int32_t position) {
+Status WriteLongArray(StreamBuffer& out, const uint32_t* array, uint32_t count, int32_t position) {
     uint8_t chunk[1024];
     uint32_t done = 0;
     while (done < count) {
@@ -107,7 +106,7 @@ Status WriteLongArray(const uint32_t* array, uint32_t count, int32_t position) {
             chunk[n + 3] = uint8_t(v >> 24);
         }
         uint16_t bytes = uint16_t(n);
-        Q_TRY(WriteStream(chunk, position, &bytes, kStreamWrite));
+        Q_TRY(WriteStream(out, chunk, position, &bytes, kStreamWrite));
         position = -1;  // the rest follows on
     }
     return 0;
@@ -115,7 +114,7 @@ Status WriteLongArray(const uint32_t* array, uint32_t count, int32_t position) {
 
 }  // namespace
 
-Status WriteTiffHeader(const AppVexParams* p) {
+Status WriteTiffHeader(StreamBuffer& out, const AppVexParams* p, TiffWriterState* state) {
     // The file describes host channels (SamplesPerPixel from the pixel model)
     // and compressed components with one count, so the two must agree: a grey
     // image given as three-channel pixels has one component's tables only.
@@ -150,41 +149,41 @@ Status WriteTiffHeader(const AppVexParams* p) {
     const uint32_t acOffsetsAt = dcOffsetsAt + 4u * n + dcBytes;    // A
     const uint32_t tileOffsetsAt = acOffsetsAt + 4u * n + acBytes;  // T
     const uint32_t tileCount = p->tileCount;
-    g.tiffWriter.tileOffsetsPos = tileOffsetsAt;
-    g.tiffWriter.tileByteCountsPos = tileOffsetsAt + 4u * tileCount;
+    state->tileOffsetsPos = tileOffsetsAt;
+    state->tileByteCountsPos = tileOffsetsAt + 4u * tileCount;
 
-    Q_TRY(WriteBytes(kSignature, kHeaderBytes));
+    Q_TRY(WriteBytes(out, kSignature, kHeaderBytes));
     {
         Chunk c{};
         c.Short(entries);
-        Q_TRY(c.Flush());
+        Q_TRY(c.Flush(out));
     }
-    Q_TRY(WriteEntry(0x00FE, kLong, 1, 0));  // NewSubfileType
-    Q_TRY(WriteEntry(0x0100, kLong, 1, p->width));
-    Q_TRY(WriteEntry(0x0101, kLong, 1, p->height));
-    Q_TRY(WriteEntry(0x0102, kShort, n, bitsAt));  // BitsPerSample
-    Q_TRY(WriteEntry(0x0103, kLong, 1, 6));       // Compression: JPEG
-    Q_TRY(WriteShortEntry(0x0106, 1, kPhotometric[p->colorSpace]));
-    Q_TRY(WriteShortEntry(0x0115, 1, n));  // SamplesPerPixel
-    Q_TRY(WriteEntry(0x011A, kRational, 1, resolutionAt));
-    Q_TRY(WriteEntry(0x011B, kRational, 1, resolutionAt + 8));
-    Q_TRY(WriteShortEntry(0x011C, 1, 1));  // PlanarConfiguration: chunky
-    Q_TRY(WriteShortEntry(0x0128, 1, kResolutionUnit[p->densityUnits]));
-    Q_TRY(WriteShortEntry(0x0142, 1, p->tileWidth));
-    Q_TRY(WriteShortEntry(0x0143, 1, p->tileHeight));
-    Q_TRY(WriteEntry(0x0144, kLong, tileCount, g.tiffWriter.tileOffsetsPos));
-    Q_TRY(WriteEntry(0x0145, kLong, tileCount, g.tiffWriter.tileByteCountsPos));
-    Q_TRY(WriteShortEntry(0x0200, 1, 0));  // JPEGProc
-    Q_TRY(WriteShortEntry(0x0203, 1, p->restartInterval));
-    Q_TRY(WriteEntry(0x0207, kLong, n, qOffsetsAt));
-    Q_TRY(WriteEntry(0x0208, kLong, n, dcOffsetsAt));
-    Q_TRY(WriteEntry(0x0209, kLong, n, acOffsetsAt));
+    Q_TRY(WriteEntry(out, 0x00FE, kLong, 1, 0));  // NewSubfileType
+    Q_TRY(WriteEntry(out, 0x0100, kLong, 1, p->width));
+    Q_TRY(WriteEntry(out, 0x0101, kLong, 1, p->height));
+    Q_TRY(WriteEntry(out, 0x0102, kShort, n, bitsAt));  // BitsPerSample
+    Q_TRY(WriteEntry(out, 0x0103, kLong, 1, 6));       // Compression: JPEG
+    Q_TRY(WriteShortEntry(out, 0x0106, 1, kPhotometric[p->colorSpace]));
+    Q_TRY(WriteShortEntry(out, 0x0115, 1, n));  // SamplesPerPixel
+    Q_TRY(WriteEntry(out, 0x011A, kRational, 1, resolutionAt));
+    Q_TRY(WriteEntry(out, 0x011B, kRational, 1, resolutionAt + 8));
+    Q_TRY(WriteShortEntry(out, 0x011C, 1, 1));  // PlanarConfiguration: chunky
+    Q_TRY(WriteShortEntry(out, 0x0128, 1, kResolutionUnit[p->densityUnits]));
+    Q_TRY(WriteShortEntry(out, 0x0142, 1, p->tileWidth));
+    Q_TRY(WriteShortEntry(out, 0x0143, 1, p->tileHeight));
+    Q_TRY(WriteEntry(out, 0x0144, kLong, tileCount, state->tileOffsetsPos));
+    Q_TRY(WriteEntry(out, 0x0145, kLong, tileCount, state->tileByteCountsPos));
+    Q_TRY(WriteShortEntry(out, 0x0200, 1, 0));  // JPEGProc
+    Q_TRY(WriteShortEntry(out, 0x0203, 1, p->restartInterval));
+    Q_TRY(WriteEntry(out, 0x0207, kLong, n, qOffsetsAt));
+    Q_TRY(WriteEntry(out, 0x0208, kLong, n, dcOffsetsAt));
+    Q_TRY(WriteEntry(out, 0x0209, kLong, n, acOffsetsAt));
     if (ycbcr) {
-        Q_TRY(WriteShortEntry(0x0210, 1, 2));
+        Q_TRY(WriteShortEntry(out, 0x0210, 1, 2));
         // YCbCrSubSampling: two SHORTs filling the value field.
-        Q_TRY(WriteEntry(0x0212, kShort, 2,
+        Q_TRY(WriteEntry(out, 0x0212, kShort, 2,
                          uint32_t(p->sampling.h[0]) | uint32_t(p->sampling.v[0]) << 16));
-        Q_TRY(WriteEntry(0x0214, kLong, 6, referenceAt));  // ReferenceBlackWhite
+        Q_TRY(WriteEntry(out, 0x0214, kLong, 6, referenceAt));  // ReferenceBlackWhite
     }
     {
         Chunk c{};
@@ -196,24 +195,24 @@ Status WriteTiffHeader(const AppVexParams* p) {
         c.Long(1);
         c.Long(p->yDensity);
         c.Long(1);
-        Q_TRY(c.Flush());
+        Q_TRY(c.Flush(out));
     }
-    Q_TRY(WriteTableOffsets(q, n, qOffsetsAt, false));
-    Q_TRY(WriteTables(q, n, false));
-    Q_TRY(WriteTableOffsets(dc, n, dcOffsetsAt, true));
-    Q_TRY(WriteTables(dc, n, true));
-    Q_TRY(WriteTableOffsets(ac, n, acOffsetsAt, true));
-    Q_TRY(WriteTables(ac, n, true));
+    Q_TRY(WriteTableOffsets(out, q, n, qOffsetsAt, false));
+    Q_TRY(WriteTables(out, q, n, false));
+    Q_TRY(WriteTableOffsets(out, dc, n, dcOffsetsAt, true));
+    Q_TRY(WriteTables(out, dc, n, true));
+    Q_TRY(WriteTableOffsets(out, ac, n, acOffsetsAt, true));
+    Q_TRY(WriteTables(out, ac, n, true));
 
     // Room for both tile arrays, filled for now from the offsets array as it
     // stands; the trailer overwrites it.
-    Q_TRY(WriteLongArray(p->tileOffsets, tileCount, -1));
-    return WriteLongArray(p->tileOffsets, tileCount, -1);
+    Q_TRY(WriteLongArray(out, p->tileOffsets, tileCount, -1));
+    return WriteLongArray(out, p->tileOffsets, tileCount, -1);
 }
 
-Status WriteTiffTrailer(const AppVexParams* p) {
-    Q_TRY(WriteLongArray(p->tileOffsets, p->tileCount, int32_t(g.tiffWriter.tileOffsetsPos)));
-    return WriteLongArray(p->tileByteCounts, p->tileCount, int32_t(g.tiffWriter.tileByteCountsPos));
+Status WriteTiffTrailer(StreamBuffer& out, const AppVexParams* p, const TiffWriterState& state) {
+    Q_TRY(WriteLongArray(out, p->tileOffsets, p->tileCount, int32_t(state.tileOffsetsPos)));
+    return WriteLongArray(out, p->tileByteCounts, p->tileCount, int32_t(state.tileByteCountsPos));
 }
 
 }  // namespace q32vex

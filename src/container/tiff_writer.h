@@ -12,7 +12,11 @@ struct TiffWriterState {
     uint32_t tileByteCountsPos;  // T + 4 x tileCount
 };
 
-[[nodiscard]] Status WriteTiffHeader(const AppVexParams* params);
-[[nodiscard]] Status WriteTiffTrailer(const AppVexParams* params);
+struct StreamBuffer;
+
+// Writes the header and leaves in *state where the tile arrays' room lies.
+[[nodiscard]] Status WriteTiffHeader(StreamBuffer& out, const AppVexParams* params, TiffWriterState* state);
+// Fills that room with the record's tile arrays.
+[[nodiscard]] Status WriteTiffTrailer(StreamBuffer& out, const AppVexParams* params, const TiffWriterState& state);
 
 }  // namespace q32vex

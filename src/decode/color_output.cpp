@@ -4,8 +4,6 @@
 // chroma pair, and pack pixels. One routine per sampling, the pixel size tested once per call.
 #include "decode/color_output.h"
 
-#include "interface/global_state.h"
-
 namespace q32vex {
 
 namespace {
@@ -69,10 +67,6 @@ static_assert(RowIs(1023, 7, 74, 22, 19), "chroma row 1023");
 
 using Block = int16_t[64];
 
-inline const Block* Blocks() {
-    return g.engine.blockBuffers;
-}
-
 // (s >> 8) + 128 modulo 256: the high byte with its top bit flipped. The
 // fraction in the low byte is dropped, not rounded.
 inline uint8_t Level(int16_t s) {
@@ -125,8 +119,7 @@ inline void PutPixel(uint8_t* p, int16_t luma, const ChromaTerms& t) {
 // Three-component MCUs: component 0 in kH x kV blocks, then one Cb and one Cr
 // block, each chroma sample replicated over kH x kV pixels.
 template <int kBytes, int kH, int kV>
-void WriteThree(uint8_t* const* rows) {
-    const Block* blocks = Blocks();
+void WriteThree(uint8_t* const* rows, const Block* blocks) {
     const Block& cb = blocks[kH * kV];
     const Block& cr = blocks[kH * kV + 1];
     for (int y = 0; y < 8 * kV; ++y) {
@@ -150,32 +143,40 @@ void WriteThree(uint8_t* const* rows) {
 // three-component sampling with 2, 3 or 4 bytes per pixel; any other size
 // writes nothing rather than guess a layout the host did not size its rows for.
 template <int kH, int kV>
-void OutputThree(uint8_t* const* rows) {
-    switch (g.format.bytesPerPixel) {
-        case 2: WriteThree<2, kH, kV>(rows); break;
-        case 3: WriteThree<3, kH, kV>(rows); break;
-        case 4: WriteThree<4, kH, kV>(rows); break;
+void OutputThree(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
+    switch (bytesPerPixel) {
+        case 2: WriteThree<2, kH, kV>(rows, blocks); break;
+        case 3: WriteThree<3, kH, kV>(rows, blocks); break;
+        case 4: WriteThree<4, kH, kV>(rows, blocks); break;
         default: break;
     }
 }
 
 }  // namespace
 
-void OutputH2V1(uint8_t* const* rows) { OutputThree<2, 1>(rows); }
-void OutputH2V2(uint8_t* const* rows) { OutputThree<2, 2>(rows); }
-void OutputH1V1(uint8_t* const* rows) { OutputThree<1, 1>(rows); }
-void OutputH4V1(uint8_t* const* rows) { OutputThree<4, 1>(rows); }
+void OutputH2V1(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
+    OutputThree<2, 1>(rows, blocks, bytesPerPixel);
+}
+void OutputH2V2(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
+    OutputThree<2, 2>(rows, blocks, bytesPerPixel);
+}
+void OutputH1V1(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
+    OutputThree<1, 1>(rows, blocks, bytesPerPixel);
+}
+void OutputH4V1(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
+    OutputThree<4, 1>(rows, blocks, bytesPerPixel);
+}
 
-void OutputGrey(uint8_t* const* rows) {
-    const Block& luma = Blocks()[0];
+// Grey and four-component pixels have one size each (1 and 4 bytes).
+void OutputGrey(uint8_t* const* rows, const Block* blocks, int /*bytesPerPixel*/) {
+    const Block& luma = blocks[0];
     for (int y = 0; y < 8; ++y) {
         uint8_t* p = rows[y];
         for (int x = 0; x < 8; ++x) p[x] = Level(luma[8 * y + x]);
     }
 }
 
-void OutputFour(uint8_t* const* rows) {
-    const Block* blocks = Blocks();
+void OutputFour(uint8_t* const* rows, const Block* blocks, int /*bytesPerPixel*/) {
     for (int y = 0; y < 8; ++y) {
         uint8_t* p = rows[y];
         for (int x = 0; x < 8; ++x, p += 4) {
@@ -190,8 +191,7 @@ void OutputFour(uint8_t* const* rows) {
 
 // Components 0 and 3 in 2 x 2 blocks (buffers 0..3 and 6..9), components 1 and
 // 2 in one block each (buffers 4 and 5), replicated over 2 x 2 pixels.
-void OutputFourH2V2(uint8_t* const* rows) {
-    const Block* blocks = Blocks();
+void OutputFourH2V2(uint8_t* const* rows, const Block* blocks, int /*bytesPerPixel*/) {
     for (int y = 0; y < 16; ++y) {
         uint8_t* p = rows[y];
         const int fullRow = (y & 7) * 8;

@@ -13,12 +13,15 @@ struct ChromaPair {
 extern const ChromaPair kInvCbTable[1024];  // blue term, green term
 extern const ChromaPair kInvCrTable[1024];  // green term, red term
 
-void OutputH2V1(uint8_t* const* rows);
-void OutputH2V2(uint8_t* const* rows);
-void OutputH1V1(uint8_t* const* rows);
-void OutputGrey(uint8_t* const* rows);
-void OutputFourH2V2(uint8_t* const* rows);
-void OutputFour(uint8_t* const* rows);
-void OutputH4V1(uint8_t* const* rows);
+// The output routines of the seven samplings (McuOutputRoutine). The
+// three-component ones write 2, 3 or 4 bytes per pixel; the others have one
+// pixel size.
+void OutputH2V1(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
+void OutputH2V2(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
+void OutputH1V1(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
+void OutputGrey(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
+void OutputFourH2V2(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
+void OutputFour(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
+void OutputH4V1(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
 
 }  // namespace q32vex

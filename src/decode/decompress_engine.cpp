@@ -10,7 +10,6 @@
 #include "decode/huffman_decoder.h"
 #include "decode/inverse_dct.h"
 #include "interface/format.h"
-#include "interface/global_state.h"
 #include "interface/tables.h"
 
 namespace q32vex {
@@ -29,10 +28,10 @@ constexpr McuOutputRoutine kOutputRoutines[kSamplingCount] = {
 // component's blocks in raster order, and inverse-transforms them when the
 // MCU is `visible`. One the window leaves out only needs its entropy decoding
 // (for the predictors and the bit position); its samples are never looked at.
-Status DecodeMcu(const McuHuffTables* tables, const uint8_t* component, int blocks, bool visible) {
-    EngineState& e = g.engine;
+Status DecodeMcu(EngineState& e, BitReader& bits, InputBuffer& in, const McuHuffTables* tables,
+                 const uint8_t* component, int blocks, bool visible) {
     uint32_t dcOnly = 0;
-    Q_TRY(e.decodeMcuBlocks(e.blockBuffers, blocks, component, e.dcPredictor, tables, &dcOnly));
+    Q_TRY(e.decodeMcuBlocks(bits, in, e.blockBuffers, blocks, component, e.dcPredictor, tables, &dcOnly));
     if (!visible) return 0;
     // Then the inverse transforms: blocks without AC coefficients are flat and
     // need no transform; the others go two at a time (one vector pass for
@@ -54,23 +53,20 @@ Status DecodeMcu(const McuHuffTables* tables, const uint8_t* component, int bloc
 }
 
 // After every MCU, with or without output, so intervals run across passes.
-Status CountRestart() {
-    EngineState& e = g.engine;
+Status CountRestart(EngineState& e, BitReader& bits, InputBuffer& in) {
     if (e.restartCountdown == 0) return 0;
     if (--e.restartCountdown != 0) return 0;
     e.restartCountdown = e.params.restartInterval;
     uint16_t code = 0;  // which RSTn it was does not matter: the data resynchronises
-    Q_TRY(ReadEntropyByte(&code));
-    Q_TRY(ResyncEntropyInput());
-    ResetDcPredictors();
+    Q_TRY(ReadEntropyByte(bits, in, &code));
+    Q_TRY(ResyncEntropyInput(bits, in));
+    ResetDcPredictors(e);
     return 0;
 }
 
 // For an MCU the window cuts: rows top..bottom, columns first..last of the MCU
 // built in edgeRows go to the host's rows, which start at column `first`.
-void CopyWindowFromEdgeRows(uint8_t* const* rows, const Rect16& mcuWindow) {
-    const EngineState& e = g.engine;
-    const int bpp = g.format.bytesPerPixel;
+void CopyWindowFromEdgeRows(const EngineState& e, int bpp, uint8_t* const* rows, const Rect16& mcuWindow) {
     const size_t bytes = size_t(mcuWindow.x1 - mcuWindow.x0 + 1) * bpp;
     for (int r = mcuWindow.y0; r <= mcuWindow.y1; ++r) {
         std::memcpy(rows[r - mcuWindow.y0], e.edgeRows[r] + mcuWindow.x0 * bpp, bytes);
@@ -79,30 +75,31 @@ void CopyWindowFromEdgeRows(uint8_t* const* rows, const Rect16& mcuWindow) {
 
 }  // namespace
 
-Status SetupDecodeEngine(const EngineParams* params) {
-    EngineState& e = g.engine;
+Status SetupDecodeEngine(const DecoderParts& parts, const EngineParams* params) {
+    EngineState& e = parts.engine;
+    FormatInfo& format = parts.format;
     e.params = *params;
     uint16_t support = 0;
     Q_TRY(MatchFormat(kDecompress, e.params.pixelModel, e.params.pixelFormat, e.params.colorSpace,
-                      e.params.sampling, &support));
+                      e.params.sampling, &format, &support));
     if (support == 0) return VEX_ERR_UNSUPPORTED;
-    Q_TRY(BuildDerivedTables(kDecompress, kQuantTable));
-    Q_TRY(BuildDerivedTables(kDecompress, kDcTable));
-    Q_TRY(BuildDerivedTables(kDecompress, kAcTable));
+    Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kQuantTable, e.params.qTables, format.componentCount));
+    Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kDcTable, e.params.dcTables, format.componentCount));
+    Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kAcTable, e.params.acTables, format.componentCount));
     e.restartCountdown = e.params.restartInterval;
     // Kernels for this processor, each giving exactly its scalar twin's results.
-    const uint16_t sampling = g.format.samplingIndex;
+    const uint16_t sampling = format.samplingIndex;
     const McuOutputRoutine scalar =
         sampling < kSamplingCount ? kOutputRoutines[sampling] : OutputGrey;
     const KernelTable& kernels = *params->kernels;
-    const McuOutputRoutine vector = kernels.outputRoutine(sampling, g.format.bytesPerPixel);
-    g.outputRoutine = vector != nullptr ? vector : scalar;
+    const McuOutputRoutine vector = kernels.outputRoutine(sampling, format.bytesPerPixel);
+    e.outputRoutine = vector != nullptr ? vector : scalar;
     e.inverseDct = kernels.inverseDct;
     e.inverseDctPair = kernels.inverseDctPair;
     e.decodeMcuBlocks = kernels.decodeMcuBlocks;
-    for (int c = 0; c < g.format.componentCount && c < 4; ++c) {
-        MakeDequantTable(DecQuant(c), &e.dequant[c]);
-        BuildFastAcTable(DecAc(c), e.fastAc[c]);
+    for (int c = 0; c < format.componentCount && c < 4; ++c) {
+        MakeDequantTable(DecQuant(parts.tables, c), &e.dequant[c]);
+        BuildFastAcTable(DecAc(parts.tables, c), e.fastAc[c]);
     }
     // The output routines never write the fourth byte of a 32-bit colour pixel.
     // Cleared once here, it reaches the host as 0 from every MCU that the window
@@ -112,19 +109,21 @@ Status SetupDecodeEngine(const EngineParams* params) {
     return 0;
 }
 
-Status StartDecodeSegment() {
-    EngineState& e = g.engine;
-    Q_TRY(StartEntropyInput());
-    Q_TRY(ResyncEntropyInput());
-    ResetDcPredictors();
+Status StartDecodeSegment(const DecoderParts& parts) {
+    EngineState& e = parts.engine;
+    Q_TRY(StartEntropyInput(parts.bits, parts.in));
+    Q_TRY(ResyncEntropyInput(parts.bits, parts.in));
+    ResetDcPredictors(e);
     e.restartCountdown = e.params.restartInterval;
     e.passesLeft = e.params.passesPerTile;
     return 0;
 }
 
-Status DecodeMcuRow(const Rect16* window, uint8_t* const* rows) {
-    EngineState& e = g.engine;
-    const FormatInfo& f = g.format;
+Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* const* rows) {
+    EngineState& e = parts.engine;
+    const FormatInfo& f = parts.format;
+    BitReader& bits = parts.bits;
+    InputBuffer& in = parts.in;
     const int width = f.mcuWidth;
     const int height = std::min<int>(f.mcuHeight, kMaxMcuRows);
     const int bpp = f.bytesPerPixel;
@@ -134,37 +133,43 @@ Status DecodeMcuRow(const Rect16* window, uint8_t* const* rows) {
     uint8_t component[kMaxBlocks];
     int blocks = 0;
     for (int c = 0; c < components; ++c) {
-        tables[c] = McuHuffTables{DecDc(c), DecAc(c), e.fastAc[c]};
+        tables[c] = McuHuffTables{DecDc(parts.tables, c), DecAc(parts.tables, c), e.fastAc[c]};
         for (int b = 0; b < f.blocksPerComponent[c] && blocks < kMaxBlocks; ++b) component[blocks++] = uint8_t(c);
     }
 
-    // Rows below the MCU do not exist; a window reaching there is cut to it.
+    // What stays fixed for the pass, in locals: the calls below could write
+    // any memory as far as the compiler knows. Rows below the MCU do not
+    // exist; a window reaching there is cut to it.
+    const int windowLeft = window->x0;
+    const int windowRight = window->x1;
     const int top = window->y0;
     const int bottom = std::min<int>(window->y1, height - 1);
-    for (int m = 0; m < e.params.mcusPerPass; ++m) {
+    const int mcusPerPass = e.params.mcusPerPass;
+    const McuOutputRoutine output = e.outputRoutine;
+    for (int m = 0; m < mcusPerPass; ++m) {
         const int mcuLeft = m * width;
-        const int left = std::max<int>(window->x0, mcuLeft);
-        const int right = std::min<int>(window->x1, mcuLeft + width - 1);
+        const int left = std::max<int>(windowLeft, mcuLeft);
+        const int right = std::min<int>(windowRight, mcuLeft + width - 1);
 
         const bool visible = left <= right && top <= bottom;
-        Q_TRY(DecodeMcu(tables, component, blocks, visible));
+        Q_TRY(DecodeMcu(e, bits, in, tables, component, blocks, visible));
 
         if (visible) {
             uint8_t* local[kMaxMcuRows];
-            for (int i = 0; i <= bottom - top; ++i) local[i] = rows[i] + (left - window->x0) * bpp;
+            for (int i = 0; i <= bottom - top; ++i) local[i] = rows[i] + (left - windowLeft) * bpp;
             const int first = left - mcuLeft;
             const int last = right - mcuLeft;
             if (first == 0 && last == width - 1 && top == 0 && bottom == height - 1) {
-                g.outputRoutine(local);
+                output(local, e.blockBuffers, bpp);
             } else {
-                g.outputRoutine(e.edgeRowPointers);
+                output(e.edgeRowPointers, e.blockBuffers, bpp);
                 const Rect16 mcuWindow = {uint16_t(first), uint16_t(top), uint16_t(last),
                                           uint16_t(bottom)};
-                CopyWindowFromEdgeRows(local, mcuWindow);
+                CopyWindowFromEdgeRows(e, bpp, local, mcuWindow);
             }
         }
 
-        Q_TRY(CountRestart());
+        Q_TRY(CountRestart(e, bits, in));
     }
     --e.passesLeft;
     return 0;

@@ -4,15 +4,28 @@
 #include <cstdint>
 
 #include "band/band_geometry.h"
+#include "decode/huffman_decoder.h"
+#include "decode/input_reader.h"
+#include "encode/derived_tables.h"
 #include "encode/engine_params.h"
+#include "interface/format.h"
 #include "interface/status.h"
 
 namespace q32vex {
 
-[[nodiscard]] Status SetupDecodeEngine(const EngineParams* params);
-[[nodiscard]] Status StartDecodeSegment();
+// The parts of a codec instance the decompression engine works on.
+struct DecoderParts {
+    EngineState& engine;
+    FormatInfo& format;  // written by the setup's format matching
+    DerivedTableCache& tables;
+    BitReader& bits;
+    InputBuffer& in;
+};
+
+[[nodiscard]] Status SetupDecodeEngine(const DecoderParts& parts, const EngineParams* params);
+[[nodiscard]] Status StartDecodeSegment(const DecoderParts& parts);
 // window: pass-relative inclusive rectangle; rows: one pointer per window row,
 // addressing the host's pixel at window column x0.
-[[nodiscard]] Status DecodeMcuRow(const Rect16* window, uint8_t* const* rows);
+[[nodiscard]] Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* const* rows);
 
 }  // namespace q32vex

@@ -12,14 +12,15 @@
 #endif
 
 #include "decode/huffman_decoder.h"
-#include "interface/global_state.h"
+#include "decode/input_reader.h"
+#include "encode/derived_tables.h"
 #include "interface/tables.h"
 
 namespace q32vex {
 
 // Brings `need` bits into the low end of the (already shifted) bitBuffer,
 // byte by byte: stuffing, markers, chunk ends and the end of the segment.
-[[nodiscard]] Status FillEntropyBits(int need);
+[[nodiscard]] Status FillEntropyBits(BitReader& bits, InputBuffer& in, int need);
 
 namespace {
 
@@ -104,17 +105,27 @@ inline bool HasFF(uint32_t v) {
 // byte-wise reader's state follows from where the window stands, so Store
 // hands it back exactly as SkipBits would have left it. Anything else (a
 // stuffed or marker byte, the chunk's end, a state the fast path does not
-// take on) is left to FillEntropyBits, byte by byte.
+// take on) is left to FillEntropyBits, byte by byte. The readers it stands
+// for are only looked at when it loads, stores or takes that slower path.
 struct FastReader {
     uint64_t window;
     int avail;
     const uint8_t* next;   // the next byte to enter the window
     const uint8_t* limit;  // words are loaded while next + 4 < limit
+    BitReader* state;
+    InputBuffer* in;
 
     uint32_t Bits() const { return uint32_t(window >> 32); }
 
-    void Load() {
-        const BitReader& r = g.bitReader;
+    void Load(BitReader& bits, InputBuffer& input) {
+        state = &bits;
+        in = &input;
+        Reload();
+    }
+
+    // Takes the state over from the byte-wise reader again.
+    void Reload() {
+        const BitReader& r = *state;
         window = uint64_t(r.bitBuffer) << 32;
         avail = 32;
         next = r.cursor;
@@ -136,7 +147,7 @@ struct FastReader {
     }
 
     void Store() const {
-        BitReader& r = g.bitReader;
+        BitReader& r = *state;
         r.bitBuffer = Bits();
         if (limit == nullptr) return;  // the state was left as it was
         const int extra = avail - 32;  // bits in the window beyond bitBuffer
@@ -172,14 +183,14 @@ struct FastReader {
         // Every bit loaded is inside bitBuffer now: the byte-wise reader stands
         // at `next` with a fresh byte (or where it stood, in a state the fast
         // path did not take on) and fills the rest.
-        BitReader& r = g.bitReader;
+        BitReader& r = *state;
         r.bitBuffer = Bits();
         if (limit != nullptr) {
             r.cursor = const_cast<uint8_t*>(next);
             r.bitsLeft = 8;
         }
-        Q_TRY(FillEntropyBits(32 - avail));
-        Load();
+        Q_TRY(FillEntropyBits(r, *in, 32 - avail));
+        Reload();
         return 0;
     }
 };
@@ -254,10 +265,11 @@ inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* pr
 
 // The blocks of one MCU with the reader loaded once; bit b of *dcOnly set
 // when block b holds no AC coefficient.
-inline Status DecodeMcuBody(int16_t (*blocks)[64], int count, const uint8_t* component, int16_t* predictors,
-                            const McuHuffTables* tables, uint32_t* dcOnly) {
+inline Status DecodeMcuBody(BitReader& bits, InputBuffer& in, int16_t (*blocks)[64], int count,
+                            const uint8_t* component, int16_t* predictors, const McuHuffTables* tables,
+                            uint32_t* dcOnly) {
     FastReader reader;
-    reader.Load();
+    reader.Load(bits, in);
     uint32_t mask = 0;
     for (int b = 0; b < count; ++b) {
         const McuHuffTables& t = tables[component[b]];

@@ -14,16 +14,14 @@ namespace {
 constexpr int kFlagEnd = 1;
 
 // Installs the chunk ReadInput just handed out.
-void Install(uint16_t count) {
-    BitReader& r = g.bitReader;
+void Install(BitReader& r, uint16_t count) {
     r.cursor = r.chunkStart;
     r.chunkEnd = r.chunkStart == nullptr ? nullptr : r.chunkStart + count;
     r.bitsLeft = 8;
 }
 
 // Leaves the reader with no byte to read: cursor at chunkEnd, end flag set.
-void InstallNothing() {
-    BitReader& r = g.bitReader;
+void InstallNothing(BitReader& r) {
     r.cursor = r.chunkStart;
     r.chunkEnd = r.chunkStart;
     r.endOfData = kFlagEnd;
@@ -32,14 +30,13 @@ void InstallNothing() {
 // Called whenever the cursor may stand at the end of its chunk: fetches chunks
 // until one holds a byte or the segment has ended. Afterwards either the cursor
 // addresses a byte or cursor == chunkEnd with endOfData set.
-Status RefillAtEnd() {
-    BitReader& r = g.bitReader;
+Status RefillAtEnd(BitReader& r, InputBuffer& in) {
     while (r.cursor == r.chunkEnd && r.endOfData != kFlagEnd) {
         uint16_t count = 0;
         r.endOfData = kInputNext;
-        Q_TRY(ReadInput(&r.chunkStart, -1, &count, &r.endOfData));
+        Q_TRY(ReadInput(in, &r.chunkStart, -1, &count, &r.endOfData));
         if (r.endOfData == kFlagEnd && count == 0) return 0;
-        Install(count);
+        Install(r, count);
     }
     return 0;
 }
@@ -47,21 +44,19 @@ Status RefillAtEnd() {
 // The segment-start flavour of a refill: a final chunk of fewer than four bytes
 // is not taken, and the reader then delivers zero bits without reading any byte,
 // neither of that chunk nor of an earlier buffer.
-Status FetchSegmentChunk() {
-    BitReader& r = g.bitReader;
+Status FetchSegmentChunk(BitReader& r, InputBuffer& in) {
     uint16_t count = 0;
     r.endOfData = kInputNext;
-    Q_TRY(ReadInput(&r.chunkStart, -1, &count, &r.endOfData));
+    Q_TRY(ReadInput(in, &r.chunkStart, -1, &count, &r.endOfData));
     if (r.endOfData == kFlagEnd && count < 4) {
-        InstallNothing();
+        InstallNothing(r);
         return 0;
     }
-    Install(count);
+    Install(r, count);
     return 0;
 }
 
-bool AtEnd() {
-    const BitReader& r = g.bitReader;
+bool AtEnd(const BitReader& r) {
     return r.cursor == r.chunkEnd;
 }
 
@@ -69,22 +64,21 @@ bool AtEnd() {
 // a 0xFF is either stuffing, which makes it the data byte 0xFF, or a marker,
 // after which only zeros enter the bit window. *usable turns false when the
 // fill has to stop here.
-Status ExamineFreshByte(bool* usable) {
-    BitReader& r = g.bitReader;
+Status ExamineFreshByte(BitReader& r, InputBuffer& in, bool* usable) {
     *usable = false;
     if (*r.cursor != 0xFF) {
         *usable = true;
         return 0;
     }
     ++r.cursor;
-    Q_TRY(RefillAtEnd());
-    if (AtEnd()) return 0;  // a lone 0xFF as the very last byte
+    Q_TRY(RefillAtEnd(r, in));
+    if (AtEnd(r)) return 0;  // a lone 0xFF as the very last byte
     if (*r.cursor != 0x00) {
         r.markerSeen = 1;  // cursor rests on the marker's code byte
         return 0;
     }
     ++r.cursor;
-    Q_TRY(RefillAtEnd());
+    Q_TRY(RefillAtEnd(r, in));
     r.pendingFF = 1;
     r.bitsLeft = 8;
     *usable = true;
@@ -93,29 +87,28 @@ Status ExamineFreshByte(bool* usable) {
 
 }  // namespace
 
-Status StartEntropyInput() {
-    return FetchSegmentChunk();
+Status StartEntropyInput(BitReader& r, InputBuffer& in) {
+    return FetchSegmentChunk(r, in);
 }
 
-Status ResyncEntropyInput() {
-    BitReader& r = g.bitReader;
+Status ResyncEntropyInput(BitReader& r, InputBuffer& in) {
     r.markerSeen = 0;
     r.pendingFF = 0;
     // Drop every 0xFF x pair at the cursor: restart markers and anything else
     // standing in front of the data. A refill is only sought while the segment
     // has not ended; after its end there is nothing left to skip.
     for (;;) {
-        if (AtEnd()) {
+        if (AtEnd(r)) {
             if (r.endOfData == kFlagEnd) break;
-            Q_TRY(FetchSegmentChunk());
+            Q_TRY(FetchSegmentChunk(r, in));
             continue;
         }
         if (*r.cursor != 0xFF) break;
         ++r.cursor;
-        if (AtEnd()) {
+        if (AtEnd(r)) {
             if (r.endOfData == kFlagEnd) break;
-            Q_TRY(FetchSegmentChunk());
-            if (AtEnd()) break;
+            Q_TRY(FetchSegmentChunk(r, in));
+            if (AtEnd(r)) break;
         }
         const uint8_t x = *r.cursor;
         ++r.cursor;
@@ -126,18 +119,16 @@ Status ResyncEntropyInput() {
     }
     r.bitBuffer = 0;
     r.bitsLeft = 8;
-    return SkipBits(32);
+    return SkipBits(r, in, 32);
 }
 
-Status SkipBits(int n) {
-    BitReader& r = g.bitReader;
+Status SkipBits(BitReader& r, InputBuffer& in, int n) {
     n = std::clamp(n, 0, 32);
     r.bitBuffer = n == 32 ? 0 : r.bitBuffer << n;
-    return FillEntropyBits(n);
+    return FillEntropyBits(r, in, n);
 }
 
-Status FillEntropyBits(int need) {
-    BitReader& r = g.bitReader;
+Status FillEntropyBits(BitReader& r, InputBuffer& in, int need) {
     if (r.markerSeen) return 0;
     // Before the first segment start the count is not set yet; a byte always
     // has one to eight bits left.
@@ -145,13 +136,13 @@ Status FillEntropyBits(int need) {
 
     while (need > 0) {
         if (!r.pendingFF) {
-            if (AtEnd()) {
-                Q_TRY(RefillAtEnd());
-                if (AtEnd()) return 0;  // segment ended: the rest stays zero
+            if (AtEnd(r)) {
+                Q_TRY(RefillAtEnd(r, in));
+                if (AtEnd(r)) return 0;  // segment ended: the rest stays zero
             }
             if (r.bitsLeft == 8) {
                 bool usable = false;
-                Q_TRY(ExamineFreshByte(&usable));
+                Q_TRY(ExamineFreshByte(r, in, &usable));
                 if (!usable) return 0;
             }
         }
@@ -168,43 +159,43 @@ Status FillEntropyBits(int need) {
             } else {
                 ++r.cursor;
             }
-            Q_TRY(RefillAtEnd());
+            Q_TRY(RefillAtEnd(r, in));
         }
     }
     return 0;
 }
 
-Status ReadEntropyByte(uint16_t* out) {
-    BitReader& r = g.bitReader;
+Status ReadEntropyByte(BitReader& r, InputBuffer& in, uint16_t* out) {
     *out = 0;
-    if (AtEnd()) {
-        Q_TRY(RefillAtEnd());
-        if (AtEnd()) return 0;
+    if (AtEnd(r)) {
+        Q_TRY(RefillAtEnd(r, in));
+        if (AtEnd(r)) return 0;
     }
     *out = *r.cursor;
     ++r.cursor;
-    if (AtEnd()) {
+    if (AtEnd(r)) {
         if (r.endOfData == kFlagEnd) return 0;
-        Q_TRY(RefillAtEnd());
-        if (AtEnd()) return 0;
+        Q_TRY(RefillAtEnd(r, in));
+        if (AtEnd(r)) return 0;
     }
     r.bitsLeft = 8;
     return 0;
 }
 
-Status DecodeBlock(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
-                   const uint16_t* acTable) {
+Status DecodeBlock(BitReader& bits, InputBuffer& in, int16_t* coefs, int16_t* predictor,
+                   const uint16_t* dcTable, const uint16_t* acTable) {
     FastReader reader;
-    reader.Load();
+    reader.Load(bits, in);
     bool acStored = false;
     Q_TRY(DecodeCoefficients<false>(reader, coefs, predictor, dcTable, acTable, nullptr, &acStored));
     reader.Store();
     return 0;
 }
 
-Status DecodeMcuBlocks(int16_t (*blocks)[64], int count, const uint8_t* component, int16_t* predictors,
-                       const McuHuffTables* tables, uint32_t* dcOnly) {
-    return DecodeMcuBody(blocks, count, component, predictors, tables, dcOnly);
+Status DecodeMcuBlocks(BitReader& bits, InputBuffer& in, int16_t (*blocks)[64], int count,
+                       const uint8_t* component, int16_t* predictors, const McuHuffTables* tables,
+                       uint32_t* dcOnly) {
+    return DecodeMcuBody(bits, in, blocks, count, component, predictors, tables, dcOnly);
 }
 
 void BuildFastAcTable(const uint16_t* acTable, int32_t* fast) {

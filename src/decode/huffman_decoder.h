@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "decode/input_reader.h"
 #include "encode/engine_params.h"
 #include "interface/status.h"
 
@@ -19,13 +20,15 @@ struct BitReader {
     uint16_t pendingFF;
 };
 
-[[nodiscard]] Status StartEntropyInput();
-[[nodiscard]] Status ResyncEntropyInput();
-[[nodiscard]] Status SkipBits(int n);
-[[nodiscard]] Status ReadEntropyByte(uint16_t* out);
+// The bit reader's chunks come from the input reader; every operation below
+// takes both.
+[[nodiscard]] Status StartEntropyInput(BitReader& bits, InputBuffer& in);
+[[nodiscard]] Status ResyncEntropyInput(BitReader& bits, InputBuffer& in);
+[[nodiscard]] Status SkipBits(BitReader& bits, InputBuffer& in, int n);
+[[nodiscard]] Status ReadEntropyByte(BitReader& bits, InputBuffer& in, uint16_t* out);
 // Coefficients in zigzag order.
-[[nodiscard]] Status DecodeBlock(int16_t* coefs, int16_t* predictor, const uint16_t* dcTable,
-                                 const uint16_t* acTable);
+[[nodiscard]] Status DecodeBlock(BitReader& bits, InputBuffer& in, int16_t* coefs, int16_t* predictor,
+                                 const uint16_t* dcTable, const uint16_t* acTable);
 // The blocks of one MCU, with the reader held in registers across them and
 // each coefficient written to its natural (row-major) place; short AC codes
 // whose magnitude bits fit the lookahead are decoded in one step with fastAc.
@@ -33,8 +36,9 @@ struct BitReader {
 // Block b belongs to component[b], whose predictor and tables are
 // predictors[component[b]] and tables[component[b]]; bit b of *dcOnly is set
 // when block b holds no AC coefficient.
-[[nodiscard]] Status DecodeMcuBlocks(int16_t (*blocks)[64], int count, const uint8_t* component,
-                                     int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
+[[nodiscard]] Status DecodeMcuBlocks(BitReader& bits, InputBuffer& in, int16_t (*blocks)[64], int count,
+                                     const uint8_t* component, int16_t* predictors, const McuHuffTables* tables,
+                                     uint32_t* dcOnly);
 // For each value of the next 10 bits: 0, or the decoded coefficient (high 16
 // bits), its zero run (bits 8..15) and the bits its code and magnitude take
 // (low 8 bits). End of block is a run of 255, sixteen zeros a run of fifteen

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "interface/global_state.h"
 
 namespace q32vex {
 
@@ -24,9 +23,8 @@ uint16_t RequestSize(uint64_t wanted) {
 // One callback for `length` bytes at `position` (-1: right after the buffered
 // range). A host that hands back a null buffer has delivered nothing, whatever
 // length it reports, so that no later move can point into null.
-Status CallHost(int32_t position, uint16_t length, int16_t* flag) {
-    InputBuffer& in = g.in;
-    const VexReadCallback read = g.seq.params.readCallback;
+Status CallHost(InputBuffer& in, int32_t position, uint16_t length, int16_t* flag) {
+    const VexReadCallback read = in.readCallback;
     if (read == nullptr) return VEX_ERR_NO_CALLBACK;
     in.hostLength = length;
     const Status status = read(&in.hostData, position, &in.hostLength, flag);
@@ -35,15 +33,13 @@ Status CallHost(int32_t position, uint16_t length, int16_t* flag) {
 }
 
 // After a failed refill nothing of the host's buffer is left to hand out.
-Status DropBuffer(Status status) {
-    InputBuffer& in = g.in;
+Status DropBuffer(InputBuffer& in, Status status) {
     in.bufferRemaining = 0;
     in.cursor = in.hostData == nullptr ? nullptr : in.hostData + in.hostLength;
     return status;
 }
 
-Status NextChunk(uint8_t** data, uint16_t* count, int16_t* flag) {
-    InputBuffer& in = g.in;
+Status NextChunk(InputBuffer& in, uint8_t** data, uint16_t* count, int16_t* flag) {
     if (in.bufferRemaining > 0) {
         const uint16_t n = uint16_t(std::min<uint32_t>(in.bufferRemaining, in.segmentLimit));
         *data = in.cursor;
@@ -57,12 +53,12 @@ Status NextChunk(uint8_t** data, uint16_t* count, int16_t* flag) {
     in.basePosition += in.hostLength;
     *flag = 0;
     const Status status =
-        CallHost(-1, RequestSize(uint64_t(in.segmentLimit) + in.readAhead), flag);
-    if (status != 0) return DropBuffer(status);
+        CallHost(in, -1, RequestSize(uint64_t(in.segmentLimit) + in.readAhead), flag);
+    if (status != 0) return DropBuffer(in, status);
     // Any non-zero word from the host means "nothing follows".
     *flag = *flag != 0 ? 1 : 0;
     if (in.hostLength == 0) {
-        if (*flag != 0) return DropBuffer(VEX_ERR_NO_BUFFER);
+        if (*flag != 0) return DropBuffer(in, VEX_ERR_NO_BUFFER);
         *flag = 1;
     }
     const uint16_t n = uint16_t(std::min<uint32_t>(in.hostLength, in.segmentLimit));
@@ -78,8 +74,7 @@ bool IsNearStep(uint32_t target, uint32_t end) { return target >= end && target 
 
 // Moves the read position to `target` for the copy and skip modes; `copyCount`
 // and `hint` size the request when a new buffer is needed.
-Status Position(uint32_t target, uint16_t copyCount, uint32_t hint) {
-    InputBuffer& in = g.in;
+Status Position(InputBuffer& in, uint32_t target, uint16_t copyCount, uint32_t hint) {
     const uint32_t end = in.basePosition + in.hostLength;
     int16_t privateFlag = 0;
     if (target >= in.basePosition && target < end) {
@@ -91,34 +86,33 @@ Status Position(uint32_t target, uint16_t copyCount, uint32_t hint) {
     if (IsNearStep(target, end)) {
         const uint32_t skip = target - end;
         in.basePosition = end;
-        const Status status = CallHost(-1, RequestSize(uint64_t(copyCount) + hint), &privateFlag);
-        if (status != 0) return DropBuffer(status);
-        if (in.hostLength == 0 || in.hostLength < skip) return DropBuffer(VEX_ERR_NO_BUFFER);
+        const Status status = CallHost(in, -1, RequestSize(uint64_t(copyCount) + hint), &privateFlag);
+        if (status != 0) return DropBuffer(in, status);
+        if (in.hostLength == 0 || in.hostLength < skip) return DropBuffer(in, VEX_ERR_NO_BUFFER);
         in.bufferRemaining = uint16_t(in.hostLength - skip);
         in.cursor = in.hostData + skip;
         return 0;
     }
     in.basePosition = target;
     const Status status =
-        CallHost(int32_t(target), RequestSize(uint64_t(copyCount) + hint), &privateFlag);
-    if (status != 0) return DropBuffer(status);
-    if (in.hostLength == 0) return DropBuffer(VEX_ERR_NO_BUFFER);
+        CallHost(in, int32_t(target), RequestSize(uint64_t(copyCount) + hint), &privateFlag);
+    if (status != 0) return DropBuffer(in, status);
+    if (in.hostLength == 0) return DropBuffer(in, VEX_ERR_NO_BUFFER);
     in.cursor = in.hostData;
     in.bufferRemaining = in.hostLength;
     return 0;
 }
 
-Status Copy(uint8_t* destination, uint16_t count, uint32_t hint) {
-    InputBuffer& in = g.in;
+Status Copy(InputBuffer& in, uint8_t* destination, uint16_t count, uint32_t hint) {
     uint32_t remaining = count;
     while (remaining > 0) {
         if (in.bufferRemaining == 0) {
             in.basePosition += in.hostLength;
             int16_t privateFlag = 0;
             const Status status =
-                CallHost(-1, RequestSize(uint64_t(remaining) + hint), &privateFlag);
-            if (status != 0) return DropBuffer(status);
-            if (in.hostLength == 0) return DropBuffer(VEX_ERR_NO_BUFFER);
+                CallHost(in, -1, RequestSize(uint64_t(remaining) + hint), &privateFlag);
+            if (status != 0) return DropBuffer(in, status);
+            if (in.hostLength == 0) return DropBuffer(in, VEX_ERR_NO_BUFFER);
             in.cursor = in.hostData;
             in.bufferRemaining = in.hostLength;
         }
@@ -134,8 +128,8 @@ Status Copy(uint8_t* destination, uint16_t count, uint32_t hint) {
 
 }  // namespace
 
-void ResetInput() {
-    InputBuffer& in = g.in;
+void ResetInput(InputBuffer& in, VexReadCallback read) {
+    in.readCallback = read;
     in.hostData = nullptr;
     in.cursor = nullptr;
     in.basePosition = 0;
@@ -144,23 +138,20 @@ void ResetInput() {
     in.readHint = kMaxRequest;
 }
 
-uint32_t StepBeforeTarget(uint32_t target) {
-    const InputBuffer& in = g.in;
+uint32_t StepBeforeTarget(const InputBuffer& in, uint32_t target) {
     const uint32_t end = in.basePosition + in.hostLength;
     return IsNearStep(target, end) ? target - end : 0;
 }
 
-uint32_t InputPosition() {
-    const InputBuffer& in = g.in;
+uint32_t InputPosition(const InputBuffer& in) {
     return in.basePosition + in.hostLength - in.bufferRemaining;
 }
 
-Status ReadInput(void* data, int32_t position, uint16_t* count, int16_t* flag) {
+Status ReadInput(InputBuffer& in, void* data, int32_t position, uint16_t* count, int16_t* flag) {
     if (flag == nullptr) return VEX_ERR_IO_REQUEST;
     const uint16_t mode = uint16_t(*flag);
     if (mode > kInputLimitNext || mode == 1) return VEX_ERR_IO_REQUEST;
 
-    InputBuffer& in = g.in;
     const uint32_t hint = in.readHint;
     in.readHint = kMaxRequest;
 
@@ -170,7 +161,7 @@ Status ReadInput(void* data, int32_t position, uint16_t* count, int16_t* flag) {
             in.segmentLimit = *count;
             in.readAhead = hint;
         }
-        return NextChunk(static_cast<uint8_t**>(data), count, flag);
+        return NextChunk(in, static_cast<uint8_t**>(data), count, flag);
     }
 
     // Copy and skip. Targets outside 0..2^31-1 cannot be named to the host
@@ -183,13 +174,13 @@ Status ReadInput(void* data, int32_t position, uint16_t* count, int16_t* flag) {
         positioned = position != -1;
         target = position;
     } else {
-        target = int64_t(InputPosition()) + position;
+        target = int64_t(InputPosition(in)) + position;
     }
     if (positioned) {
         if (target < 0 || target > INT32_MAX) return VEX_ERR_IO_REQUEST;
-        Q_TRY(Position(uint32_t(target), copyCount, hint));
+        Q_TRY(Position(in, uint32_t(target), copyCount, hint));
     }
-    if (mode == kInputCopy) Q_TRY(Copy(static_cast<uint8_t*>(data), copyCount, hint));
+    if (mode == kInputCopy) Q_TRY(Copy(in, static_cast<uint8_t*>(data), copyCount, hint));
     return 0;
 }
 

@@ -14,7 +14,10 @@ enum InputMode : int16_t {
     kInputLimitNext = 4,
 };
 
+// The host buffer in hand, the host function that fills it, and where the
+// reader stands in the stream.
 struct InputBuffer {
+    VexReadCallback readCallback;  // the record's, set by ResetInput
     uint8_t* hostData;
     uint16_t hostLength;
     uint16_t bufferRemaining;
@@ -27,15 +30,15 @@ struct InputBuffer {
 
 constexpr uint32_t kUntiledSegmentLimit = 268435455;  // 2^28 - 1
 
-// Resets the reader for a stream opened at position 0.
-void ResetInput();
+// Resets the reader for a stream opened at position 0 and read through `read`.
+void ResetInput(InputBuffer& in, VexReadCallback read);
 // `flag` points at the mode word on entry; in the next-chunk modes it receives
 // the end-of-data flag.
-[[nodiscard]] Status ReadInput(void* data, int32_t position, uint16_t* count, int16_t* flag);
-uint32_t InputPosition();
+[[nodiscard]] Status ReadInput(InputBuffer& in, void* data, int32_t position, uint16_t* count, int16_t* flag);
+uint32_t InputPosition(const InputBuffer& in);
 // Bytes a move to `target` reads on through before reaching it: the distance
 // from the end of the buffered bytes when the target lies a short way
 // beyond them, else 0 (the target is buffered, or the host is asked for it).
-uint32_t StepBeforeTarget(uint32_t target);
+uint32_t StepBeforeTarget(const InputBuffer& in, uint32_t target);
 
 }  // namespace q32vex

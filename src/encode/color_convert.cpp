@@ -6,7 +6,6 @@
 
 #include <cstring>
 
-#include "interface/global_state.h"
 
 namespace q32vex {
 namespace {
@@ -112,8 +111,7 @@ inline int16_t Sum4(int16_t a, int16_t b, int16_t c, int16_t d) {
 inline int16_t Level(uint8_t v) { return int16_t((int(v) - 128) * 128); }
 
 template <class Pixels>
-void H2V1(uint8_t* const* rows, Pixels pixel) {
-    int16_t(*blocks)[64] = g.engine.blockBuffers;
+void H2V1(uint8_t* const* rows, int16_t (*blocks)[64], Pixels pixel) {
     for (int r = 0; r < 8; ++r) {
         for (int j = 0; j < 8; ++j) {
             const Ycc a = pixel(rows[r], 2 * j);
@@ -128,8 +126,7 @@ void H2V1(uint8_t* const* rows, Pixels pixel) {
 }
 
 template <class Pixels>
-void H2V2(uint8_t* const* rows, Pixels pixel) {
-    int16_t(*blocks)[64] = g.engine.blockBuffers;
+void H2V2(uint8_t* const* rows, int16_t (*blocks)[64], Pixels pixel) {
     for (int i = 0; i < 8; ++i) {
         const uint8_t* top = rows[2 * i];
         const uint8_t* bottom = rows[2 * i + 1];
@@ -152,8 +149,7 @@ void H2V2(uint8_t* const* rows, Pixels pixel) {
 }
 
 template <class Pixels>
-void H1V1(uint8_t* const* rows, Pixels pixel) {
-    int16_t(*blocks)[64] = g.engine.blockBuffers;
+void H1V1(uint8_t* const* rows, int16_t (*blocks)[64], Pixels pixel) {
     for (int r = 0; r < 8; ++r) {
         for (int x = 0; x < 8; ++x) {
             const Ycc p = pixel(rows[r], x);
@@ -167,8 +163,7 @@ void H1V1(uint8_t* const* rows, Pixels pixel) {
 // 32 x 8: four Y blocks left to right, chroma of each four pixels averaged
 // the way the 2 x 2 case averages its two rows.
 template <class Pixels>
-void H4V1(uint8_t* const* rows, Pixels pixel) {
-    int16_t(*blocks)[64] = g.engine.blockBuffers;
+void H4V1(uint8_t* const* rows, int16_t (*blocks)[64], Pixels pixel) {
     for (int r = 0; r < 8; ++r) {
         for (int j = 0; j < 8; ++j) {
             const Ycc p0 = pixel(rows[r], 4 * j);
@@ -190,32 +185,29 @@ void H4V1(uint8_t* const* rows, Pixels pixel) {
 
 // The three-component converters choose the byte or the word path once per
 // MCU, not per pixel.
-void ConvertH2V1(uint8_t* const* rows) {
-    const int bytesPerPixel = g.format.bytesPerPixel;
-    if (bytesPerPixel > 2) H2V1(rows, BytePixels{bytesPerPixel});
-    else H2V1(rows, WordPixels{});
+void ConvertH2V1(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel) {
+    if (bytesPerPixel > 2) H2V1(rows, blocks, BytePixels{bytesPerPixel});
+    else H2V1(rows, blocks, WordPixels{});
 }
 
-void ConvertH2V2(uint8_t* const* rows) {
-    const int bytesPerPixel = g.format.bytesPerPixel;
-    if (bytesPerPixel > 2) H2V2(rows, BytePixels{bytesPerPixel});
-    else H2V2(rows, WordPixels{});
+void ConvertH2V2(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel) {
+    if (bytesPerPixel > 2) H2V2(rows, blocks, BytePixels{bytesPerPixel});
+    else H2V2(rows, blocks, WordPixels{});
 }
 
-void ConvertH1V1(uint8_t* const* rows) {
-    const int bytesPerPixel = g.format.bytesPerPixel;
-    if (bytesPerPixel > 2) H1V1(rows, BytePixels{bytesPerPixel});
-    else H1V1(rows, WordPixels{});
+void ConvertH1V1(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel) {
+    if (bytesPerPixel > 2) H1V1(rows, blocks, BytePixels{bytesPerPixel});
+    else H1V1(rows, blocks, WordPixels{});
 }
 
-void ConvertH4V1(uint8_t* const* rows) {
-    const int bytesPerPixel = g.format.bytesPerPixel;
-    if (bytesPerPixel > 2) H4V1(rows, BytePixels{bytesPerPixel});
-    else H4V1(rows, WordPixels{});
+void ConvertH4V1(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel) {
+    if (bytesPerPixel > 2) H4V1(rows, blocks, BytePixels{bytesPerPixel});
+    else H4V1(rows, blocks, WordPixels{});
 }
 
-void ConvertGrey(uint8_t* const* rows) {
-    int16_t* block = g.engine.blockBuffers[0];
+// Grey and four-component pixels have one size each (1 and 4 bytes).
+void ConvertGrey(uint8_t* const* rows, int16_t (*blocks)[64], int /*bytesPerPixel*/) {
+    int16_t* block = blocks[0];
     for (int r = 0; r < 8; ++r) {
         for (int x = 0; x < 8; ++x) block[8 * r + x] = Level(rows[r][x]);
     }
@@ -223,8 +215,7 @@ void ConvertGrey(uint8_t* const* rows) {
 
 // Components 0 and 3 at full resolution (laid out like the Y blocks of the
 // 2 x 2 case), 1 and 2 averaged over 2 x 2 pixels: four values at scale 32.
-void ConvertCmykH2V2(uint8_t* const* rows) {
-    int16_t(*blocks)[64] = g.engine.blockBuffers;
+void ConvertCmykH2V2(uint8_t* const* rows, int16_t (*blocks)[64], int /*bytesPerPixel*/) {
     for (int i = 0; i < 8; ++i) {
         const uint8_t* top = rows[2 * i];
         const uint8_t* bottom = rows[2 * i + 1];
@@ -254,8 +245,7 @@ void ConvertCmykH2V2(uint8_t* const* rows) {
     }
 }
 
-void ConvertCmyk(uint8_t* const* rows) {
-    int16_t(*blocks)[64] = g.engine.blockBuffers;
+void ConvertCmyk(uint8_t* const* rows, int16_t (*blocks)[64], int /*bytesPerPixel*/) {
     for (int r = 0; r < 8; ++r) {
         for (int x = 0; x < 8; ++x) {
             const uint8_t* p = rows[r] + 4 * x;
@@ -264,11 +254,11 @@ void ConvertCmyk(uint8_t* const* rows) {
     }
 }
 
-void FillEdgeMcu(uint8_t* const* rows, uint16_t width, uint16_t height) {
-    const int bytesPerPixel = g.format.bytesPerPixel;
-    const int mcuWidth = g.format.mcuWidth;
-    const int mcuHeight = g.format.mcuHeight;
-    uint8_t(*edge)[kEdgeRowBytes] = g.engine.edgeRows;
+void FillEdgeMcu(const FormatInfo& format, uint8_t* const* rows, uint16_t width, uint16_t height,
+                 uint8_t (*edge)[kEdgeRowBytes]) {
+    const int bytesPerPixel = format.bytesPerPixel;
+    const int mcuWidth = format.mcuWidth;
+    const int mcuHeight = format.mcuHeight;
     // The caller never passes more than one MCU; clamp anyway so that the
     // copies stay inside the sixteen rows.
     int w = width < mcuWidth ? width : mcuWidth;

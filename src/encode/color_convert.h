@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "encode/engine_params.h"
+#include "interface/format.h"
 
 namespace q32vex {
 
@@ -14,16 +15,20 @@ struct ColorContribution {
 };
 extern const ColorContribution kForwardColor[3][256];
 
-void ConvertH2V1(uint8_t* const* rows);
-void ConvertH2V2(uint8_t* const* rows);
-void ConvertH1V1(uint8_t* const* rows);
-void ConvertH4V1(uint8_t* const* rows);
-void ConvertGrey(uint8_t* const* rows);
-void ConvertCmykH2V2(uint8_t* const* rows);
-void ConvertCmyk(uint8_t* const* rows);
+// The converters of the seven samplings (McuConverter). The three-component
+// ones take 2, 3 or 4 bytes per pixel; the others have one pixel size.
+void ConvertH2V1(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel);
+void ConvertH2V2(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel);
+void ConvertH1V1(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel);
+void ConvertH4V1(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel);
+void ConvertGrey(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel);
+void ConvertCmykH2V2(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel);
+void ConvertCmyk(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel);
 
-// Copies the in-image part of an MCU into edgeRows and repeats the last column
-// and row to the MCU's edges; an MCU wholly outside is filled with 128s.
-void FillEdgeMcu(uint8_t* const* rows, uint16_t width, uint16_t height);
+// Copies the in-image part (width x height pixels) of an MCU of `format` into
+// `edge` and repeats the last column and row to the MCU's edges; an MCU
+// wholly outside is filled with 128s.
+void FillEdgeMcu(const FormatInfo& format, uint8_t* const* rows, uint16_t width, uint16_t height,
+                 uint8_t (*edge)[kEdgeRowBytes]);
 
 }  // namespace q32vex

@@ -1,5 +1,5 @@
 // Compression engine setup and the MCU driver. Converter and tables are fixed
-// once per sequence; a pass then runs MCU by MCU on the global block buffers
+// once per sequence; a pass then runs MCU by MCU on the engine's block buffers
 // (convert, transform, quantise, code, restart markers) and allocates nothing.
 #include "encode/compress_engine.h"
 
@@ -7,7 +7,7 @@
 #include "encode/derived_tables.h"
 #include "encode/forward_dct.h"
 #include "encode/huffman_encoder.h"
-#include "interface/global_state.h"
+#include "interface/tables.h"
 
 namespace q32vex {
 namespace {
@@ -22,53 +22,66 @@ constexpr int kMaxRowPointers = 32;
 
 }  // namespace
 
-void ResetDcPredictors() {
-    for (int16_t& predictor : g.engine.dcPredictor) predictor = 0;
+void ResetDcPredictors(EngineState& engine) {
+    for (int16_t& predictor : engine.dcPredictor) predictor = 0;
 }
 
-Status SetupCompressionEngine(const EngineParams* params) {
-    EngineState& engine = g.engine;
+Status SetupCompressionEngine(const EncoderParts& parts, const EngineParams* params) {
+    EngineState& engine = parts.engine;
+    FormatInfo& format = parts.format;
     engine.params = *params;
     for (int r = 0; r < 16; ++r) engine.edgeRowPointers[r] = engine.edgeRows[r];
 
     uint16_t support = 0;
     Q_TRY(MatchFormat(kCompress, params->pixelModel, params->pixelFormat, params->colorSpace,
-                      params->sampling, &support));
+                      params->sampling, &format, &support));
     if (support == 0) return VEX_ERR_UNSUPPORTED;
 
+    const uint8_t* const* sources[3] = {engine.params.qTables, engine.params.dcTables, engine.params.acTables};
     for (int16_t kind = kQuantTable; kind <= kAcTable; ++kind) {
-        Q_TRY(BuildDerivedTables(kCompress, kind));
+        Q_TRY(BuildDerivedTables(parts.tables, kCompress, kind, sources[kind], format.componentCount));
     }
 
     engine.restartNumber = 0;
     engine.restartCountdown = engine.params.restartInterval;
-    g.bitWriter.stuffingEnabled = 1;
-    const uint16_t sampling = g.format.samplingIndex < kSamplingCount ? g.format.samplingIndex : 3;
+    parts.bits.stuffingEnabled = 1;
+    const uint16_t sampling = format.samplingIndex < kSamplingCount ? format.samplingIndex : 3;
     const KernelTable& kernels = *params->kernels;
-    const McuConverter vector = kernels.converter(sampling, g.format.bytesPerPixel);
-    g.converter = vector != nullptr ? vector : kConverters[sampling];
+    const McuConverter vector = kernels.converter(sampling, format.bytesPerPixel);
+    engine.converter = vector != nullptr ? vector : kConverters[sampling];
     engine.forwardDct = kernels.forwardDct;
     engine.forwardDctPair = kernels.forwardDctPair;
     engine.encodeMcuBlocks = kernels.encodeMcuBlocks;
-    for (int c = 0; c < g.format.componentCount && c < 4; ++c) PackHuffmanTables(EncDc(c), EncAc(c), &engine.huffPacked[c]);
+    for (int c = 0; c < format.componentCount && c < 4; ++c) {
+        PackHuffmanTables(EncDc(parts.tables, c), EncAc(parts.tables, c), &engine.huffPacked[c]);
+    }
     return 0;
 }
 
-Status StartSegment() {
-    EngineState& engine = g.engine;
-    Q_TRY(StartBitWriter());
-    ResetDcPredictors();
+Status StartSegment(const EncoderParts& parts) {
+    EngineState& engine = parts.engine;
+    Q_TRY(StartBitWriter(parts.bits, parts.out));
+    ResetDcPredictors(engine);
     engine.restartCountdown = engine.params.restartInterval;
     engine.restartNumber = 0;
     engine.passesLeft = engine.params.passesPerTile;
     return 0;
 }
 
-Status EncodeMcuRow(uint16_t columns, uint16_t rows, uint8_t* const* rowPointers) {
-    EngineState& engine = g.engine;
-    const FormatInfo& format = g.format;
+Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, uint8_t* const* rowPointers) {
+    EngineState& engine = parts.engine;
+    const FormatInfo& format = parts.format;
+    BitWriter& bits = parts.bits;
+    StreamBuffer& out = parts.out;
+    // What stays fixed for the pass, in locals: the calls below could write
+    // any memory as far as the compiler knows.
     const uint16_t mcuWidth = format.mcuWidth;
     const uint16_t mcuHeight = format.mcuHeight;
+    const uint16_t mcuRowBytes = format.mcuRowBytes;
+    const int bytesPerPixel = format.bytesPerPixel;
+    const uint16_t mcusPerPass = engine.params.mcusPerPass;
+    const McuConverter convert = engine.converter;
+    int16_t(*const blockBuffers)[64] = engine.blockBuffers;
     if (rows > mcuHeight) rows = mcuHeight;
 
     // A local copy, advanced MCU by MCU; the host's array is not touched.
@@ -82,46 +95,47 @@ Status EncodeMcuRow(uint16_t columns, uint16_t rows, uint8_t* const* rowPointers
     int blocks = 0;
     for (int c = 0; c < format.componentCount && c < 4; ++c) {
         for (int i = 0; i < format.blocksPerComponent[c] && blocks < 10; ++i, ++blocks) {
-            quant[blocks] = EncQuant(c);
+            quant[blocks] = EncQuant(parts.tables, c);
             component[blocks] = uint8_t(c);
         }
     }
 
-    for (uint16_t mcu = 0; mcu < engine.params.mcusPerPass; ++mcu) {
+    for (uint16_t mcu = 0; mcu < mcusPerPass; ++mcu) {
         const uint16_t width = columns < mcuWidth ? columns : mcuWidth;
         if (width == mcuWidth && rows == mcuHeight) {
-            g.converter(row);
+            convert(row, blockBuffers, bytesPerPixel);
         } else {
-            FillEdgeMcu(row, width, rows);
-            g.converter(engine.edgeRowPointers);
+            FillEdgeMcu(format, row, width, rows, engine.edgeRows);
+            convert(engine.edgeRowPointers, blockBuffers, bytesPerPixel);
         }
 
         // Transform the MCU's blocks two at a time (one vector pass for both
         // where the level has it), then code them in order.
         int b = 0;
         for (; b + 1 < blocks; b += 2) {
-            engine.forwardDctPair(engine.blockBuffers[b], quant[b], engine.blockBuffers[b + 1], quant[b + 1]);
+            engine.forwardDctPair(blockBuffers[b], quant[b], blockBuffers[b + 1], quant[b + 1]);
         }
-        if (b < blocks) engine.forwardDct(engine.blockBuffers[b], quant[b]);
-        Q_TRY(engine.encodeMcuBlocks(engine.blockBuffers, blocks, component, engine.dcPredictor, engine.huffPacked));
+        if (b < blocks) engine.forwardDct(blockBuffers[b], quant[b]);
+        Q_TRY(engine.encodeMcuBlocks(bits, out, blockBuffers, blocks, component, engine.dcPredictor,
+                                     engine.huffPacked));
 
         if (engine.restartCountdown != 0 && --engine.restartCountdown == 0) {
             engine.restartCountdown = engine.params.restartInterval;
-            Q_TRY(WriteRestartMarker(uint8_t(0xD0 + engine.restartNumber)));
+            Q_TRY(WriteRestartMarker(bits, out, uint8_t(0xD0 + engine.restartNumber)));
             engine.restartNumber = uint16_t((engine.restartNumber + 1) & 7);
-            ResetDcPredictors();
+            ResetDcPredictors(engine);
         }
 
         if (columns > mcuWidth) {
             columns = uint16_t(columns - mcuWidth);
-            for (int r = 0; r < rows; ++r) row[r] += format.mcuRowBytes;
+            for (int r = 0; r < rows; ++r) row[r] += mcuRowBytes;
         } else {
             // The rest of the pass lies outside the image: uniform 128s.
             columns = 0;
         }
     }
 
-    if (--engine.passesLeft == 0) return FlushBitWriter();
+    if (--engine.passesLeft == 0) return FlushBitWriter(bits, out);
     return 0;
 }
 

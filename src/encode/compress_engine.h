@@ -3,13 +3,27 @@
 #pragma once
 #include <cstdint>
 
+#include "encode/derived_tables.h"
 #include "encode/engine_params.h"
+#include "encode/huffman_encoder.h"
+#include "encode/stream_writer.h"
+#include "interface/format.h"
 #include "interface/status.h"
 
 namespace q32vex {
 
-[[nodiscard]] Status SetupCompressionEngine(const EngineParams* params);
-[[nodiscard]] Status StartSegment();
-[[nodiscard]] Status EncodeMcuRow(uint16_t columns, uint16_t rows, uint8_t* const* rowPointers);
+// The parts of a codec instance the compression engine works on.
+struct EncoderParts {
+    EngineState& engine;
+    FormatInfo& format;  // written by the setup's format matching
+    DerivedTableCache& tables;
+    BitWriter& bits;
+    StreamBuffer& out;
+};
+
+[[nodiscard]] Status SetupCompressionEngine(const EncoderParts& parts, const EngineParams* params);
+[[nodiscard]] Status StartSegment(const EncoderParts& parts);
+[[nodiscard]] Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows,
+                                  uint8_t* const* rowPointers);
 
 }  // namespace q32vex

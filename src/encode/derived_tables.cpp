@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-#include "interface/global_state.h"
 #include "interface/tables.h"
 #include "platform/allocator.h"
 
@@ -206,11 +205,6 @@ Status BuildAcHuffTable(uint16_t direction, const uint8_t* source, void** out) {
 
 constexpr TableBuilder kBuilders[3] = {BuildQuantTables, BuildDcHuffTable, BuildAcHuffTable};
 
-const uint8_t* const* SourceTables(int16_t kind) {
-    const EngineParams& params = g.engine.params;
-    return kind == kQuantTable ? params.qTables : kind == kDcTable ? params.dcTables : params.acTables;
-}
-
 void FreeSlot(uint8_t* source, void* const derived[2]) {
     LibFree(source);
     LibFree(derived[0]);
@@ -219,22 +213,22 @@ void FreeSlot(uint8_t* source, void* const derived[2]) {
 
 }  // namespace
 
-Status BuildDerivedTables(uint16_t direction, int16_t kind) {
+Status BuildDerivedTables(DerivedTableCache& caches, uint16_t direction, int16_t kind,
+                          const uint8_t* const tables[4], uint16_t componentCount) {
     if (kind < kQuantTable || kind > kAcTable) return VEX_ERR_TABLE_KIND;
     // The cache has one column per direction; there is nothing to build for
     // any other value.
     if (direction != kCompress && direction != kDecompress) return VEX_ERR_TABLE_KIND;
-    TableCache& cache = g.cache[kind];
+    TableCache& cache = caches.kinds[kind];
     cache.sourceSize = kSourceSize[kind];
     const int d = direction == kCompress ? 0 : 1;
-    const int n = g.format.componentCount <= kMaxSlots ? g.format.componentCount : kMaxSlots;
+    const int n = componentCount <= kMaxSlots ? componentCount : kMaxSlots;
     const int cached = cache.slotCount <= kMaxSlots ? cache.slotCount : kMaxSlots;
 
     // The sequence's tables, then the cached copies: numbering the joint list
     // finds for every new table the first equal one, cached or not.
     const uint8_t* list[2 * kMaxSlots] = {};
     uint16_t number[2 * kMaxSlots] = {};
-    const uint8_t* const* tables = SourceTables(kind);
     for (int i = 0; i < n; ++i) {
         // The opens check the tables of the colour space's components; a
         // sampling with more components than that (bare four-component data
@@ -414,8 +408,8 @@ Status BuildHuffDecTable(const uint8_t* spec, int lookahead, uint16_t** out) {
     return 0;
 }
 
-void ReleaseDerivedTables() {
-    for (TableCache& cache : g.cache) {
+void ReleaseDerivedTables(DerivedTableCache& caches) {
+    for (TableCache& cache : caches.kinds) {
         const int cached = cache.slotCount <= kMaxSlots ? cache.slotCount : kMaxSlots;
         for (int j = 0; j < cached; ++j) {
             LibFree(cache.sourceCopy[j]);
@@ -430,30 +424,30 @@ void ReleaseDerivedTables() {
 
 namespace {
 
-const void* Derived(int kind, int component, int d) {
-    const TableCache& cache = g.cache[kind];
+const void* Derived(const DerivedTableCache& caches, int kind, int component, int d) {
+    const TableCache& cache = caches.kinds[kind];
     return cache.derived[cache.componentSlot[component]][d];
 }
 
 }  // namespace
 
-const uint32_t* EncQuant(int component) {
-    return static_cast<const uint32_t*>(Derived(kQuantTable, component, 0));
+const uint32_t* EncQuant(const DerivedTableCache& cache, int component) {
+    return static_cast<const uint32_t*>(Derived(cache, kQuantTable, component, 0));
 }
-const HuffEncDc* EncDc(int component) {
-    return static_cast<const HuffEncDc*>(Derived(kDcTable, component, 0));
+const HuffEncDc* EncDc(const DerivedTableCache& cache, int component) {
+    return static_cast<const HuffEncDc*>(Derived(cache, kDcTable, component, 0));
 }
-const HuffEncAc* EncAc(int component) {
-    return static_cast<const HuffEncAc*>(Derived(kAcTable, component, 0));
+const HuffEncAc* EncAc(const DerivedTableCache& cache, int component) {
+    return static_cast<const HuffEncAc*>(Derived(cache, kAcTable, component, 0));
 }
-const DecQuantTable* DecQuant(int component) {
-    return static_cast<const DecQuantTable*>(Derived(kQuantTable, component, 1));
+const DecQuantTable* DecQuant(const DerivedTableCache& cache, int component) {
+    return static_cast<const DecQuantTable*>(Derived(cache, kQuantTable, component, 1));
 }
-const uint16_t* DecDc(int component) {
-    return static_cast<const uint16_t*>(Derived(kDcTable, component, 1));
+const uint16_t* DecDc(const DerivedTableCache& cache, int component) {
+    return static_cast<const uint16_t*>(Derived(cache, kDcTable, component, 1));
 }
-const uint16_t* DecAc(int component) {
-    return static_cast<const uint16_t*>(Derived(kAcTable, component, 1));
+const uint16_t* DecAc(const DerivedTableCache& cache, int component) {
+    return static_cast<const uint16_t*>(Derived(cache, kAcTable, component, 1));
 }
 
 }  // namespace q32vex

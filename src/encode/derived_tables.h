@@ -19,6 +19,11 @@ struct TableCache {
     uint16_t componentSlot[4];
 };
 
+// The caches of the three table kinds, indexed by TableKind.
+struct DerivedTableCache {
+    TableCache kinds[3];
+};
+
 // Entry 8u+v: multiplier in the high 16 bits, dead-zone threshold in the low.
 using EncQuantTable = uint32_t;  // [64]
 // 64 values then 64 shifts, natural order.
@@ -42,17 +47,21 @@ extern const double kDctScale[8];
 extern const uint8_t kDctExponent[8];
 extern const uint8_t kNormShift[256];
 
-[[nodiscard]] Status BuildDerivedTables(uint16_t direction, int16_t kind);
+// Builds (or finds in the cache) the `direction` form of the tables of one
+// kind that components 0..componentCount-1 use; tables[c] is component c's
+// source table.
+[[nodiscard]] Status BuildDerivedTables(DerivedTableCache& cache, uint16_t direction, int16_t kind,
+                                        const uint8_t* const tables[4], uint16_t componentCount);
 [[nodiscard]] Status BuildHuffDecTable(const uint8_t* spec, int lookahead, uint16_t** out);
 void MakeHuffmanCodes(const uint8_t* spec, uint16_t* codes, uint8_t* lengths);
-void ReleaseDerivedTables();
+void ReleaseDerivedTables(DerivedTableCache& cache);
 
 // Per-component lookups for the MCU drivers.
-const uint32_t* EncQuant(int component);
-const HuffEncDc* EncDc(int component);
-const HuffEncAc* EncAc(int component);
-const DecQuantTable* DecQuant(int component);
-const uint16_t* DecDc(int component);
-const uint16_t* DecAc(int component);
+const uint32_t* EncQuant(const DerivedTableCache& cache, int component);
+const HuffEncDc* EncDc(const DerivedTableCache& cache, int component);
+const HuffEncAc* EncAc(const DerivedTableCache& cache, int component);
+const DecQuantTable* DecQuant(const DerivedTableCache& cache, int component);
+const uint16_t* DecDc(const DerivedTableCache& cache, int component);
+const uint16_t* DecAc(const DerivedTableCache& cache, int component);
 
 }  // namespace q32vex

@@ -54,16 +54,25 @@ struct McuHuffTables {
     const int32_t* fastAc;
 };
 
+struct BitWriter;
+struct StreamBuffer;
+struct BitReader;
+struct InputBuffer;
+
 // The entropy coders of a whole MCU, as the engines call them: block b of
 // blocks belongs to component[b] (see EncodeMcuBlocks and DecodeMcuBlocks).
-using McuEncoderFn = Status (*)(const int16_t (*blocks)[64], int count, const uint8_t* component,
-                                int16_t* predictors, const HuffPacked* tables);
-using McuDecoderFn = Status (*)(int16_t (*blocks)[64], int count, const uint8_t* component,
-                                int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
+// The encoder writes through the bit writer into the stream writer's buffers,
+// the decoder reads through the bit reader from the input reader's.
+using McuEncoderFn = Status (*)(BitWriter& bits, StreamBuffer& out, const int16_t (*blocks)[64], int count,
+                                const uint8_t* component, int16_t* predictors, const HuffPacked* tables);
+using McuDecoderFn = Status (*)(BitReader& bits, InputBuffer& in, int16_t (*blocks)[64], int count,
+                                const uint8_t* component, int16_t* predictors, const McuHuffTables* tables,
+                                uint32_t* dcOnly);
 
-// A colour converter or output routine of one MCU, from or to the host's rows.
-using McuConverter = void (*)(uint8_t* const* rows);
-using McuOutputRoutine = void (*)(uint8_t* const* rows);
+// A colour converter of one MCU: the host's rows of pixels of bytesPerPixel
+// bytes to sample blocks. An output routine: sample blocks to the host's rows.
+using McuConverter = void (*)(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel);
+using McuOutputRoutine = void (*)(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
 
 // The kernels of one instruction set (kernels/kernels.h has the tables and
 // the lookup by level), each with its scalar twin's signature and exactly
@@ -104,11 +113,13 @@ struct alignas(32) EngineState {
     void (*forwardDctPair)(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
     McuEncoderFn encodeMcuBlocks;
     McuDecoderFn decodeMcuBlocks;
+    McuConverter converter;          // of the sampling, chosen at encoder setup
+    McuOutputRoutine outputRoutine;  // of the sampling, chosen at decoder setup
     DequantTable dequant[4];  // per component, built at decoder setup
     int32_t fastAc[4][kFastAcEntries];  // per component, built at decoder setup
     HuffPacked huffPacked[4];           // per component, built at encoder setup
 };
 
-void ResetDcPredictors();
+void ResetDcPredictors(EngineState& engine);
 
 }  // namespace q32vex

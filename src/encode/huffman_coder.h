@@ -15,13 +15,13 @@
 #endif
 
 #include "encode/huffman_encoder.h"
-#include "interface/global_state.h"
+#include "encode/stream_writer.h"
 
 namespace q32vex {
 
 // Takes the rest of the host buffer as the bit writer's window, after
 // committing `used` bytes of the previous window.
-[[nodiscard]] Status RenewBitWindow(uint16_t used, int16_t mode);
+[[nodiscard]] Status RenewBitWindow(BitWriter& bits, StreamBuffer& out, uint16_t used, int16_t mode);
 
 namespace {
 
@@ -104,15 +104,19 @@ inline uint32_t BigEndian(uint32_t w) { return __builtin_bswap32(w); }
 // in the host's buffer, the bits of the unfinished byte left-aligned in the
 // byte at bitCursor, freeBits the bits still free there. Whenever a word of
 // bits is complete it is stored at once if none of its bytes is 0xFF and the
-// window's end is not near; otherwise it goes byte by byte.
+// window's end is not near; otherwise it goes byte by byte. The writers it
+// stands for are only looked at on those slower paths.
 struct Writer {
     BitWord acc;
     int free;  // 1..kWordBits between codes
     uint8_t* cur;
     uint8_t* end;
+    BitWriter* state;
+    StreamBuffer* out;
 
-    void Load() {
-        const BitWriter& b = g.bitWriter;
+    void Load(BitWriter& b, StreamBuffer& o) {
+        state = &b;
+        out = &o;
         cur = b.bitCursor;
         end = b.windowEnd;
         free = kWordBits - 8 + b.freeBits;
@@ -122,11 +126,11 @@ struct Writer {
     // One completed byte and, after an 0xFF, its stuffed zero; the window is
     // renewed as soon as its last byte is written.
     Status Emit(uint8_t byte) {
-        BitWriter& b = g.bitWriter;
+        BitWriter& b = *state;
         *cur++ = byte;
         if (cur == end) {
             b.bitCursor = cur;
-            Q_TRY(RenewBitWindow(uint16_t(b.windowEnd - b.windowStart), kStreamReserve));
+            Q_TRY(RenewBitWindow(b, *out, uint16_t(b.windowEnd - b.windowStart), kStreamReserve));
             cur = b.bitCursor;
             end = b.windowEnd;
         }
@@ -134,7 +138,7 @@ struct Writer {
             *cur++ = 0;
             if (cur == end) {
                 b.bitCursor = cur;
-                Q_TRY(RenewBitWindow(uint16_t(b.windowEnd - b.windowStart), kStreamReserve));
+                Q_TRY(RenewBitWindow(b, *out, uint16_t(b.windowEnd - b.windowStart), kStreamReserve));
                 cur = b.bitCursor;
                 end = b.windowEnd;
             }
@@ -183,7 +187,7 @@ struct Writer {
             bits -= 8;
             Q_TRY(Emit(uint8_t(acc >> bits)));
         }
-        BitWriter& b = g.bitWriter;
+        BitWriter& b = *state;
         b.bitCursor = cur;
         b.freeBits = uint16_t(8 - bits);
         *cur = uint8_t(acc << (8 - bits));
@@ -310,10 +314,10 @@ inline Status CodeBlock(Writer& w, const int16_t* block, int16_t* predictor, con
 }
 
 // The blocks of one MCU with the writer loaded once.
-inline Status CodeMcuBlocks(const int16_t (*blocks)[64], int count, const uint8_t* component,
-                            int16_t* predictors, const HuffPacked* tables) {
+inline Status CodeMcuBlocks(BitWriter& bits, StreamBuffer& out, const int16_t (*blocks)[64], int count,
+                            const uint8_t* component, int16_t* predictors, const HuffPacked* tables) {
     Writer w;
-    w.Load();
+    w.Load(bits, out);
     for (int b = 0; b < count; ++b) {
         const int c = component[b];
         Q_TRY(CodeBlock(w, blocks[b], &predictors[c], PackedTables{&tables[c]}));

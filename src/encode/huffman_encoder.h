@@ -5,6 +5,7 @@
 
 #include "encode/derived_tables.h"
 #include "encode/engine_params.h"
+#include "encode/stream_writer.h"
 #include "interface/status.h"
 
 namespace q32vex {
@@ -17,12 +18,14 @@ struct BitWriter {
     uint16_t stuffingEnabled;
 };
 
-[[nodiscard]] Status StartBitWriter();
-[[nodiscard]] Status PutBits(uint32_t value, int n);
-[[nodiscard]] Status FlushBitWriter();
-[[nodiscard]] Status WriteRestartMarker(uint8_t code);
-[[nodiscard]] Status EncodeBlock(const int16_t* block, int16_t* predictor, const HuffEncDc* dc,
-                                 const HuffEncAc* ac);
+// The bit writer's window is the free part of the stream writer's buffer in
+// hand; every operation below takes both.
+[[nodiscard]] Status StartBitWriter(BitWriter& bits, StreamBuffer& out);
+[[nodiscard]] Status PutBits(BitWriter& bits, StreamBuffer& out, uint32_t value, int n);
+[[nodiscard]] Status FlushBitWriter(const BitWriter& bits, StreamBuffer& out);
+[[nodiscard]] Status WriteRestartMarker(BitWriter& bits, StreamBuffer& out, uint8_t code);
+[[nodiscard]] Status EncodeBlock(BitWriter& bits, StreamBuffer& out, const int16_t* block, int16_t* predictor,
+                                 const HuffEncDc* dc, const HuffEncAc* ac);
 
 // The engine's form: a component's DC and AC tables packed once per
 // sequence, each entry (code << 5) | length, and the blocks of a whole MCU
@@ -30,7 +33,7 @@ struct BitWriter {
 // on each block in turn. Block b belongs to component[b], whose predictor and
 // tables are predictors[component[b]] and tables[component[b]].
 void PackHuffmanTables(const HuffEncDc* dc, const HuffEncAc* ac, HuffPacked* out);
-[[nodiscard]] Status EncodeMcuBlocks(const int16_t (*blocks)[64], int count, const uint8_t* component,
-                                     int16_t* predictors, const HuffPacked* tables);
+[[nodiscard]] Status EncodeMcuBlocks(BitWriter& bits, StreamBuffer& out, const int16_t (*blocks)[64], int count,
+                                     const uint8_t* component, int16_t* predictors, const HuffPacked* tables);
 
 }  // namespace q32vex

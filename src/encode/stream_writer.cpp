@@ -5,27 +5,24 @@
 
 #include <cstring>
 
-#include "interface/global_state.h"
 
 namespace q32vex {
 namespace {
 
-uint32_t CurrentPosition() {
-    const StreamBuffer& out = g.out;
+uint32_t CurrentPosition(const StreamBuffer& out) {
     return out.bufferBase + out.bufferSize - out.bytesFree;
 }
 
-Status CallHost(int32_t position) {
-    const VexWriteCallback callback = g.seq.params.writeCallback;
+Status CallHost(StreamBuffer& out, int32_t position) {
+    const VexWriteCallback callback = out.writeCallback;
     if (callback == nullptr) return VEX_ERR_NO_CALLBACK;
-    return callback(&g.out.hostBuffer, position, &g.out.bufferSize, nullptr);
+    return callback(&out.hostBuffer, position, &out.bufferSize, nullptr);
 }
 
 // Hands over the full buffer and takes the next one, placed right after it.
-Status NextBuffer() {
-    StreamBuffer& out = g.out;
+Status NextBuffer(StreamBuffer& out) {
     out.bufferBase += out.bufferSize;
-    Q_TRY(CallHost(-1));
+    Q_TRY(CallHost(out, -1));
     if (out.hostBuffer == nullptr || out.bufferSize == 0) return VEX_ERR_NO_BUFFER;
     out.bytesFree = out.bufferSize;
     out.writePos = out.hostBuffer;
@@ -34,15 +31,14 @@ Status NextBuffer() {
 
 // Reserve/finish: commit the bytes the caller wrote at writePos, then tell
 // it where the next byte goes and how many fit.
-Status Reserve(uint8_t** pointer, uint16_t* count) {
-    StreamBuffer& out = g.out;
+Status Reserve(StreamBuffer& out, uint8_t** pointer, uint16_t* count) {
     if (*count != 0) {
         if (*count > out.bytesFree) return VEX_ERR_IO_REQUEST;
         out.segmentBytes += *count;
         out.bytesFree = uint16_t(out.bytesFree - *count);
         out.writePos += *count;
     }
-    if (out.bytesFree == 0) Q_TRY(NextBuffer());
+    if (out.bytesFree == 0) Q_TRY(NextBuffer(out));
     *pointer = out.writePos;
     *count = out.bytesFree;
     return 0;
@@ -50,8 +46,7 @@ Status Reserve(uint8_t** pointer, uint16_t* count) {
 
 // Copy at a stream position: inside the buffer in hand directly, otherwise
 // after handing over what it holds and asking the host for a buffer there.
-Status WriteAt(const uint8_t* source, uint32_t position, uint16_t n) {
-    StreamBuffer& out = g.out;
+Status WriteAt(StreamBuffer& out, const uint8_t* source, uint32_t position, uint16_t n) {
     if (position >= out.bufferBase && position - out.bufferBase < out.bufferSize) {
         out.writePos = out.hostBuffer + (position - out.bufferBase);
     } else {
@@ -59,11 +54,11 @@ Status WriteAt(const uint8_t* source, uint32_t position, uint16_t n) {
         const uint16_t used = uint16_t(out.bufferSize - out.bytesFree);
         if (used > 0) {
             out.bufferSize = used;
-            Q_TRY(CallHost(-1));
+            Q_TRY(CallHost(out, -1));
         }
         // The buffer the host just returned goes back unused (size 0).
         out.bufferSize = 0;
-        Q_TRY(CallHost(append ? -1 : int32_t(position)));
+        Q_TRY(CallHost(out, append ? -1 : int32_t(position)));
         if (out.hostBuffer == nullptr || out.bufferSize == 0) return VEX_ERR_NO_BUFFER;
         out.bytesFree = out.bufferSize;
         out.bufferBase = position;
@@ -73,7 +68,7 @@ Status WriteAt(const uint8_t* source, uint32_t position, uint16_t n) {
     while (remaining > 0) {
         uint8_t* const end = out.hostBuffer + out.bufferSize;
         if (out.writePos == end) {
-            Q_TRY(NextBuffer());
+            Q_TRY(NextBuffer(out));
             position = out.bufferBase;
             continue;
         }
@@ -94,21 +89,21 @@ Status WriteAt(const uint8_t* source, uint32_t position, uint16_t n) {
 
 }  // namespace
 
-Status WriteStream(void* pointer, int32_t position, uint16_t* count, int16_t mode) {
+Status WriteStream(StreamBuffer& out, void* pointer, int32_t position, uint16_t* count, int16_t mode) {
     switch (mode) {
         case kStreamReserve:
         case kStreamFinish:
         case kStreamReserveAlt:
-            return Reserve(static_cast<uint8_t**>(pointer), count);
+            return Reserve(out, static_cast<uint8_t**>(pointer), count);
         case kStreamWrite: {
-            const uint32_t current = CurrentPosition();
+            const uint32_t current = CurrentPosition(out);
             // Bytes go at the end or over bytes already written; a write
             // beyond the end would leave a gap of whatever the host's buffer
             // held, so it is refused.
             if (position < -1) return VEX_ERR_IO_REQUEST;
             const uint32_t at = position == -1 ? current : uint32_t(position);
             if (at > current) return VEX_ERR_IO_REQUEST;
-            return WriteAt(static_cast<const uint8_t*>(pointer), at, *count);
+            return WriteAt(out, static_cast<const uint8_t*>(pointer), at, *count);
         }
         default:
             // Skipping (mode 3) could move the write position without
@@ -117,17 +112,17 @@ Status WriteStream(void* pointer, int32_t position, uint16_t* count, int16_t mod
     }
 }
 
-Status WriteBytes(const uint8_t* data, uint32_t n) {
+Status WriteBytes(StreamBuffer& out, const uint8_t* data, uint32_t n) {
     while (n > 0) {
         uint16_t chunk = uint16_t(n > 65535 ? 65535 : n);
         const uint16_t taken = chunk;
-        Q_TRY(WriteStream(const_cast<uint8_t*>(data), -1, &chunk, kStreamWrite));
+        Q_TRY(WriteStream(out, const_cast<uint8_t*>(data), -1, &chunk, kStreamWrite));
         data += taken;
         n -= taken;
     }
     return 0;
 }
 
-uint32_t StreamPosition() { return CurrentPosition(); }
+uint32_t StreamPosition(const StreamBuffer& out) { return CurrentPosition(out); }
 
 }  // namespace q32vex

@@ -15,7 +15,9 @@ enum StreamMode : int16_t {
     kStreamReserveAlt = 4,
 };
 
+// The host buffer in hand and the host function that exchanges it.
 struct StreamBuffer {
+    VexWriteCallback writeCallback;  // the record's, set by the compression open
     uint8_t* hostBuffer;
     uint16_t bufferSize;
     uint16_t bytesFree;
@@ -27,9 +29,10 @@ struct StreamBuffer {
 // Modes 0, 1, 4: `pointer` is a uint8_t** receiving the write position and
 // *count gives bytes to commit / receives bytes free. Mode 2: `pointer` is
 // the source, *count the number of bytes. Mode 3: position is an offset.
-[[nodiscard]] Status WriteStream(void* pointer, int32_t position, uint16_t* count, int16_t mode);
+[[nodiscard]] Status WriteStream(StreamBuffer& out, void* pointer, int32_t position, uint16_t* count,
+                                 int16_t mode);
 // Appends n bytes at the current position (mode 2 in a loop for any n).
-[[nodiscard]] Status WriteBytes(const uint8_t* data, uint32_t n);
-uint32_t StreamPosition();
+[[nodiscard]] Status WriteBytes(StreamBuffer& out, const uint8_t* data, uint32_t n);
+uint32_t StreamPosition(const StreamBuffer& out);
 
 }  // namespace q32vex

@@ -1,13 +1,15 @@
 // The compression sequence: the open validates the record and prepares tables,
 // geometry, engine and container header; each band call codes the units of one
 // band (and the padding-only units after it) and names the next band.
+#include "interface/compress_sequence.h"
+
 #include "band/band_geometry.h"
 #include "container/jpeg_writer.h"
 #include "container/tiff_writer.h"
 #include "encode/compress_engine.h"
 #include "encode/stream_writer.h"
+#include "interface/bytes.h"
 #include "interface/format.h"
-#include "interface/global_state.h"
 #include "interface/tables.h"
 #include "kernels/kernels.h"
 
@@ -29,13 +31,15 @@ uint16_t RealSpan(uint16_t first, uint16_t last, uint16_t size) {
 // model count 24 bits, so each pass starts 3 bytes per pixel on from the one
 // before while it reads 4-byte pixels, which keeps it inside rows of 4-byte
 // pixels.
-uint32_t PassRowBytes() { return uint32_t(g.band.passWidth / 8) * g.seq.bitsPerPixel; }
+uint32_t PassRowBytes(const Codec& c) { return uint32_t(c.band.passWidth / 8) * c.seq.bitsPerPixel; }
+
+EncoderParts Encoder(Codec& c) { return EncoderParts{c.engine, c.format, c.cache, c.bitWriter, c.out}; }
 
 // Quantisation tables: scale each distinct host table once into the next
 // free slot (zigzag order) and point every component at its slot.
-Status PrepareQuantTables(uint16_t n) {
-    AppVexParams& p = g.seq.params;
-    EngineParams& e = g.seq.engineParams;
+Status PrepareQuantTables(Codec& c, uint16_t n) {
+    AppVexParams& p = c.seq.params;
+    EngineParams& e = c.seq.engineParams;
     const uint8_t* tables[4];
     for (int i = 0; i < 4; ++i) tables[i] = p.qTables[i];
     uint16_t count = n;
@@ -46,10 +50,10 @@ Status PrepareQuantTables(uint16_t n) {
     for (uint16_t i = 0; i < n; ++i) {
         if (number[i] == i) {
             if (p.quality == 0 || p.quality > 255) return VEX_ERR_QUALITY;
-            ScaleQuantTable(tables[i], p.quality, g.slots.q[nextSlot]);
+            ScaleQuantTable(tables[i], p.quality, c.slots.q[nextSlot]);
             slotOf[i] = nextSlot++;
         }
-        const uint8_t* slot = g.slots.q[slotOf[number[i]]];
+        const uint8_t* slot = c.slots.q[slotOf[number[i]]];
         p.qTables[i] = slot;
         e.qTables[i] = slot;
     }
@@ -58,9 +62,9 @@ Status PrepareQuantTables(uint16_t n) {
 
 // Huffman specifications stay the host's (or the defaults); equal ones are
 // merged onto the first component that holds them.
-Status PrepareHuffmanTables(uint16_t n, int16_t kind, Status tooMany) {
-    AppVexParams& p = g.seq.params;
-    EngineParams& e = g.seq.engineParams;
+Status PrepareHuffmanTables(Codec& c, uint16_t n, int16_t kind, Status tooMany) {
+    AppVexParams& p = c.seq.params;
+    EngineParams& e = c.seq.engineParams;
     const uint8_t* tables[4];
     for (int i = 0; i < 4; ++i) tables[i] = kind == kDcTable ? p.dcTables[i] : p.acTables[i];
     uint16_t count = n;
@@ -80,40 +84,43 @@ Status PrepareHuffmanTables(uint16_t n, int16_t kind, Status tooMany) {
     return 0;
 }
 
-Status OpenSequence(AppVexParams* host) {
-    AppVexParams& p = g.seq.params;
-    EngineParams& e = g.seq.engineParams;
+}  // namespace
 
-    if (g.seq.sequenceState != kIdle) return VEX_ERR_BUSY;
-    ClearSequenceState();
-    FreeTileArrays();
+Status OpenCompression(Codec& c, AppVexParams* host) {
+    SequencePart& s = c.seq;
+    AppVexParams& p = s.params;
+    EngineParams& e = s.engineParams;
+
+    if (s.sequenceState != kIdle) return VEX_ERR_BUSY;
+    ClearSequenceState(c);
+    FreeTileArrays(c.tiles);
     CopyWords(&p, host, sizeof(AppVexParams));
     if (p.writeCallback == nullptr) return VEX_ERR_NO_CALLBACK;
 
-    Q_TRY(GetMcuDims(p.colorSpace, &p.sampling, &g.seq.mcuWidth, &g.seq.mcuHeight));
-    Q_TRY(BitsPerPixel(p.pixelModel, &p.pixelFormat, &g.seq.bitsPerPixel));
-    Q_TRY(MatchFormat(kCompress, p.pixelModel, &p.pixelFormat, p.colorSpace, &p.sampling,
-                      &g.seq.supportValue));
-    if (g.seq.supportValue == 0) return VEX_ERR_UNSUPPORTED;
-    g.seq.maxWidth = uint16_t(g.seq.supportValue * g.seq.mcuWidth);
+    Q_TRY(GetMcuDims(p.colorSpace, &p.sampling, &s.mcuWidth, &s.mcuHeight));
+    Q_TRY(BitsPerPixel(p.pixelModel, &p.pixelFormat, &s.bitsPerPixel));
+    Q_TRY(MatchFormat(kCompress, p.pixelModel, &p.pixelFormat, p.colorSpace, &p.sampling, &c.format,
+                      &s.supportValue));
+    if (s.supportValue == 0) return VEX_ERR_UNSUPPORTED;
+    s.maxWidth = uint16_t(s.supportValue * s.mcuWidth);
 
-    Q_TRY(ChooseBandGeometry());
-    BandGeometry& b = g.band;
+    Q_TRY(ChooseSequenceGeometry(s, &c.band));
+    BandGeometry& b = c.band;
     b.unitRealColumns = Min16(p.width, b.unitWidth);
-    b.unitRealRows = Min16(p.height, g.seq.mcuHeight);
+    b.unitRealRows = Min16(p.height, s.mcuHeight);
     b.bandRealWidth = Min16(p.width, b.bandSpanWidth);
     b.bandRealHeight = Min16(p.height, b.bandSpanHeight);
-    b.passRowBytes = uint16_t(PassRowBytes());
+    b.passRowBytes = uint16_t(PassRowBytes(c));
 
     // The engine counts the passes of a tile in 16 bits; a band so narrow
     // against so large a tile that one tile takes more passes than that
     // would end the tile's segment in the wrong place, so it is refused.
     if (b.passWidth == 0) return VEX_ERR_BAND;
     const uint32_t passesPerTile = uint32_t(b.paddedTileWidth / b.passWidth) *
-                                   uint32_t(b.paddedTileHeight / g.seq.mcuHeight);
+                                   uint32_t(b.paddedTileHeight / s.mcuHeight);
     if (passesPerTile > 0xFFFF) return VEX_ERR_BAND;
     e = EngineParams{};
-    e.mcusPerPass = uint16_t(b.passWidth / g.seq.mcuWidth);
+    e.mcusPerPass = uint16_t(b.passWidth / s.mcuWidth);
     e.passesPerTile = uint16_t(passesPerTile);
     e.restartInterval = p.restartInterval;
     e.pixelModel = p.pixelModel;
@@ -129,9 +136,9 @@ Status OpenSequence(AppVexParams* host) {
         if (p.dcTables[i] == nullptr) p.dcTables[i] = defaults.dc[i];
         if (p.acTables[i] == nullptr) p.acTables[i] = defaults.ac[i];
     }
-    Q_TRY(PrepareQuantTables(n));
-    Q_TRY(PrepareHuffmanTables(n, kDcTable, VEX_ERR_DC_COUNT));
-    Q_TRY(PrepareHuffmanTables(n, kAcTable, VEX_ERR_AC_COUNT));
+    Q_TRY(PrepareQuantTables(c, n));
+    Q_TRY(PrepareHuffmanTables(c, n, kDcTable, VEX_ERR_DC_COUNT));
+    Q_TRY(PrepareHuffmanTables(c, n, kAcTable, VEX_ERR_AC_COUNT));
     for (uint16_t i = n; i < 4; ++i) {
         p.sampling.h[i] = 0;
         p.sampling.v[i] = 0;
@@ -148,13 +155,14 @@ Status OpenSequence(AppVexParams* host) {
     host->bandWidth = p.bandWidth;
     host->bandHeight = p.bandHeight;
 
-    Q_TRY(SetupCompressionEngine(&e));
+    Q_TRY(SetupCompressionEngine(Encoder(c), &e));
 
-    g.out.hostBuffer = nullptr;
-    g.out.writePos = nullptr;
-    g.out.bufferBase = 0;
-    g.out.bufferSize = 0;
-    g.out.bytesFree = 0;
+    c.out.writeCallback = p.writeCallback;
+    c.out.hostBuffer = nullptr;
+    c.out.writePos = nullptr;
+    c.out.bufferBase = 0;
+    c.out.bufferSize = 0;
+    c.out.bytesFree = 0;
 
     // The walk visits every tile of the padded image; the tile arrays and the
     // record's tileCount are 16 bits wide, so an image with more tiles than
@@ -163,58 +171,62 @@ Status OpenSequence(AppVexParams* host) {
     const uint32_t tilesDown = (uint32_t(p.height) + p.tileHeight - 1) / p.tileHeight;
     if (tilesAcross * tilesDown > 0xFFFF) return VEX_ERR_TILE;
     p.tileCount = uint16_t(tilesAcross * tilesDown);
-    Q_TRY(AllocTileArrays(p.tileCount));
-    p.tileByteCounts = g.tiles.byteCounts;
-    p.tileOffsets = g.tiles.offsets;
+    Q_TRY(AllocTileArrays(c.tiles, p.tileCount));
+    p.tileByteCounts = c.tiles.byteCounts;
+    p.tileOffsets = c.tiles.offsets;
 
     switch (p.containerKind) {
         case VEX_CONTAINER_RAW: break;
-        case VEX_CONTAINER_JFIF: Q_TRY(WriteJpegHeader(&p)); break;
-        case VEX_CONTAINER_TIFF: Q_TRY(WriteTiffHeader(&p)); break;
+        case VEX_CONTAINER_JFIF: Q_TRY(WriteJpegHeader(c.out, &p)); break;
+        case VEX_CONTAINER_TIFF: Q_TRY(WriteTiffHeader(c.out, &p, &c.tiffWriter)); break;
         default: return VEX_ERR_CONTAINER;
     }
 
-    Q_TRY(StartSegment());
+    Q_TRY(StartSegment(Encoder(c)));
     // The first tile's bytes start here; the header is not part of them.
-    g.out.segmentBytes = 0;
-    if (g.tiles.offsetsCursor != nullptr) *g.tiles.offsetsCursor++ = StreamPosition();
+    c.out.segmentBytes = 0;
+    if (c.tiles.offsetsCursor != nullptr) *c.tiles.offsetsCursor++ = StreamPosition(c.out);
 
-    g.seq.sequenceState = kCompressing;
+    s.sequenceState = kCompressing;
     return 0;
 }
 
+namespace {
+
 // Records the tile just finished and the start of the next one; the cursors
 // never move past the arrays' ends.
-void RecordTileEnd(bool nextTileStarts) {
-    uint32_t* const offsetsEnd = g.tiles.offsets + g.tiles.count;
-    uint32_t* const countsEnd = g.tiles.byteCounts + g.tiles.count;
-    if (nextTileStarts && g.tiles.offsetsCursor != nullptr && g.tiles.offsetsCursor < offsetsEnd)
-        *g.tiles.offsetsCursor++ = StreamPosition();
-    if (g.tiles.byteCounts != nullptr && g.tiles.byteCountsCursor != nullptr &&
-        g.tiles.byteCountsCursor < countsEnd)
-        *g.tiles.byteCountsCursor++ = g.out.segmentBytes;
+void RecordTileEnd(Codec& c, bool nextTileStarts) {
+    TileArrays& t = c.tiles;
+    uint32_t* const offsetsEnd = t.offsets + t.count;
+    uint32_t* const countsEnd = t.byteCounts + t.count;
+    if (nextTileStarts && t.offsetsCursor != nullptr && t.offsetsCursor < offsetsEnd)
+        *t.offsetsCursor++ = StreamPosition(c.out);
+    if (t.byteCounts != nullptr && t.byteCountsCursor != nullptr && t.byteCountsCursor < countsEnd)
+        *t.byteCountsCursor++ = c.out.segmentBytes;
 }
 
 // Trailer and the hand-over of the last bytes; the sequence is closed already.
-Status FinishSequence(BandRect* next) {
-    AppVexParams& p = g.seq.params;
-    RecordTileEnd(false);
-    if (p.containerKind == VEX_CONTAINER_JFIF) Q_TRY(WriteJpegTrailer());
-    if (p.containerKind == VEX_CONTAINER_TIFF) Q_TRY(WriteTiffTrailer(&p));
-    g.out.bufferSize = uint16_t(g.out.bufferSize - g.out.bytesFree);
-    Q_TRY(p.writeCallback(&g.out.hostBuffer, -1, &g.out.bufferSize, nullptr));
+Status FinishSequence(Codec& c, BandRect* next) {
+    AppVexParams& p = c.seq.params;
+    StreamBuffer& out = c.out;
+    RecordTileEnd(c, false);
+    if (p.containerKind == VEX_CONTAINER_JFIF) Q_TRY(WriteJpegTrailer(out));
+    if (p.containerKind == VEX_CONTAINER_TIFF) Q_TRY(WriteTiffTrailer(out, &p, c.tiffWriter));
+    out.bufferSize = uint16_t(out.bufferSize - out.bytesFree);
+    Q_TRY(p.writeCallback(&out.hostBuffer, -1, &out.bufferSize, nullptr));
     next->x0 = 1;
     next->x1 = 0;
     return 0;
 }
 
 // Codes the current unit pass by pass from the row pointers in hand.
-Status CodeUnit() {
-    BandGeometry& b = g.band;
-    const uint32_t rowStep = PassRowBytes();
+Status CodeUnit(Codec& c) {
+    BandGeometry& b = c.band;
+    const EncoderParts encoder = Encoder(c);
+    const uint32_t rowStep = PassRowBytes(c);
     const uint32_t passes = uint32_t(b.unitRect.x1 - b.unitRect.x0 + 1) / b.passWidth;
     for (uint32_t pass = 0; pass < passes; ++pass) {
-        Q_TRY(EncodeMcuRow(Min16(b.unitRealColumns, b.passWidth), b.unitRealRows, b.rowPointers));
+        Q_TRY(EncodeMcuRow(encoder, Min16(b.unitRealColumns, b.passWidth), b.unitRealRows, b.rowPointers));
         if (b.unitRealColumns > b.passWidth) {
             b.unitRealColumns = uint16_t(b.unitRealColumns - b.passWidth);
             for (uint16_t r = 0; r < b.unitRealRows; ++r) b.rowPointers[r] += rowStep;
@@ -226,45 +238,48 @@ Status CodeUnit() {
 }
 
 // Takes the current unit's rows from the host's band.
-void TakeUnitRows(uint8_t** rows) {
-    BandGeometry& b = g.band;
+void TakeUnitRows(Codec& c, uint8_t** rows) {
+    BandGeometry& b = c.band;
     const uint32_t firstRow = uint32_t(b.unitRect.y0 - b.bandRect.y0);
     const uint32_t offset =
-        uint32_t(b.unitRect.x0 - b.bandRect.x0) / b.passWidth * PassRowBytes();
+        uint32_t(b.unitRect.x0 - b.bandRect.x0) / b.passWidth * PassRowBytes(c);
     for (uint16_t r = 0; r < b.unitRealRows; ++r) b.rowPointers[r] = rows[firstRow + r] + offset;
 }
 
-bool UnitInsideBand() {
-    const Rect16& u = g.band.unitRect;
-    const Rect16& band = g.band.bandRect;
+bool UnitInsideBand(const BandGeometry& b) {
+    const Rect16& u = b.unitRect;
+    const Rect16& band = b.bandRect;
     return u.x0 >= band.x0 && u.y0 >= band.y0 && u.x1 <= band.x1 && u.y1 <= band.y1;
 }
 
-Status CompressBand(uint8_t** rows, BandRect* next) {
-    if (g.seq.sequenceState != kCompressing) return VEX_ERR_NOT_COMPRESSING;
-    const AppVexParams& p = g.seq.params;
-    BandGeometry& b = g.band;
+}  // namespace
+
+Status CompressBand(Codec& c, uint8_t** rows, BandRect* next) {
+    SequencePart& s = c.seq;
+    if (s.sequenceState != kCompressing) return VEX_ERR_NOT_COMPRESSING;
+    const AppVexParams& p = s.params;
+    BandGeometry& b = c.band;
 
     bool takeRows = true;
     for (;;) {
-        if (takeRows) TakeUnitRows(rows);
-        Status status = CodeUnit();
+        if (takeRows) TakeUnitRows(c, rows);
+        Status status = CodeUnit(c);
         if (status != 0) {
-            g.seq.sequenceState = kIdle;
+            s.sequenceState = kIdle;
             return status;
         }
 
-        const int advance = AdvanceUnit();
+        const int advance = AdvanceUnit(b);
         if (advance == kImageDone) {
-            g.seq.sequenceState = kIdle;
-            return FinishSequence(next);
+            s.sequenceState = kIdle;
+            return FinishSequence(c, next);
         }
         if (advance == kNewTile) {
-            RecordTileEnd(true);
-            g.out.segmentBytes = 0;
-            status = StartSegment();
+            RecordTileEnd(c, true);
+            c.out.segmentBytes = 0;
+            status = StartSegment(Encoder(c));
             if (status != 0) {
-                g.seq.sequenceState = kIdle;
+                s.sequenceState = kIdle;
                 return status;
             }
         }
@@ -276,12 +291,12 @@ Status CompressBand(uint8_t** rows, BandRect* next) {
             takeRows = false;
             continue;
         }
-        if (UnitInsideBand()) {
+        if (UnitInsideBand(b)) {
             takeRows = true;
             continue;
         }
 
-        AdvanceBand();
+        AdvanceBand(b);
         b.bandRealWidth = RealSpan(b.bandRect.x0, b.bandRect.x1, p.width);
         b.bandRealHeight = RealSpan(b.bandRect.y0, b.bandRect.y1, p.height);
         next->x0 = b.bandRect.x0;
@@ -292,17 +307,4 @@ Status CompressBand(uint8_t** rows, BandRect* next) {
     }
 }
 
-}  // namespace
 }  // namespace q32vex
-
-extern "C" {
-
-VEXEXPORT int16_t VEXAPI AppVexCompressBuffInit(AppVexParams* params) {
-    return q32vex::OpenSequence(params);
-}
-
-VEXEXPORT int16_t VEXAPI AppVexCompressBuff(uint8_t** rows, BandRect* next) {
-    return q32vex::CompressBand(rows, next);
-}
-
-}  // extern "C"

@@ -1,13 +1,15 @@
 // The decompression sequence: header read, open, and band-by-band decoding
 // clipped to the host's window. Bands that miss the window are decoded and
 // dropped inside one call, so the host only ever sees rows it asked for.
+#include "interface/decompress_sequence.h"
+
 #include "band/band_geometry.h"
 #include "container/jpeg_parser.h"
 #include "container/tiff_reader.h"
 #include "decode/decompress_engine.h"
 #include "decode/input_reader.h"
+#include "interface/bytes.h"
 #include "interface/format.h"
-#include "interface/global_state.h"
 #include "interface/tables.h"
 #include "kernels/kernels.h"
 
@@ -19,28 +21,30 @@ constexpr uint32_t kLargestRequest = 65535;
 
 // Header readers store what they read into the library's slots; the third
 // and fourth Huffman entries keep the host's pointers.
-void PointTablesAtSlots(AppVexParams* params) {
-    for (int i = 0; i < 4; ++i) params->qTables[i] = g.slots.q[i];
+void PointTablesAtSlots(const TableSlots& slots, AppVexParams* params) {
+    for (int i = 0; i < 4; ++i) params->qTables[i] = slots.q[i];
     for (int i = 0; i < 2; ++i) {
-        params->dcTables[i] = g.slots.dc[i];
-        params->acTables[i] = g.slots.ac[i];
+        params->dcTables[i] = slots.dc[i];
+        params->acTables[i] = slots.ac[i];
     }
 }
 
-Status ReadHeader(AppVexParams* params, bool rawAllowed) {
+Status ReadHeader(Codec& c, AppVexParams* params, bool rawAllowed) {
     switch (params->containerKind) {
         case VEX_CONTAINER_RAW:
             return rawAllowed ? 0 : VEX_ERR_CONTAINER;
         case VEX_CONTAINER_JFIF:
-            return ParseJpegHeader(params);
+            return ParseJpegHeader(c.in, c.slots, params);
         case VEX_CONTAINER_TIFF:
-            return ReadTiffHeader(params);
+            return ReadTiffHeader(c.in, c.slots, c.tiles, params);
         default:
             return VEX_ERR_CONTAINER;
     }
 }
 
-bool TilesPresent() { return g.tiles.byteCounts != nullptr && g.tiles.offsets != nullptr; }
+bool TilesPresent(const TileArrays& tiles) { return tiles.byteCounts != nullptr && tiles.offsets != nullptr; }
+
+DecoderParts Decoder(Codec& c) { return DecoderParts{c.engine, c.format, c.cache, c.bitReader, c.in}; }
 
 // Moves the input to the start of the tile under the cursors; the input
 // reader reads on for a short step forward and asks the host for the
@@ -53,33 +57,34 @@ bool TilesPresent() { return g.tiles.byteCounts != nullptr && g.tiles.offsets !=
 // contiguously, and a host that delivers exactly what it is asked for would
 // hand over nothing and fail the read; without the step, it would fail
 // whenever the step is longer than the tile.
-Status SeekToTile() {
+Status SeekToTile(Codec& c) {
+    InputBuffer& in = c.in;
     // A position the host's signed argument cannot name (-1 would mean "go
     // on from here") is no tile of this file.
-    const uint32_t offset = *g.tiles.offsetsCursor;
+    const uint32_t offset = *c.tiles.offsetsCursor;
     if (offset > uint32_t(INT32_MAX)) return VEX_ERR_CONTAINER;
-    const uint64_t wanted = uint64_t(StepBeforeTarget(offset)) + *g.tiles.byteCountsCursor + g.in.readAhead;
-    g.in.readHint = wanted == 0 ? kLargestRequest : uint32_t(wanted < kLargestRequest ? wanted : kLargestRequest);
+    const uint64_t wanted = uint64_t(StepBeforeTarget(in, offset)) + *c.tiles.byteCountsCursor + in.readAhead;
+    in.readHint = wanted == 0 ? kLargestRequest : uint32_t(wanted < kLargestRequest ? wanted : kLargestRequest);
     uint16_t none = 0;
     int16_t mode = kInputCopy;
-    return ReadInput(nullptr, int32_t(offset), &none, &mode);
+    return ReadInput(in, nullptr, int32_t(offset), &none, &mode);
 }
 
 // Makes the tile under the cursors the current segment and moves the cursors
 // past it.
-void EnterTile() {
-    g.in.segmentLimit = *g.tiles.byteCountsCursor;
-    ++g.tiles.byteCountsCursor;
-    ++g.tiles.offsetsCursor;
-    --g.band.tilesLeft;
+void EnterTile(Codec& c) {
+    c.in.segmentLimit = *c.tiles.byteCountsCursor;
+    ++c.tiles.byteCountsCursor;
+    ++c.tiles.offsetsCursor;
+    --c.band.tilesLeft;
 }
 
 // The first segment the open sets up: the first tile, or the whole stream.
-Status PrepareSegments() {
-    AppVexParams& p = g.seq.params;
-    if (!TilesPresent()) {
-        g.in.segmentLimit = kUntiledSegmentLimit;
-        g.in.readAhead = kUntiledReadAhead;
+Status PrepareSegments(Codec& c) {
+    AppVexParams& p = c.seq.params;
+    if (!TilesPresent(c.tiles)) {
+        c.in.segmentLimit = kUntiledSegmentLimit;
+        c.in.readAhead = kUntiledReadAhead;
         return 0;
     }
     // The tile count was checked against this geometry by the TIFF reader;
@@ -87,22 +92,22 @@ Status PrepareSegments() {
     const uint32_t across = p.tileWidth == 0 ? 0 : (uint32_t(p.width) + p.tileWidth - 1) / p.tileWidth;
     const uint32_t down = p.tileHeight == 0 ? 0 : (uint32_t(p.height) + p.tileHeight - 1) / p.tileHeight;
     const uint32_t tiles = across * down;
-    if (tiles == 0 || tiles > g.tiles.count) return VEX_ERR_CONTAINER;
-    g.band.tilesLeft = uint16_t(tiles);
-    MergeTileRun();
+    if (tiles == 0 || tiles > c.tiles.count) return VEX_ERR_CONTAINER;
+    c.band.tilesLeft = uint16_t(tiles);
+    c.in.readAhead = TileRunBytes(c.tiles, c.band.tilesLeft);
     // The header reader leaves the input where its last value ended, which in
     // this library's layout is the first tile; a file laid out otherwise gets
     // a seek.
-    if (InputPosition() != *g.tiles.offsetsCursor) Q_TRY(SeekToTile());
-    EnterTile();
+    if (InputPosition(c.in) != *c.tiles.offsetsCursor) Q_TRY(SeekToTile(c));
+    EnterTile(c);
     return 0;
 }
 
 // Checks the tables the header gave each component and points equal tables
 // at one slot, for the sequence and for the engine alike.
-Status NumberComponentTables(uint16_t components) {
-    AppVexParams& p = g.seq.params;
-    EngineParams& e = g.seq.engineParams;
+Status NumberComponentTables(SequencePart& s, uint16_t components) {
+    AppVexParams& p = s.params;
+    EngineParams& e = s.engineParams;
     // Working copies: the record is packed, its pointers are read and written
     // one by one.
     const uint8_t* q[4];
@@ -142,25 +147,25 @@ Status NumberComponentTables(uint16_t components) {
     return 0;
 }
 
-Status OpenDecompression(AppVexParams* host) {
-    SequencePart& s = g.seq;
+Status OpenSequence(Codec& c, AppVexParams* host) {
+    SequencePart& s = c.seq;
     AppVexParams& p = s.params;
     CopyWords(&p, host, sizeof(AppVexParams));
-    PointTablesAtSlots(&p);
+    PointTablesAtSlots(c.slots, &p);
     if (p.readCallback == nullptr) return VEX_ERR_NO_CALLBACK;
-    ResetInput();
-    Q_TRY(ReadHeader(&p, true));
-    Q_TRY(PrepareSegments());
+    ResetInput(c.in, p.readCallback);
+    Q_TRY(ReadHeader(c, &p, true));
+    Q_TRY(PrepareSegments(c));
 
     Q_TRY(GetMcuDims(p.colorSpace, &p.sampling, &s.mcuWidth, &s.mcuHeight));
     Q_TRY(BitsPerPixel(p.pixelModel, &p.pixelFormat, &s.bitsPerPixel));
     Q_TRY(MatchFormat(VEX_DIRECTION_DECOMPRESS, p.pixelModel, &p.pixelFormat, p.colorSpace,
-                      &p.sampling, &s.supportValue));
+                      &p.sampling, &c.format, &s.supportValue));
     if (s.supportValue == 0) return VEX_ERR_UNSUPPORTED;
     s.maxWidth = uint16_t(s.supportValue * s.mcuWidth);
-    Q_TRY(ChooseBandGeometry());
+    Q_TRY(ChooseSequenceGeometry(s, &c.band));
 
-    const BandGeometry& b = g.band;
+    const BandGeometry& b = c.band;
     EngineParams& e = s.engineParams;
     e.mcusPerPass = uint16_t(b.passWidth / s.mcuWidth);
     e.passesPerTile = uint16_t((b.paddedTileWidth / b.passWidth) * (b.paddedTileHeight / s.mcuHeight));
@@ -170,10 +175,10 @@ Status OpenDecompression(AppVexParams* host) {
     e.colorSpace = p.colorSpace;
     e.sampling = &p.sampling;
     e.kernels = &KernelsFor(ActiveSimdLevel());
-    Q_TRY(NumberComponentTables(kColorSpaceComponents[p.colorSpace]));
+    Q_TRY(NumberComponentTables(s, kColorSpaceComponents[p.colorSpace]));
 
-    Q_TRY(SetupDecodeEngine(&e));
-    Q_TRY(StartDecodeSegment());
+    Q_TRY(SetupDecodeEngine(Decoder(c), &e));
+    Q_TRY(StartDecodeSegment(Decoder(c)));
 
     if (p.windowLeft >= p.width || p.windowTop >= p.height) return VEX_ERR_WINDOW;
     if (p.windowRight >= p.width) p.windowRight = uint16_t(p.width - 1);
@@ -196,8 +201,7 @@ void ReportEmpty(BandRect* filled) {
 }
 
 // The visible part of the current band in window coordinates.
-void ReportVisible(const Rect16& visible, BandRect* filled) {
-    const AppVexParams& p = g.seq.params;
+void ReportVisible(const AppVexParams& p, const Rect16& visible, BandRect* filled) {
     filled->x0 = uint16_t(visible.x0 - p.windowLeft);
     filled->y0 = uint16_t(visible.y0 - p.windowTop);
     filled->x1 = uint16_t(visible.x1 - p.windowLeft);
@@ -206,9 +210,10 @@ void ReportVisible(const Rect16& visible, BandRect* filled) {
 
 // Decodes every pass of the current unit, writing the part inside the window
 // through the host's rows of the visible band part.
-Status DecodeUnit(uint8_t** rows, const Rect16& visible, bool hasVisible) {
-    const AppVexParams& p = g.seq.params;
-    const BandGeometry& b = g.band;
+Status DecodeUnit(Codec& c, uint8_t** rows, const Rect16& visible, bool hasVisible) {
+    const AppVexParams& p = c.seq.params;
+    BandGeometry& b = c.band;
+    const DecoderParts decoder = Decoder(c);
     const Rect16 window = {p.windowLeft, p.windowTop, p.windowRight, p.windowBottom};
     const Rect16 unit = b.unitRect;
     for (uint32_t x = unit.x0; x <= unit.x1; x += b.passWidth) {
@@ -219,46 +224,47 @@ Status DecodeUnit(uint8_t** rows, const Rect16& visible, bool hasVisible) {
         if (hasVisible) clip = Intersect(clip, visible);
         if (!hasVisible || IsEmpty(clip)) {
             const Rect16 none = {1, 0, 0, 0};
-            Q_TRY(DecodeMcuRow(&none, g.band.rowPointers));
+            Q_TRY(DecodeMcuRow(decoder, &none, b.rowPointers));
             continue;
         }
         // Counted in bitsPerPixel like the compressor's pass steps: for
         // four-channel pixels under the colour model 3 bytes per pixel, while
         // the engine writes 4, which stays inside rows of 4-byte pixels.
-        const uint32_t columnBytes = uint32_t(clip.x0 - visible.x0) * g.seq.bitsPerPixel / 8;
+        const uint32_t columnBytes = uint32_t(clip.x0 - visible.x0) * c.seq.bitsPerPixel / 8;
         const uint16_t first = uint16_t(clip.y0 - visible.y0);
         for (uint16_t r = 0; r <= clip.y1 - clip.y0; ++r) {
-            g.band.rowPointers[r] = rows[first + r] + columnBytes;
+            b.rowPointers[r] = rows[first + r] + columnBytes;
         }
         const Rect16 relative = {uint16_t(clip.x0 - pass.x0), uint16_t(clip.y0 - pass.y0),
                                  uint16_t(clip.x1 - pass.x0), uint16_t(clip.y1 - pass.y0)};
-        Q_TRY(DecodeMcuRow(&relative, g.band.rowPointers));
+        Q_TRY(DecodeMcuRow(decoder, &relative, b.rowPointers));
     }
     return 0;
 }
 
 // A new tile starts: follow it in the stream, or seek to it when it is not
 // stored right after the previous one.
-Status StartNextTile() {
+Status StartNextTile(Codec& c) {
+    InputBuffer& in = c.in;
     // A tile walk over a stream without tile arrays, or past their end.
-    if (!TilesPresent() || g.band.tilesLeft == 0) return VEX_ERR_CONTAINER;
-    if (g.in.readAhead == 0) {
-        MergeTileRun();
-        Q_TRY(SeekToTile());
+    if (!TilesPresent(c.tiles) || c.band.tilesLeft == 0) return VEX_ERR_CONTAINER;
+    if (in.readAhead == 0) {
+        in.readAhead = TileRunBytes(c.tiles, c.band.tilesLeft);
+        Q_TRY(SeekToTile(c));
     } else {
-        const uint32_t bytes = *g.tiles.byteCountsCursor;
-        g.in.readAhead = g.in.readAhead > bytes ? g.in.readAhead - bytes : 0;
+        const uint32_t bytes = *c.tiles.byteCountsCursor;
+        in.readAhead = in.readAhead > bytes ? in.readAhead - bytes : 0;
         // Stored right behind the previous tile; a seek is needed only when the
         // previous tile's data was not read to its end.
-        if (InputPosition() != *g.tiles.offsetsCursor) Q_TRY(SeekToTile());
+        if (InputPosition(in) != *c.tiles.offsetsCursor) Q_TRY(SeekToTile(c));
     }
-    EnterTile();
-    return StartDecodeSegment();
+    EnterTile(c);
+    return StartDecodeSegment(Decoder(c));
 }
 
-Status DecodeBands(uint8_t** rows, BandRect* filled) {
-    const AppVexParams& p = g.seq.params;
-    BandGeometry& b = g.band;
+Status DecodeBands(Codec& c, uint8_t** rows, BandRect* filled) {
+    const AppVexParams& p = c.seq.params;
+    BandGeometry& b = c.band;
     const Rect16 window = {p.windowLeft, p.windowTop, p.windowRight, p.windowBottom};
     for (;;) {
         Rect16 visible = Intersect(b.bandRect, window);
@@ -273,65 +279,61 @@ Status DecodeBands(uint8_t** rows, BandRect* filled) {
         filled->x1 = visible.x1;
         filled->y1 = visible.y1;
         for (;;) {
-            Q_TRY(DecodeUnit(rows, visible, hasVisible));
-            const int next = AdvanceUnit();
+            Q_TRY(DecodeUnit(c, rows, visible, hasVisible));
+            const int next = AdvanceUnit(b);
             if (next == kImageDone) {
-                g.seq.sequenceState = kIdle;
+                c.seq.sequenceState = kIdle;
                 if (hasVisible) {
-                    ReportVisible(visible, filled);
+                    ReportVisible(p, visible, filled);
                 } else {
                     ReportEmpty(filled);
                 }
                 return 0;
             }
-            if (next == kNewTile) Q_TRY(StartNextTile());
+            if (next == kNewTile) Q_TRY(StartNextTile(c));
             const Rect16& u = b.unitRect;
             const Rect16& band = b.bandRect;
             if (u.x0 < band.x0 || u.y0 < band.y0 || u.x1 > band.x1 || u.y1 > band.y1) break;
         }
-        AdvanceBand();
+        AdvanceBand(b);
         if (hasVisible) {
-            ReportVisible(visible, filled);
+            ReportVisible(p, visible, filled);
             return 0;
         }
     }
 }
 
 }  // namespace
-}  // namespace q32vex
 
-using namespace q32vex;
-
-extern "C" {
-
-VEXEXPORT int16_t VEXAPI AppVexGetCompInfo(AppVexParams* params) {
-    if (g.seq.sequenceState != kIdle) return VEX_ERR_BUSY;
-    ClearSequenceState();
+Status ReadStreamInfo(Codec& c, AppVexParams* params) {
+    SequencePart& s = c.seq;
+    if (s.sequenceState != kIdle) return VEX_ERR_BUSY;
+    ClearSequenceState(c);
     if (params->readCallback == nullptr) return VEX_ERR_NO_CALLBACK;
-    ResetInput();
-    CopyWords(&g.seq.params, params, sizeof(AppVexParams));
-    PointTablesAtSlots(&g.seq.params);
-    const Status status = ReadHeader(&g.seq.params, false);
-    if (status == 0) CopyWords(params, &g.seq.params, sizeof(AppVexParams));
+    ResetInput(c.in, params->readCallback);
+    CopyWords(&s.params, params, sizeof(AppVexParams));
+    PointTablesAtSlots(c.slots, &s.params);
+    const Status status = ReadHeader(c, &s.params, false);
+    if (status == 0) CopyWords(params, &s.params, sizeof(AppVexParams));
     return status;
 }
 
-VEXEXPORT int16_t VEXAPI AppVexDecompressBuffInit(AppVexParams* params) {
+Status OpenDecompression(Codec& c, AppVexParams* params) {
     // The tile arrays of any earlier sequence go, so that sequence is closed
     // too: nothing may act on them afterwards.
-    ClearSequenceState();
-    FreeTileArrays();
-    return OpenDecompression(params);
+    ClearSequenceState(c);
+    FreeTileArrays(c.tiles);
+    return OpenSequence(c, params);
 }
 
-VEXEXPORT int16_t VEXAPI AppVexDecompressBuff(uint8_t** rows, BandRect* filled) {
-    if (g.seq.sequenceState != kDecompressing) {
+Status DecompressBand(Codec& c, uint8_t** rows, BandRect* filled) {
+    if (c.seq.sequenceState != kDecompressing) {
         ReportEmpty(filled);
         return 0;
     }
-    const Status status = DecodeBands(rows, filled);
-    if (status != 0) g.seq.sequenceState = kIdle;
+    const Status status = DecodeBands(c, rows, filled);
+    if (status != 0) c.seq.sequenceState = kIdle;
     return status;
 }
 
-}  // extern "C"
+}  // namespace q32vex

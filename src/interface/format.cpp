@@ -3,7 +3,7 @@
 // indices and the per-sequence constants every later stage reads.
 #include "interface/format.h"
 
-#include "interface/global_state.h"
+#include "interface/bytes.h"
 
 namespace q32vex {
 
@@ -83,7 +83,7 @@ Status BitsPerPixel(int16_t pixelModel, const PixelFormatDesc* format, uint16_t*
 }
 
 Status MatchFormat(uint32_t /*direction*/, int16_t pixelModel, const PixelFormatDesc* format,
-                   int16_t colorSpace, const SamplingDesc* sampling, uint16_t* support) {
+                   int16_t colorSpace, const SamplingDesc* sampling, FormatInfo* info, uint16_t* support) {
     int formatIndex = -1;
     switch (pixelModel) {
         case 0:
@@ -107,7 +107,7 @@ Status MatchFormat(uint32_t /*direction*/, int16_t pixelModel, const PixelFormat
             return VEX_ERR_PIXEL_MODEL;
     }
     if (formatIndex < 0) return VEX_ERR_PIXEL_FORMAT;
-    g.format.pixelFormatIndex = uint16_t(formatIndex);
+    info->pixelFormatIndex = uint16_t(formatIndex);
 
     int samplingIndex = -1;
     switch (colorSpace) {
@@ -132,15 +132,14 @@ Status MatchFormat(uint32_t /*direction*/, int16_t pixelModel, const PixelFormat
 
     const PixelFormatEntry& pf = kPixelFormats[formatIndex];
     const SamplingEntry& se = kSamplings[samplingIndex];
-    FormatInfo& info = g.format;
-    info.samplingIndex = uint16_t(samplingIndex);
-    info.bytesPerPixel = pf.bytesPerPixel;
-    info.componentCount = se.components;
-    info.mcuWidth = se.mcuWidth;
-    info.mcuHeight = se.mcuHeight;
-    info.mcuRowBytes = uint16_t(se.mcuWidth * pf.bytesPerPixel);
+    info->samplingIndex = uint16_t(samplingIndex);
+    info->bytesPerPixel = pf.bytesPerPixel;
+    info->componentCount = se.components;
+    info->mcuWidth = se.mcuWidth;
+    info->mcuHeight = se.mcuHeight;
+    info->mcuRowBytes = uint16_t(se.mcuWidth * pf.bytesPerPixel);
     for (int c = 0; c < se.components; ++c) {
-        info.blocksPerComponent[c] = uint16_t(se.desc.h[c] * se.desc.v[c]);
+        info->blocksPerComponent[c] = uint16_t(se.desc.h[c] * se.desc.v[c]);
     }
     *support = uint16_t(kSupportMatrix[formatIndex][samplingIndex] * kMaxPassMcus);
     return 0;
@@ -153,22 +152,6 @@ extern "C" {
 VEXEXPORT int16_t VEXAPI AppVexGetMcuDims(int16_t colorSpace, const SamplingDesc* sampling,
                                           uint16_t* mcuWidth, uint16_t* mcuHeight) {
     return q32vex::GetMcuDims(colorSpace, sampling, mcuWidth, mcuHeight);
-}
-
-VEXEXPORT int16_t VEXAPI AppVexQuerySupport(int32_t direction, const AppVexParams* params) {
-    using namespace q32vex;
-    if (g.seq.sequenceState != kIdle) return VEX_ERR_BUSY;
-    ClearSequenceState();
-    FreeTileArrays();
-    // Work on the global copy, as a sequence open would; the host's record is
-    // only read.
-    CopyWords(&g.seq.params, params, sizeof(AppVexParams));
-    const AppVexParams& p = g.seq.params;
-    Q_TRY(GetMcuDims(p.colorSpace, &p.sampling, &g.seq.mcuWidth, &g.seq.mcuHeight));
-    Q_TRY(BitsPerPixel(p.pixelModel, &p.pixelFormat, &g.seq.bitsPerPixel));
-    Q_TRY(MatchFormat(uint32_t(direction), p.pixelModel, &p.pixelFormat, p.colorSpace, &p.sampling,
-                      &g.seq.supportValue));
-    return g.seq.supportValue == 0 ? VEX_ERR_UNSUPPORTED : 0;
 }
 
 }  // extern "C"

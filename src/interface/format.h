@@ -20,7 +20,7 @@ struct SamplingEntry {
     uint16_t mcuHeight;
 };
 
-// Per-sequence format constants, written by MatchFormat.
+// Per-sequence format constants: MatchFormat's result.
 struct FormatInfo {
     uint16_t pixelFormatIndex;
     uint16_t samplingIndex;
@@ -45,9 +45,12 @@ extern const uint16_t kColorSpaceComponents[4];
 
 [[nodiscard]] Status BitsPerPixel(int16_t pixelModel, const PixelFormatDesc* format,
                                   uint16_t* bits);
+// Finds the table rows of the two descriptors and fills *info from them,
+// with the support value (maximum MCUs per pass, 0 where the pair is not
+// supported) in *support. On a failure *info may be partly written.
 [[nodiscard]] Status MatchFormat(uint32_t direction, int16_t pixelModel,
                                  const PixelFormatDesc* format, int16_t colorSpace,
-                                 const SamplingDesc* sampling, uint16_t* support);
+                                 const SamplingDesc* sampling, FormatInfo* info, uint16_t* support);
 // AppVexGetMcuDims without the export wrapper.
 [[nodiscard]] Status GetMcuDims(int16_t colorSpace, const SamplingDesc* sampling,
                                 uint16_t* mcuWidth, uint16_t* mcuHeight);

@@ -1,7 +1,6 @@
-// The default parameter record and the small control exports that close a
-// sequence or give the library's memory back. The default record is a constant
-// so that both of its export names hand out exactly the same bytes.
-#include "interface/global_state.h"
+// The default parameter record. It is a constant so that both of its export
+// names hand out exactly the same bytes.
+#include "interface/bytes.h"
 
 namespace q32vex {
 namespace {
@@ -46,24 +45,5 @@ VEXEXPORT void VEXAPI AppVexSetDefaultDecompress(AppVexParams* params) {
     q32vex::SetDefaults(params);
 }
 #endif
-
-VEXEXPORT int16_t VEXAPI AppVexAbort(void) {
-    using namespace q32vex;
-    if (g.seq.sequenceState == kIdle) return VEX_ERR_NOT_OPEN;
-    // Tile arrays and cached tables stay: the next open or AppVexDeallocate
-    // releases them.
-    g.seq.sequenceState = kIdle;
-    return 0;
-}
-
-VEXEXPORT int16_t VEXAPI AppVexDeallocate(void) {
-    using namespace q32vex;
-    FreeTileArrays();
-    ReleaseDerivedTables();
-    // A sequence left open would go on using the tile arrays and derived tables
-    // just released; closing it makes its next band call fail cleanly instead.
-    g.seq.sequenceState = kIdle;
-    return 0;
-}
 
 }  // extern "C"

@@ -3,7 +3,7 @@
 // here is a compile-time table; the routines only validate, scale and compare.
 #include "interface/tables.h"
 
-#include "interface/global_state.h"
+#include "interface/bytes.h"
 
 namespace q32vex {
 namespace {

@@ -13,6 +13,15 @@ constexpr uint16_t kQuantTableBytes = 64;
 constexpr uint16_t kDcSpecBytes = 80;
 constexpr uint16_t kAcSpecBytes = 178;
 
+// The library's own table slots: compression keeps the quality-scaled
+// quantisation tables here (zigzag order), the header readers the tables
+// they read from a stream.
+struct TableSlots {
+    uint8_t q[4][kQuantTableBytes];
+    uint8_t dc[2][kDcSpecBytes];
+    uint8_t ac[2][kAcSpecBytes];
+};
+
 // A default table set: component count, then per-component table pointers.
 struct DefaultTableSet {
     uint16_t components;

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "interface/global_state.h"
+#include "encode/engine_params.h"
 #include "kernels/x86/simd_x86.h"
 
 namespace q32vex {
@@ -164,8 +164,8 @@ inline void LoadPixels(const uint8_t* p, __m128i* b, __m128i* g, __m128i* r) {
     }
 }
 
-inline __m128i* BlockRow(int block, int row) {
-    return reinterpret_cast<__m128i*>(g.engine.blockBuffers[block] + 8 * row);
+inline __m128i* BlockRow(int16_t (*blocks)[64], int block, int row) {
+    return reinterpret_cast<__m128i*>(blocks[block] + 8 * row);
 }
 
 // Sums of neighbouring lanes of a and b (a's pairs first), each halved when
@@ -182,34 +182,34 @@ inline __m128i PairSums(__m128i a, __m128i b) {
 }
 
 template <int Bpp>
-void ConvertH1V1Vector(uint8_t* const* rows) {
+void ConvertH1V1Vector(uint8_t* const* rows, int16_t (*blocks)[64], int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row) {
         __m128i b, gr, r, y, cb, cr;
         LoadPixels<Bpp>(rows[row], &b, &gr, &r);
         ForwardColor(b, gr, r, &y, &cb, &cr);
-        _mm_store_si128(BlockRow(0, row), y);
-        _mm_store_si128(BlockRow(1, row), _mm_add_epi16(cb, cb));
-        _mm_store_si128(BlockRow(2, row), _mm_add_epi16(cr, cr));
+        _mm_store_si128(BlockRow(blocks, 0, row), y);
+        _mm_store_si128(BlockRow(blocks, 1, row), _mm_add_epi16(cb, cb));
+        _mm_store_si128(BlockRow(blocks, 2, row), _mm_add_epi16(cr, cr));
     }
 }
 
 template <int Bpp>
-void ConvertH2V1Vector(uint8_t* const* rows) {
+void ConvertH2V1Vector(uint8_t* const* rows, int16_t (*blocks)[64], int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row) {
         __m128i b, gr, r, y0, cb0, cr0, y1, cb1, cr1;
         LoadPixels<Bpp>(rows[row], &b, &gr, &r);
         ForwardColor(b, gr, r, &y0, &cb0, &cr0);
         LoadPixels<Bpp>(rows[row] + 8 * Bpp, &b, &gr, &r);
         ForwardColor(b, gr, r, &y1, &cb1, &cr1);
-        _mm_store_si128(BlockRow(0, row), y0);
-        _mm_store_si128(BlockRow(1, row), y1);
-        _mm_store_si128(BlockRow(2, row), PairSums<false>(cb0, cb1));
-        _mm_store_si128(BlockRow(3, row), PairSums<false>(cr0, cr1));
+        _mm_store_si128(BlockRow(blocks, 0, row), y0);
+        _mm_store_si128(BlockRow(blocks, 1, row), y1);
+        _mm_store_si128(BlockRow(blocks, 2, row), PairSums<false>(cb0, cb1));
+        _mm_store_si128(BlockRow(blocks, 3, row), PairSums<false>(cr0, cr1));
     }
 }
 
 template <int Bpp>
-void ConvertH2V2Vector(uint8_t* const* rows) {
+void ConvertH2V2Vector(uint8_t* const* rows, int16_t (*blocks)[64], int /*bytesPerPixel*/) {
     for (int pair = 0; pair < 8; ++pair) {
         __m128i cbHalf[2], crHalf[2];
         for (int k = 0; k < 2; ++k) {
@@ -220,21 +220,21 @@ void ConvertH2V2Vector(uint8_t* const* rows) {
             ForwardColor(b, gr, r, &y0, &cb0, &cr0);
             LoadPixels<Bpp>(rows[row] + 8 * Bpp, &b, &gr, &r);
             ForwardColor(b, gr, r, &y1, &cb1, &cr1);
-            _mm_store_si128(BlockRow(yBlock, row & 7), y0);
-            _mm_store_si128(BlockRow(yBlock + 1, row & 7), y1);
+            _mm_store_si128(BlockRow(blocks, yBlock, row & 7), y0);
+            _mm_store_si128(BlockRow(blocks, yBlock + 1, row & 7), y1);
             cbHalf[k] = PairSums<true>(cb0, cb1);
             crHalf[k] = PairSums<true>(cr0, cr1);
         }
-        _mm_store_si128(BlockRow(4, pair), _mm_add_epi16(cbHalf[0], cbHalf[1]));
-        _mm_store_si128(BlockRow(5, pair), _mm_add_epi16(crHalf[0], crHalf[1]));
+        _mm_store_si128(BlockRow(blocks, 4, pair), _mm_add_epi16(cbHalf[0], cbHalf[1]));
+        _mm_store_si128(BlockRow(blocks, 5, pair), _mm_add_epi16(crHalf[0], crHalf[1]));
     }
 }
 
-void ConvertGreyVector(uint8_t* const* rows) {
+void ConvertGreyVector(uint8_t* const* rows, int16_t (*blocks)[64], int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row) {
         const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[row]));
         const __m128i wide = _mm_unpacklo_epi8(v, _mm_setzero_si128());
-        _mm_store_si128(BlockRow(0, row), _mm_slli_epi16(_mm_sub_epi16(wide, Set16(128)), 7));
+        _mm_store_si128(BlockRow(blocks, 0, row), _mm_slli_epi16(_mm_sub_epi16(wide, Set16(128)), 7));
     }
 }
 
@@ -301,9 +301,9 @@ inline void LoadPixelPairs(const uint8_t* a, const uint8_t* bb, __m256i* b, __m2
     }
 }
 
-inline void StoreHalves(__m256i v, int blockLow, int rowLow, int blockHigh, int rowHigh) {
-    _mm_store_si128(BlockRow(blockLow, rowLow), _mm256_castsi256_si128(v));
-    _mm_store_si128(BlockRow(blockHigh, rowHigh), _mm256_extracti128_si256(v, 1));
+inline void StoreHalves(int16_t (*blocks)[64], __m256i v, int blockLow, int rowLow, int blockHigh, int rowHigh) {
+    _mm_store_si128(BlockRow(blocks, blockLow, rowLow), _mm256_castsi256_si128(v));
+    _mm_store_si128(BlockRow(blocks, blockHigh, rowHigh), _mm256_extracti128_si256(v, 1));
 }
 
 // Pair sums of sixteen chroma lanes (halved when Halve) for Cb and Cr, as
@@ -315,38 +315,38 @@ inline __m256i PairSums32(__m256i v) {
 }
 
 // Eight Cb and eight Cr values (32-bit) to the two chroma rows.
-inline void StoreChroma(__m256i cb, __m256i cr, int row) {
+inline void StoreChroma(int16_t (*blocks)[64], __m256i cb, __m256i cr, int row) {
     const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(cb, cr), 0xD8);
-    StoreHalves(packed, 4, row, 5, row);
+    StoreHalves(blocks, packed, 4, row, 5, row);
 }
 
 template <int Bpp>
-void ConvertH1V1Wide(uint8_t* const* rows) {
+void ConvertH1V1Wide(uint8_t* const* rows, int16_t (*blocks)[64], int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; row += 2) {
         __m256i b, gr, r, y, cb, cr;
         LoadPixelPairs<Bpp>(rows[row], rows[row + 1], &b, &gr, &r);
         ForwardColor(b, gr, r, &y, &cb, &cr);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(g.engine.blockBuffers[0] + 8 * row), y);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(g.engine.blockBuffers[1] + 8 * row), _mm256_add_epi16(cb, cb));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(g.engine.blockBuffers[2] + 8 * row), _mm256_add_epi16(cr, cr));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(blocks[0] + 8 * row), y);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(blocks[1] + 8 * row), _mm256_add_epi16(cb, cb));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(blocks[2] + 8 * row), _mm256_add_epi16(cr, cr));
     }
 }
 
 template <int Bpp>
-void ConvertH2V1Wide(uint8_t* const* rows) {
+void ConvertH2V1Wide(uint8_t* const* rows, int16_t (*blocks)[64], int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row) {
         __m256i b, gr, r, y, cb, cr;
         LoadPixelPairs<Bpp>(rows[row], rows[row] + 8 * Bpp, &b, &gr, &r);
         ForwardColor(b, gr, r, &y, &cb, &cr);
-        StoreHalves(y, 0, row, 1, row);
+        StoreHalves(blocks, y, 0, row, 1, row);
         const __m256i packed =
             _mm256_permute4x64_epi64(_mm256_packs_epi32(PairSums32<false>(cb), PairSums32<false>(cr)), 0xD8);
-        StoreHalves(packed, 2, row, 3, row);
+        StoreHalves(blocks, packed, 2, row, 3, row);
     }
 }
 
 template <int Bpp>
-void ConvertH2V2Wide(uint8_t* const* rows) {
+void ConvertH2V2Wide(uint8_t* const* rows, int16_t (*blocks)[64], int /*bytesPerPixel*/) {
     for (int pair = 0; pair < 8; ++pair) {
         __m256i cbSum = _mm256_setzero_si256(), crSum = _mm256_setzero_si256();
         for (int k = 0; k < 2; ++k) {
@@ -355,18 +355,19 @@ void ConvertH2V2Wide(uint8_t* const* rows) {
             __m256i b, gr, r, y, cb, cr;
             LoadPixelPairs<Bpp>(rows[row], rows[row] + 8 * Bpp, &b, &gr, &r);
             ForwardColor(b, gr, r, &y, &cb, &cr);
-            StoreHalves(y, yBlock, row & 7, yBlock + 1, row & 7);
+            StoreHalves(blocks, y, yBlock, row & 7, yBlock + 1, row & 7);
             // Each halved pair sum fits in 16 bits, and so does the sum of two.
             cbSum = _mm256_add_epi32(cbSum, PairSums32<true>(cb));
             crSum = _mm256_add_epi32(crSum, PairSums32<true>(cr));
         }
-        StoreChroma(cbSum, crSum, pair);
+        StoreChroma(blocks, cbSum, crSum, pair);
     }
 }
 #endif
 
 // The converter for a sampling index and pixel size, or null where the
-// scalar converter is the only one.
+// scalar converter is the only one. Each routine is built for its pixel size,
+// so the size the engine passes it (as it does the scalar ones) is not read.
 McuConverter ChooseVectorConverter(uint16_t samplingIndex, uint16_t bytesPerPixel) {
 #if defined(__AVX2__)
     switch (samplingIndex) {

@@ -7,7 +7,7 @@
 #pragma once
 #include <cstdint>
 
-#include "interface/global_state.h"
+#include "encode/engine_params.h"
 #include "kernels/x86/simd_x86.h"
 
 namespace q32vex {
@@ -180,49 +180,51 @@ inline void StorePixels(uint8_t* out, __m128i luma, const ChromaTerms& t) {
     PackPixels<Bpp>(out, PixelChannels(luma, t));
 }
 
-inline __m128i LumaRow(int block, int row) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(g.engine.blockBuffers[block] + 8 * row));
+using ConstBlocks = const int16_t (*)[64];
+
+inline __m128i LumaRow(ConstBlocks blocks, int block, int row) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(blocks[block] + 8 * row));
 }
-inline const int16_t* SampleRow(int block, int row) { return g.engine.blockBuffers[block] + 8 * row; }
+inline const int16_t* SampleRow(ConstBlocks blocks, int block, int row) { return blocks[block] + 8 * row; }
 
 template <int Bpp>
-void OutputH1V1Vector(uint8_t* const* rows) {
+void OutputH1V1Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row)
-        StorePixels<Bpp>(rows[row], LumaRow(0, row), ChromaRow(SampleRow(1, row), SampleRow(2, row)));
+        StorePixels<Bpp>(rows[row], LumaRow(blocks, 0, row), ChromaRow(SampleRow(blocks, 1, row), SampleRow(blocks, 2, row)));
 }
 
 template <int Bpp>
-void OutputH2V1Vector(uint8_t* const* rows) {
+void OutputH2V1Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row) {
-        const ChromaTerms t = ChromaRow(SampleRow(2, row), SampleRow(3, row));
-        StorePixels<Bpp>(rows[row], LumaRow(0, row), Widen2<false>(t));
-        StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(1, row), Widen2<true>(t));
+        const ChromaTerms t = ChromaRow(SampleRow(blocks, 2, row), SampleRow(blocks, 3, row));
+        StorePixels<Bpp>(rows[row], LumaRow(blocks, 0, row), Widen2<false>(t));
+        StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(blocks, 1, row), Widen2<true>(t));
     }
 }
 
 template <int Bpp>
-void OutputH2V2Vector(uint8_t* const* rows) {
+void OutputH2V2Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int pair = 0; pair < 8; ++pair) {
-        const ChromaTerms t = ChromaRow(SampleRow(4, pair), SampleRow(5, pair));
+        const ChromaTerms t = ChromaRow(SampleRow(blocks, 4, pair), SampleRow(blocks, 5, pair));
         const ChromaTerms left = Widen2<false>(t), right = Widen2<true>(t);
         for (int k = 0; k < 2; ++k) {
             const int row = 2 * pair + k;
             const int yBlock = row < 8 ? 0 : 2;
-            StorePixels<Bpp>(rows[row], LumaRow(yBlock, row & 7), left);
-            StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(yBlock + 1, row & 7), right);
+            StorePixels<Bpp>(rows[row], LumaRow(blocks, yBlock, row & 7), left);
+            StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(blocks, yBlock + 1, row & 7), right);
         }
     }
 }
 
 template <int Bpp>
-void OutputH4V1Vector(uint8_t* const* rows) {
+void OutputH4V1Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row) {
-        const ChromaTerms t = ChromaRow(SampleRow(4, row), SampleRow(5, row));
+        const ChromaTerms t = ChromaRow(SampleRow(blocks, 4, row), SampleRow(blocks, 5, row));
         const ChromaTerms low = Widen2<false>(t), high = Widen2<true>(t);
-        StorePixels<Bpp>(rows[row], LumaRow(0, row), Widen2x32<false>(low));
-        StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(1, row), Widen2x32<true>(low));
-        StorePixels<Bpp>(rows[row] + 16 * Bpp, LumaRow(2, row), Widen2x32<false>(high));
-        StorePixels<Bpp>(rows[row] + 24 * Bpp, LumaRow(3, row), Widen2x32<true>(high));
+        StorePixels<Bpp>(rows[row], LumaRow(blocks, 0, row), Widen2x32<false>(low));
+        StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(blocks, 1, row), Widen2x32<true>(low));
+        StorePixels<Bpp>(rows[row] + 16 * Bpp, LumaRow(blocks, 2, row), Widen2x32<false>(high));
+        StorePixels<Bpp>(rows[row] + 24 * Bpp, LumaRow(blocks, 3, row), Widen2x32<true>(high));
     }
 }
 
@@ -232,9 +234,9 @@ inline __m128i SampleBytes(__m128i s) {
     return _mm_xor_si128(_mm_packs_epi16(_mm_srai_epi16(s, 8), _mm_setzero_si128()), _mm_set1_epi8(-128));
 }
 
-void OutputGreyVector(uint8_t* const* rows) {
+void OutputGreyVector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row)
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(rows[row]), SampleBytes(LumaRow(0, row)));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(rows[row]), SampleBytes(LumaRow(blocks, 0, row)));
 }
 
 // Eight four-byte pixels from the four component rows.
@@ -245,24 +247,24 @@ inline void StoreFour(uint8_t* out, __m128i c0, __m128i c1, __m128i c2, __m128i 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(c01, c23));
 }
 
-void OutputFourVector(uint8_t* const* rows) {
+void OutputFourVector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row)
-        StoreFour(rows[row], LumaRow(0, row), LumaRow(1, row), LumaRow(2, row), LumaRow(3, row));
+        StoreFour(rows[row], LumaRow(blocks, 0, row), LumaRow(blocks, 1, row), LumaRow(blocks, 2, row), LumaRow(blocks, 3, row));
 }
 
 // Components 0 and 3 in four blocks each (0..3 and 6..9), 1 and 2 (blocks 4
 // and 5) replicated over 2 x 2 pixels.
-void OutputFourH2V2Vector(uint8_t* const* rows) {
+void OutputFourH2V2Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int pair = 0; pair < 8; ++pair) {
-        const __m128i c1 = LumaRow(4, pair), c2 = LumaRow(5, pair);
+        const __m128i c1 = LumaRow(blocks, 4, pair), c2 = LumaRow(blocks, 5, pair);
         const __m128i c1Left = _mm_unpacklo_epi16(c1, c1), c1Right = _mm_unpackhi_epi16(c1, c1);
         const __m128i c2Left = _mm_unpacklo_epi16(c2, c2), c2Right = _mm_unpackhi_epi16(c2, c2);
         for (int k = 0; k < 2; ++k) {
             const int row = 2 * pair + k;
             const int block = row < 8 ? 0 : 2;
-            StoreFour(rows[row], LumaRow(block, row & 7), c1Left, c2Left, LumaRow(block + 6, row & 7));
-            StoreFour(rows[row] + 32, LumaRow(block + 1, row & 7), c1Right, c2Right,
-                      LumaRow(block + 7, row & 7));
+            StoreFour(rows[row], LumaRow(blocks, block, row & 7), c1Left, c2Left, LumaRow(blocks, block + 6, row & 7));
+            StoreFour(rows[row] + 32, LumaRow(blocks, block + 1, row & 7), c1Right, c2Right,
+                      LumaRow(blocks, block + 7, row & 7));
         }
     }
 }
@@ -306,38 +308,38 @@ inline void StoreWide(uint8_t* low, uint8_t* high, __m256i luma, const WideTerms
     PackPixels<Bpp>(high, Channels{HighHalf(b), HighHalf(gr), HighHalf(r)});
 }
 
-inline __m256i TwoRows(int block, int row) {
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(g.engine.blockBuffers[block] + 8 * row));
+inline __m256i TwoRows(ConstBlocks blocks, int block, int row) {
+    return _mm256_load_si256(reinterpret_cast<const __m256i*>(blocks[block] + 8 * row));
 }
 
 template <int Bpp>
-void OutputH1V1Wide(uint8_t* const* rows) {
+void OutputH1V1Wide(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; row += 2)
-        StoreWide<Bpp>(rows[row], rows[row + 1], TwoRows(0, row), WideChroma(TwoRows(1, row), TwoRows(2, row)));
+        StoreWide<Bpp>(rows[row], rows[row + 1], TwoRows(blocks, 0, row), WideChroma(TwoRows(blocks, 1, row), TwoRows(blocks, 2, row)));
 }
 
 // Chroma samples of one row, each twice: the sixteen pixels they cover.
-inline __m256i Doubled(int block, int row) {
-    const __m128i s = LumaRow(block, row);
+inline __m256i Doubled(ConstBlocks blocks, int block, int row) {
+    const __m128i s = LumaRow(blocks, block, row);
     return Join(_mm_unpacklo_epi16(s, s), _mm_unpackhi_epi16(s, s));
 }
 
 template <int Bpp>
-void OutputH2V1Wide(uint8_t* const* rows) {
+void OutputH2V1Wide(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row) {
-        const WideTerms t = WideChroma(Doubled(2, row), Doubled(3, row));
-        StoreWide<Bpp>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(0, row), LumaRow(1, row)), t);
+        const WideTerms t = WideChroma(Doubled(blocks, 2, row), Doubled(blocks, 3, row));
+        StoreWide<Bpp>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(blocks, 0, row), LumaRow(blocks, 1, row)), t);
     }
 }
 
 template <int Bpp>
-void OutputH2V2Wide(uint8_t* const* rows) {
+void OutputH2V2Wide(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int pair = 0; pair < 8; ++pair) {
-        const WideTerms t = WideChroma(Doubled(4, pair), Doubled(5, pair));
+        const WideTerms t = WideChroma(Doubled(blocks, 4, pair), Doubled(blocks, 5, pair));
         for (int k = 0; k < 2; ++k) {
             const int row = 2 * pair + k;
             const int yBlock = row < 8 ? 0 : 2;
-            StoreWide<Bpp>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(yBlock, row & 7), LumaRow(yBlock + 1, row & 7)),
+            StoreWide<Bpp>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(blocks, yBlock, row & 7), LumaRow(blocks, yBlock + 1, row & 7)),
                            t);
         }
     }
@@ -364,7 +366,8 @@ McuOutputRoutine ThreeComponentRoutine(uint16_t samplingIndex) {
 }
 
 // The routine for a sampling index and pixel size, or null where the scalar
-// routine is the only one.
+// routine is the only one. Each routine is built for its pixel size, so the
+// size the engine passes it (as it does the scalar ones) is not read.
 McuOutputRoutine ChooseVectorOutput(uint16_t samplingIndex, uint16_t bytesPerPixel) {
     switch (samplingIndex) {
         case 3: return bytesPerPixel == 1 ? OutputGreyVector : nullptr;

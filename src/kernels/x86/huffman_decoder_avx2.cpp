@@ -7,9 +7,10 @@
 
 namespace q32vex {
 
-Status DecodeMcuBlocksAvx2(int16_t (*blocks)[64], int count, const uint8_t* component,
-                           int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly) {
-    return DecodeMcuBody(blocks, count, component, predictors, tables, dcOnly);
+Status DecodeMcuBlocksAvx2(BitReader& bits, InputBuffer& in, int16_t (*blocks)[64], int count,
+                           const uint8_t* component, int16_t* predictors, const McuHuffTables* tables,
+                           uint32_t* dcOnly) {
+    return DecodeMcuBody(bits, in, blocks, count, component, predictors, tables, dcOnly);
 }
 
 }  // namespace q32vex

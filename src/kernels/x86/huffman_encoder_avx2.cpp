@@ -7,9 +7,9 @@
 
 namespace q32vex {
 
-Status EncodeMcuBlocksAvx2(const int16_t (*blocks)[64], int count, const uint8_t* component,
-                           int16_t* predictors, const HuffPacked* tables) {
-    return CodeMcuBlocks(blocks, count, component, predictors, tables);
+Status EncodeMcuBlocksAvx2(BitWriter& bits, StreamBuffer& out, const int16_t (*blocks)[64], int count,
+                           const uint8_t* component, int16_t* predictors, const HuffPacked* tables) {
+    return CodeMcuBlocks(bits, out, blocks, count, component, predictors, tables);
 }
 
 }  // namespace q32vex

@@ -31,10 +31,11 @@ void InverseDctNaturalPairAvx2(int16_t* a, const DequantTable* ta, int16_t* b, c
 
 // The entropy coders built with the bit-manipulation instructions (BMI1,
 // BMI2, LZCNT, POPCNT) that come with AVX2 on every processor that has it.
-Status EncodeMcuBlocksAvx2(const int16_t (*blocks)[64], int count, const uint8_t* component,
-                           int16_t* predictors, const HuffPacked* tables);
-Status DecodeMcuBlocksAvx2(int16_t (*blocks)[64], int count, const uint8_t* component,
-                           int16_t* predictors, const McuHuffTables* tables, uint32_t* dcOnly);
+Status EncodeMcuBlocksAvx2(BitWriter& bits, StreamBuffer& out, const int16_t (*blocks)[64], int count,
+                           const uint8_t* component, int16_t* predictors, const HuffPacked* tables);
+Status DecodeMcuBlocksAvx2(BitReader& bits, InputBuffer& in, int16_t (*blocks)[64], int count,
+                           const uint8_t* component, int16_t* predictors, const McuHuffTables* tables,
+                           uint32_t* dcOnly);
 
 // The vector converter or output routine of a sampling index and pixel size,
 // or null where only the scalar one exists.

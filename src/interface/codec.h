@@ -1,0 +1,70 @@
+// A codec instance: everything one compression or decompression sequence
+// works on, and what the library keeps between sequences, split into the
+// parts each stage owns. Stages take the parts they use; only the sequences
+// and the control operations below see the whole record. Only one sequence
+// is open on an instance at a time, so the parts of both directions can live
+// side by side.
+#pragma once
+#include <cstdint>
+
+#include "band/band_geometry.h"
+#include "container/tiff_writer.h"
+#include "decode/huffman_decoder.h"
+#include "decode/input_reader.h"
+#include "encode/derived_tables.h"
+#include "encode/engine_params.h"
+#include "encode/huffman_encoder.h"
+#include "encode/stream_writer.h"
+#include "interface/format.h"
+#include "interface/tables.h"
+#include "interface/tile_arrays.h"
+
+namespace q32vex {
+
+enum SequenceState : uint16_t { kIdle = 0, kCompressing = 1, kDecompressing = 2 };
+
+struct SequencePart {
+    uint16_t sequenceState;
+    AppVexParams params;  // the instance's copy of the host's record
+    uint16_t mcuWidth;
+    uint16_t mcuHeight;
+    uint16_t bitsPerPixel;
+    uint16_t supportValue;
+    uint16_t maxWidth;
+    EngineParams engineParams;  // filled by the opens, copied by the engines
+};
+
+// Zero is a freshly loaded library: no sequence open, nothing allocated.
+struct Codec {
+    SequencePart seq;
+    FormatInfo format;
+    BandGeometry band;
+    TableSlots slots;
+    TileArrays tiles;
+    StreamBuffer out;
+    InputBuffer in;
+    DerivedTableCache cache;
+    EngineState engine;
+    BitWriter bitWriter;
+    BitReader bitReader;
+    TiffWriterState tiffWriter;
+};
+
+// Clears everything one sequence builds for itself, so that an open starts
+// from the state of a freshly loaded library whatever the host did before.
+void ClearSequenceState(Codec& codec);
+
+// Band geometry for the record's copy and the values derived from it (MCU
+// size, bits per pixel, maxWidth); the tile and band sizes settled are
+// written into the copy, also when a later check fails.
+[[nodiscard]] Status ChooseSequenceGeometry(SequencePart& seq, BandGeometry* band);
+
+// The control operations of the exports, on one instance.
+// AppVexQuerySupport: the format checks of an open, on the instance's copy.
+[[nodiscard]] Status QuerySupport(Codec& codec, int32_t direction, const AppVexParams* params);
+// AppVexAbort: closes the open sequence, releasing nothing.
+[[nodiscard]] Status AbortSequence(Codec& codec);
+// AppVexDeallocate: releases the tile arrays and the derived-table cache.
+[[nodiscard]] Status ReleaseCodecMemory(Codec& codec);
+
+}  // namespace q32vex
