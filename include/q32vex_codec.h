@@ -73,7 +73,8 @@ VEXEXPORT int16_t VexReleaseMemory(VexCodec *codec);
 
 /* One-call forms. The record is set up as for the band-by-band calls; its
  * read and write callbacks are not used (the instance's VexIo still serves
- * the APPn and COM functions).
+ * the APPn and COM functions). A record whose bandWidth, bandHeight and
+ * bandMemory are all zero lets them choose the bands.
  *
  * VexCompressMemory compresses the image whose row y starts at
  * pixels + y * stride. On success *out receives a buffer of *outSize bytes
@@ -89,7 +90,8 @@ VEXEXPORT int16_t VexReadInfoMemory(VexCodec *codec, AppVexParams *params, const
  * whose row y starts at pixels + y * stride; row 0 and column 0 are the
  * window's top left corner (the whole image when no window is set). The
  * record's pixel format and window are taken as VexDecompressOpen takes
- * them. */
+ * them. Padding bits of the pixel format are not written, or written with
+ * no particular value. */
 VEXEXPORT int16_t VexDecompressMemory(VexCodec *codec, AppVexParams *params, const uint8_t *data,
                                       size_t size, uint8_t *pixels, ptrdiff_t stride);
 VEXEXPORT void VexFree(void *block);

@@ -67,13 +67,16 @@ int16_t SinkWrite(void* context, uint8_t** buffer, int32_t position, uint16_t* s
 int16_t SourceRead(void* context, uint8_t** data, int32_t position, uint16_t* count, int16_t* endFlag) {
     MemorySource& source = static_cast<MemoryHost*>(context)->source;
     if (position != -1) source.position = std::min(source.size, size_t(uint32_t(position)));
-    const size_t n = std::min<size_t>(*count, source.size - source.position);
+    const size_t want = *count;
+    const size_t n = std::min(want, source.size - source.position);
     // The library only reads its input; the pointer type is the one writers
     // share.
     *data = const_cast<uint8_t*>(source.data) + source.position;
     *count = uint16_t(n);
     source.position += n;
-    if (source.position == source.size && endFlag != nullptr) *endFlag = 1;
+    // A short delivery is the end of the data; an empty one is left for the
+    // library to notice.
+    if (n > 0 && n < want && endFlag != nullptr) *endFlag = 1;
     return 0;
 }
 
@@ -115,6 +118,14 @@ private:
 
 bool EmptyRect(const BandRect& r) { return r.x0 == 1 && r.x1 == 0; }
 
+// A record that leaves the band size and the band memory at zero lets the
+// one-call forms choose: compression reads straight from the caller's image,
+// so one band is the whole image; decompression goes through a band buffer
+// of its own, so it is kept to a budget that still decodes at full speed.
+constexpr int32_t kDecodeBandBudget = 1 << 20;
+
+bool BandsUnset(const AppVexParams& p) { return p.bandWidth == 0 && p.bandHeight == 0 && p.bandMemory == 0; }
+
 uint32_t BytesPerPixel(const q32vex::Codec& codec) { return (uint32_t(codec.seq.bitsPerPixel) + 7) / 8; }
 
 // Row pointers for a band of `rows` rows, or null when out of memory.
@@ -126,6 +137,10 @@ Status Abort(q32vex::Codec& codec, Status status) {
 }
 
 Status CompressImage(q32vex::Codec& codec, AppVexParams* params, const uint8_t* pixels, ptrdiff_t stride) {
+    if (BandsUnset(*params)) {
+        params->bandWidth = params->width;
+        params->bandHeight = params->height;
+    }
     Q_TRY(q32vex::OpenCompression(codec, params));
     const uint32_t bpp = BytesPerPixel(codec);
     const uint16_t bandWidth = std::min(params->bandWidth, params->width);
@@ -148,22 +163,38 @@ Status CompressImage(q32vex::Codec& codec, AppVexParams* params, const uint8_t* 
     return status != 0 ? Abort(codec, status) : 0;
 }
 
+// Bands that span the window's width come top to bottom, so the library can
+// decode straight into the caller's rows; rows past the window's bottom
+// (the last band may be shorter) point at one spare row. Other bands, tile by
+// tile, go through a band buffer and are copied into place.
 Status DecompressImage(q32vex::Codec& codec, AppVexParams* params, uint8_t* pixels, ptrdiff_t stride) {
+    if (BandsUnset(*params)) params->bandMemory = kDecodeBandBudget;
     Q_TRY(q32vex::OpenDecompression(codec, params));
     const uint32_t bpp = BytesPerPixel(codec);
     const uint32_t width = uint32_t(params->windowRight - params->windowLeft + 1);
     const uint32_t height = uint32_t(params->windowBottom - params->windowTop + 1);
     const uint32_t bandWidth = std::max<uint32_t>(1, std::min<uint32_t>(params->bandWidth, width));
     const uint32_t bandHeight = std::max<uint32_t>(1, std::min<uint32_t>(params->bandHeight, height));
+    const bool strips = bandWidth == width;
     const size_t rowBytes = size_t(bandWidth) * bpp;
     uint8_t** rows = AllocRows(bandHeight);
-    auto* band = static_cast<uint8_t*>(std::malloc(rowBytes * bandHeight));
+    auto* band = static_cast<uint8_t*>(std::malloc(rowBytes * (strips ? 1 : bandHeight)));
     Status status = rows == nullptr || band == nullptr ? VEX_ERR_NO_MEMORY : 0;
-    for (uint32_t y = 0; status == 0 && y < bandHeight; ++y) rows[y] = band + y * rowBytes;
+    uint32_t nextRow = 0;
     while (status == 0) {
+        for (uint32_t y = 0; y < bandHeight; ++y) {
+            if (!strips) rows[y] = band + y * rowBytes;
+            else rows[y] = nextRow + y < height ? pixels + ptrdiff_t(nextRow + y) * stride : band;
+        }
         BandRect r = {1, 0, 0, 0};
         status = q32vex::DecompressBand(codec, rows, &r);
         if (status != 0 || EmptyRect(r)) break;
+        if (strips) {
+            // Anything else would have put the rows in the wrong place.
+            if (r.y0 != nextRow || r.x0 != 0) status = VEX_ERR_BAND;
+            nextRow = uint32_t(r.y1) + 1;
+            continue;
+        }
         const uint32_t columns = uint32_t(r.x1 - r.x0 + 1);
         for (uint32_t y = r.y0; y <= r.y1; ++y)
             std::memcpy(pixels + ptrdiff_t(y) * stride + ptrdiff_t(r.x0) * bpp, rows[y - r.y0], columns * bpp);
