@@ -24,6 +24,14 @@
 
 #include "q32vex.h"
 
+/* The Windows DLL is the legacy library and exports the AppVex... names
+ * only; on Windows these functions are linked statically (q32vex_static). */
+#if defined(_WIN32)
+#define VEXCODECAPI
+#else
+#define VEXCODECAPI VEXEXPORT
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -52,24 +60,24 @@ typedef struct VexIo {
 /* A new instance, as the library is when freshly loaded; NULL when out of
  * memory. Destroying releases everything it holds, an open sequence
  * included. */
-VEXEXPORT VexCodec *VexCodecCreate(void);
-VEXEXPORT void VexCodecDestroy(VexCodec *codec);
+VEXCODECAPI VexCodec *VexCodecCreate(void);
+VEXCODECAPI void VexCodecDestroy(VexCodec *codec);
 
 /* The host functions used by the sequences opened from now on; NULL clears
  * them (the record's callbacks serve again). The VexIo is copied. */
-VEXEXPORT void VexCodecSetIo(VexCodec *codec, const VexIo *io);
+VEXCODECAPI void VexCodecSetIo(VexCodec *codec, const VexIo *io);
 
 /* The sequence operations, as AppVexQuerySupport, AppVexCompressBuffInit,
  * AppVexCompressBuff, AppVexGetCompInfo, AppVexDecompressBuffInit,
  * AppVexDecompressBuff, AppVexAbort and AppVexDeallocate. */
-VEXEXPORT int16_t VexQuerySupport(VexCodec *codec, int32_t direction, const AppVexParams *params);
-VEXEXPORT int16_t VexCompressOpen(VexCodec *codec, AppVexParams *params);
-VEXEXPORT int16_t VexCompressBand(VexCodec *codec, uint8_t **rows, BandRect *next);
-VEXEXPORT int16_t VexReadInfo(VexCodec *codec, AppVexParams *params);
-VEXEXPORT int16_t VexDecompressOpen(VexCodec *codec, AppVexParams *params);
-VEXEXPORT int16_t VexDecompressBand(VexCodec *codec, uint8_t **rows, BandRect *filled);
-VEXEXPORT int16_t VexAbort(VexCodec *codec);
-VEXEXPORT int16_t VexReleaseMemory(VexCodec *codec);
+VEXCODECAPI int16_t VexQuerySupport(VexCodec *codec, int32_t direction, const AppVexParams *params);
+VEXCODECAPI int16_t VexCompressOpen(VexCodec *codec, AppVexParams *params);
+VEXCODECAPI int16_t VexCompressBand(VexCodec *codec, uint8_t **rows, BandRect *next);
+VEXCODECAPI int16_t VexReadInfo(VexCodec *codec, AppVexParams *params);
+VEXCODECAPI int16_t VexDecompressOpen(VexCodec *codec, AppVexParams *params);
+VEXCODECAPI int16_t VexDecompressBand(VexCodec *codec, uint8_t **rows, BandRect *filled);
+VEXCODECAPI int16_t VexAbort(VexCodec *codec);
+VEXCODECAPI int16_t VexReleaseMemory(VexCodec *codec);
 
 /* One-call forms. The record is set up as for the band-by-band calls; its
  * read and write callbacks are not used (the instance's VexIo still serves
@@ -80,11 +88,11 @@ VEXEXPORT int16_t VexReleaseMemory(VexCodec *codec);
  * pixels + y * stride. On success *out receives a buffer of *outSize bytes
  * that the caller releases with VexFree. The record is updated as by
  * VexCompressOpen (band size, tile arrays). */
-VEXEXPORT int16_t VexCompressMemory(VexCodec *codec, AppVexParams *params, const uint8_t *pixels,
+VEXCODECAPI int16_t VexCompressMemory(VexCodec *codec, AppVexParams *params, const uint8_t *pixels,
                                     ptrdiff_t stride, uint8_t **out, size_t *outSize);
 /* VexReadInfoMemory reads the header of the stream in data[0..size) into the
  * record, as VexReadInfo does. */
-VEXEXPORT int16_t VexReadInfoMemory(VexCodec *codec, AppVexParams *params, const uint8_t *data,
+VEXCODECAPI int16_t VexReadInfoMemory(VexCodec *codec, AppVexParams *params, const uint8_t *data,
                                     size_t size);
 /* VexDecompressMemory decodes the stream in data[0..size) into the image
  * whose row y starts at pixels + y * stride; row 0 and column 0 are the
@@ -92,9 +100,9 @@ VEXEXPORT int16_t VexReadInfoMemory(VexCodec *codec, AppVexParams *params, const
  * record's pixel format and window are taken as VexDecompressOpen takes
  * them. Padding bits of the pixel format are not written, or written with
  * no particular value. */
-VEXEXPORT int16_t VexDecompressMemory(VexCodec *codec, AppVexParams *params, const uint8_t *data,
+VEXCODECAPI int16_t VexDecompressMemory(VexCodec *codec, AppVexParams *params, const uint8_t *data,
                                       size_t size, uint8_t *pixels, ptrdiff_t stride);
-VEXEXPORT void VexFree(void *block);
+VEXCODECAPI void VexFree(void *block);
 
 #ifdef __cplusplus
 }
