@@ -166,6 +166,13 @@ int Compress(Handle* h, const unsigned char* src, int width, int pitch, int heig
         direct = true;
     }
     SetFormat(&p, format);
+    // Not every sampling takes both colour layouts; the other one is
+    // reached by converting.
+    if (!grey && VexQuerySupport(h->codec, VEX_DIRECTION_COMPRESS, &p) == VEX_ERR_UNSUPPORTED) {
+        format = format == q32vex::PixelFormat::Bgr24 ? q32vex::PixelFormat::Bgrx32 : q32vex::PixelFormat::Bgr24;
+        direct = false;
+        SetFormat(&p, format);
+    }
     q32vex::detail::ScaledTables tables;
     q32vex::detail::libjpeg_tables(quality, p.colorSpace, &tables);
     for (int c = 0; c < 4; ++c) p.qTables[c] = tables.pointer[c];
@@ -179,13 +186,20 @@ int Compress(Handle* h, const unsigned char* src, int width, int pitch, int heig
     }
     std::vector<uint8_t> converted;
     if (!direct) {
-        const size_t rowBytes = size_t(width) * (grey ? 1 : 3);
+        const size_t rowBytes = size_t(width) * size_t(q32vex::bytes_per_pixel(format));
         converted.resize(rowBytes * size_t(height));
+        std::vector<uint8_t> bgr(format == q32vex::PixelFormat::Bgrx32 ? size_t(width) * 3 : 0);
         for (int y = 0; y < height; ++y) {
             const unsigned char* row = first + ptrdiff_t(y) * stride;
             uint8_t* out = converted.data() + rowBytes * size_t(y);
-            if (grey) ToGray(row, pf, out, size_t(width));
-            else ToBgr(row, pf, out, size_t(width));
+            if (grey) {
+                ToGray(row, pf, out, size_t(width));
+            } else if (format == q32vex::PixelFormat::Bgr24) {
+                ToBgr(row, pf, out, size_t(width));
+            } else {
+                ToBgr(row, pf, bgr.data(), size_t(width));
+                FromBgr(bgr.data(), TJPF_BGRX, out, size_t(width));
+            }
         }
         first = converted.data();
         stride = ptrdiff_t(rowBytes);
@@ -229,14 +243,21 @@ int Decompress(Handle* h, const unsigned char* jpegBuf, unsigned long jpegSize, 
     if ((components == 4) != (pf == TJPF_CMYK))
         return Fail(h, "tjDecompress2(): q32vex converts neither to nor from CMYK");
 
-    q32vex::PixelFormat format = components == 1   ? q32vex::PixelFormat::Gray8
-                                 : components == 4 ? q32vex::PixelFormat::Four8
-                                                   : q32vex::PixelFormat::Bgr24;
-    const bool fourByteBgr = components == 3 && (pf == TJPF_BGRX || pf == TJPF_BGRA);
-    if (fourByteBgr) format = q32vex::PixelFormat::Bgrx32;
-    const bool direct = fourByteBgr || components == 4 || (components == 1 && pf == TJPF_GRAY) ||
-                        (components == 3 && pf == TJPF_BGR);
-    SetFormat(&p, format);
+    // The codec writes grey, four raw channels, or BGR in 3 or 4 bytes (not
+    // every sampling in both); other layouts are converted from those.
+    int decodedPf = components == 1 ? TJPF_GRAY : components == 4 ? TJPF_CMYK : TJPF_BGR;
+    if (components == 3) {
+        const bool fourBytes = pf == TJPF_BGRX || pf == TJPF_BGRA;
+        decodedPf = fourBytes ? TJPF_BGRX : TJPF_BGR;
+        SetFormat(&p, fourBytes ? q32vex::PixelFormat::Bgrx32 : q32vex::PixelFormat::Bgr24);
+        if (VexQuerySupport(h->codec, VEX_DIRECTION_DECOMPRESS, &p) == VEX_ERR_UNSUPPORTED)
+            decodedPf = fourBytes ? TJPF_BGR : TJPF_BGRX;
+    }
+    SetFormat(&p, decodedPf == TJPF_GRAY   ? q32vex::PixelFormat::Gray8
+                  : decodedPf == TJPF_CMYK ? q32vex::PixelFormat::Four8
+                  : decodedPf == TJPF_BGRX ? q32vex::PixelFormat::Bgrx32
+                                           : q32vex::PixelFormat::Bgr24);
+    const bool direct = pf == decodedPf || (pf == TJPF_BGRA && decodedPf == TJPF_BGRX);
 
     unsigned char* first = dst;
     ptrdiff_t stride = pitch;
@@ -247,17 +268,24 @@ int Decompress(Handle* h, const unsigned char* jpegBuf, unsigned long jpegSize, 
     int16_t status = 0;
     if (direct) {
         status = VexDecompressMemory(h->codec, &p, jpegBuf, jpegSize, first, stride);
-        if (status == 0 && fourByteBgr)
+        if (status == 0 && tjPixelSize[pf] == 4 && pf != TJPF_CMYK)
             for (int y = 0; y < height; ++y) SetAlpha(first + ptrdiff_t(y) * stride, 3, size_t(width));
     } else {
-        const size_t rowBytes = size_t(width) * (components == 1 ? 1 : 3);
+        const size_t rowBytes = size_t(width) * size_t(tjPixelSize[decodedPf]);
         std::vector<uint8_t> decoded(rowBytes * size_t(height));
+        std::vector<uint8_t> bgr(decodedPf == TJPF_BGRX ? size_t(width) * 3 : 0);
         status = VexDecompressMemory(h->codec, &p, jpegBuf, jpegSize, decoded.data(), ptrdiff_t(rowBytes));
         for (int y = 0; status == 0 && y < height; ++y) {
             const uint8_t* row = decoded.data() + rowBytes * size_t(y);
             unsigned char* out = first + ptrdiff_t(y) * stride;
-            if (components == 1) FromGray(row, pf, out, size_t(width));
-            else FromBgr(row, pf, out, size_t(width));
+            if (decodedPf == TJPF_GRAY) {
+                FromGray(row, pf, out, size_t(width));
+            } else if (decodedPf == TJPF_BGR) {
+                FromBgr(row, pf, out, size_t(width));
+            } else {
+                ToBgr(row, TJPF_BGRX, bgr.data(), size_t(width));
+                FromBgr(bgr.data(), pf, out, size_t(width));
+            }
         }
     }
     if (status != 0) return FailStatus(h, "tjDecompress2", status);
