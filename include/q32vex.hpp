@@ -3,8 +3,9 @@
 // It drives whole compression and decompression sequences for the caller:
 // image views in, byte vectors out (or std::function readers and writers),
 // failures as q32vex::Error carrying the library's status code. Every call
-// holds the library-wide lock from the sequence's open to its last band, so
-// two threads using this header never interleave their sequences.
+// runs on a codec instance of its own, so calls from any number of threads
+// run in parallel, without a lock, and never meet the AppVex... exports'
+// sequences.
 #ifndef Q32VEX_HPP
 #define Q32VEX_HPP
 
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "q32vex.h"
+#include "q32vex_codec.h"
 
 namespace q32vex {
 
@@ -232,15 +234,22 @@ using ImageStart = std::function<void(int width, int height, PixelFormat format)
 // with tiles, they may go back up to the top of a row of tiles.
 using BandSink = std::function<void(int x, int y, int columns, int rows, const uint8_t* const* data)>;
 
-// ---- the lock ----------------------------------------------------------------
+// ---- codec instances -----------------------------------------------------------
 
-// Holds the library-wide lock (recursive) for one scope.
-class SequenceLock {
+// Owns one codec instance. Each compress or decompress call below makes its
+// own; a caller may hold one to reuse across calls on one thread.
+class Instance {
 public:
-    SequenceLock() { AppVexEnterCriticalSection(); }
-    ~SequenceLock() { AppVexLeaveCriticalSection(); }
-    SequenceLock(const SequenceLock&) = delete;
-    SequenceLock& operator=(const SequenceLock&) = delete;
+    Instance() : codec_(VexCodecCreate()) {
+        if (!codec_) throw Error(VEX_ERR_NO_MEMORY);
+    }
+    ~Instance() { VexCodecDestroy(codec_); }
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
+    VexCodec* get() const noexcept { return codec_; }
+
+private:
+    VexCodec* codec_;
 };
 
 // ---- options -----------------------------------------------------------------
@@ -350,17 +359,12 @@ struct Host {
     std::exception_ptr failure;   // what the caller's function threw
 };
 
-inline Host*& current_host() {
-    static Host* host = nullptr;
-    return host;
-}
-
 // Status handed back to the library when the caller's reader or writer threw;
 // the library passes it back unchanged and the wrapper rethrows the original.
 constexpr int16_t kCallbackFailed = 1;
 
-inline int16_t VEXAPI write_trampoline(uint8_t** buffer, int32_t position, uint16_t* size, void*) {
-    Host& h = *current_host();
+inline int16_t write_trampoline(void* context, uint8_t** buffer, int32_t position, uint16_t* size) {
+    Host& h = *static_cast<Host*>(context);
     try {
         if (*size != 0 && h.writer) h.writer(h.outPosition, h.out.data(), *size);
         h.outPosition = position == -1 ? h.outPosition + *size : static_cast<uint32_t>(position);
@@ -374,8 +378,8 @@ inline int16_t VEXAPI write_trampoline(uint8_t** buffer, int32_t position, uint1
     }
 }
 
-inline int16_t VEXAPI read_trampoline(uint8_t** data, int32_t position, uint16_t* count, int16_t* flag) {
-    Host& h = *current_host();
+inline int16_t read_trampoline(void* context, uint8_t** data, int32_t position, uint16_t* count, int16_t* flag) {
+    Host& h = *static_cast<Host*>(context);
     try {
         if (position != -1) h.inPosition = static_cast<uint32_t>(position);
         const size_t want = *count;
@@ -394,8 +398,9 @@ inline int16_t VEXAPI read_trampoline(uint8_t** data, int32_t position, uint16_t
     }
 }
 
-inline int16_t VEXAPI marker_read_trampoline(uint8_t marker, uint16_t info, uint16_t count, uint8_t** data) {
-    Host& h = *current_host();
+inline int16_t marker_read_trampoline(void* context, uint8_t marker, uint16_t info, uint16_t count,
+                                      uint8_t** data) {
+    Host& h = *static_cast<Host*>(context);
     try {
         if (!h.segments) return 0;
         std::vector<Segment>& list = *h.segments;
@@ -427,9 +432,9 @@ inline int16_t VEXAPI marker_read_trampoline(uint8_t marker, uint16_t info, uint
     }
 }
 
-inline int16_t VEXAPI marker_write_trampoline(uint8_t marker, uint16_t* size, uint16_t* bufferLength,
-                                              uint8_t** data) {
-    Host& h = *current_host();
+inline int16_t marker_write_trampoline(void* context, uint8_t marker, uint16_t* size, uint16_t* bufferLength,
+                                       uint8_t** data) {
+    Host& h = *static_cast<Host*>(context);
     *size = 0;
     if (marker != 0xFE || !h.comment || h.comment->empty()) return 0;
     // The size of a segment handed over is its whole length, marker included.
@@ -440,34 +445,21 @@ inline int16_t VEXAPI marker_write_trampoline(uint8_t marker, uint16_t* size, ui
     return 0;
 }
 
-// Makes `host` the one the callbacks serve, for the scope of one sequence.
-class HostScope {
-public:
-    explicit HostScope(Host* host) : previous_(current_host()) { current_host() = host; }
-    ~HostScope() { current_host() = previous_; }
-    HostScope(const HostScope&) = delete;
-    HostScope& operator=(const HostScope&) = delete;
-
-private:
-    Host* previous_;
-};
-
-// Closes a sequence that an exception leaves open (a throwing progress
-// function, for instance), so the next caller finds the library idle.
-class OpenSequence {
-public:
-    OpenSequence() = default;
-    ~OpenSequence() {
-        if (open_) AppVexAbort();
+// Points the instance's host functions at `host`: its writer (and its
+// comment, when `segments` is set) for a compression, its reader (and its
+// segment list) for a decompression.
+inline void attach(const Instance& instance, Host& host, bool writing, bool segments) {
+    VexIo io{};
+    io.context = &host;
+    if (writing) {
+        io.write = write_trampoline;
+        if (segments) io.appMarker = marker_write_trampoline;
+    } else {
+        io.read = read_trampoline;
+        if (segments) io.appMarkerRead = marker_read_trampoline;
     }
-    OpenSequence(const OpenSequence&) = delete;
-    OpenSequence& operator=(const OpenSequence&) = delete;
-    void opened() { open_ = true; }
-    void finished() { open_ = false; }
-
-private:
-    bool open_ = false;
-};
+    VexCodecSetIo(instance.get(), &io);
+}
 
 // Turns a status into an exception, preferring what the caller's own
 // function threw.
@@ -537,7 +529,7 @@ inline Writer vector_writer(std::vector<uint8_t>* out) {
 
 // Fills `params` (defaults set, readCallback installed) from the stream's
 // header. For a raw stream the header comes from its separate description.
-inline int16_t read_header(AppVexParams& p, Host& host, const Reader& reader, Container container,
+inline int16_t read_header(VexCodec* codec, AppVexParams& p, Host& host, const Reader& reader, Container container,
                            const std::vector<uint8_t>* rawHeader, Sampling fourSampling = Sampling::Four444) {
     if (container == Container::Raw) {
         if (!rawHeader || rawHeader->empty())
@@ -545,7 +537,7 @@ inline int16_t read_header(AppVexParams& p, Host& host, const Reader& reader, Co
         host.reader = memory_reader(rawHeader->data(), rawHeader->size());
         host.inPosition = 0;
         p.containerKind = VEX_CONTAINER_JFIF;
-        const int16_t status = AppVexGetCompInfo(&p);
+        const int16_t status = VexReadInfo(codec, &p);
         // The library's table slots now hold the raw stream's tables; the
         // record keeps pointing at them and the stream itself has no header.
         p.containerKind = VEX_CONTAINER_RAW;
@@ -556,7 +548,7 @@ inline int16_t read_header(AppVexParams& p, Host& host, const Reader& reader, Co
     host.reader = reader;
     host.inPosition = 0;
     p.containerKind = static_cast<int16_t>(container);
-    const int16_t status = AppVexGetCompInfo(&p);
+    const int16_t status = VexReadInfo(codec, &p);
     // A TIFF directory records the subsampling of YCbCr images only: the
     // host states it for the others, and the library reads the header again
     // with it. One component has nothing to subsample; four components
@@ -664,15 +656,9 @@ inline void compress(int width, int height, PixelFormat format, const CompressOp
     detail::Host host;
     host.writer = writer;
     host.comment = &options.comment;
-    p.writeCallback = detail::write_trampoline;
-    if (!options.comment.empty() && options.container == Container::Jfif)
-        p.appMarkerCallback = detail::marker_write_trampoline;
-
-    SequenceLock lock;
-    detail::HostScope scope(&host);
-    detail::OpenSequence sequence;
-    detail::check(AppVexCompressBuffInit(&p), host);
-    sequence.opened();
+    Instance instance;
+    detail::attach(instance, host, true, !options.comment.empty() && options.container == Container::Jfif);
+    detail::check(VexCompressOpen(instance.get(), &p), host);
 
     const int bpp = bytes_per_pixel(format);
     const uint64_t total = static_cast<uint64_t>(width) * height;
@@ -690,13 +676,12 @@ inline void compress(int width, int height, PixelFormat format, const CompressOp
         for (const uint8_t* row : full)
             rows.push_back(const_cast<uint8_t*>(row) + static_cast<std::ptrdiff_t>(band.x0) * bpp);
         BandRect next = {1, 0, 0, 0};
-        detail::check(AppVexCompressBuff(rows.data(), &next), host);
+        detail::check(VexCompressBand(instance.get(), rows.data(), &next), host);
         done += static_cast<uint64_t>(band.x1 - band.x0 + 1) * (band.y1 - band.y0 + 1);
         if (options.progress) options.progress(std::min(done, total), total);
         if (next.x0 == 1 && next.x1 == 0) break;
         band = next;
     }
-    sequence.finished();
 }
 
 inline void compress(const ImageView& image, const CompressOptions& options, const Writer& writer) {
@@ -829,11 +814,9 @@ inline ImageInfo read_info(const Reader& reader, Container container,
     detail::Host host;
     ImageInfo info;
     host.segments = &info.segments;
-    p.readCallback = detail::read_trampoline;
-    p.appMarkerReadCallback = detail::marker_read_trampoline;
-    SequenceLock lock;
-    detail::HostScope scope(&host);
-    const int16_t status = detail::read_header(p, host, reader, container, rawHeader);
+    Instance instance;
+    detail::attach(instance, host, false, true);
+    const int16_t status = detail::read_header(instance.get(), p, host, reader, container, rawHeader);
     if (status != 0) {
         if (host.failure) std::rethrow_exception(host.failure);
         throw Error(status);
@@ -855,11 +838,11 @@ inline void decompress(const Reader& reader, Container container, const Decompre
     AppVexParams p;
     AppVexSetDefaultDecompress(&p);
     detail::Host host;
-    p.readCallback = detail::read_trampoline;
-
-    SequenceLock lock;
-    detail::HostScope scope(&host);
-    detail::check(detail::read_header(p, host, reader, container, &options.raw_header, options.four_sampling), host);
+    Instance instance;
+    detail::attach(instance, host, false, false);
+    detail::check(detail::read_header(instance.get(), p, host, reader, container, &options.raw_header,
+                                      options.four_sampling),
+                  host);
     if (infoOut) detail::fill_info(p, container, infoOut);
 
     const int components = detail::components_of(p.colorSpace);
@@ -885,9 +868,7 @@ inline void decompress(const Reader& reader, Container container, const Decompre
     detail::set_bands(p, options.band_rows, options.band_memory);
     // The open reads the header again from the first byte.
     host.inPosition = 0;
-    detail::OpenSequence sequence;
-    detail::check(AppVexDecompressBuffInit(&p), host);
-    sequence.opened();
+    detail::check(VexDecompressOpen(instance.get(), &p), host);
 
     const int bpp = bytes_per_pixel(decoded);
     const int width = p.windowRight - p.windowLeft + 1;
@@ -906,7 +887,7 @@ inline void decompress(const Reader& reader, Container container, const Decompre
     uint64_t done = 0;
     for (;;) {
         BandRect r = {1, 0, 0, 0};
-        detail::check(AppVexDecompressBuff(rows.data(), &r), host);
+        detail::check(VexDecompressBand(instance.get(), rows.data(), &r), host);
         if (detail::empty_rect(r)) break;
         if (r.x1 >= width || r.y1 >= height || r.x1 - r.x0 + 1 > bandW || r.y1 - r.y0 + 1 > bandH)
             throw Error(VEX_ERR_BAND, "the library reported a band outside the window");
@@ -930,7 +911,6 @@ inline void decompress(const Reader& reader, Container container, const Decompre
         done += static_cast<uint64_t>(columns) * count;
         if (options.progress) options.progress(std::min(done, total), total);
     }
-    sequence.finished();
 }
 
 inline Image decompress(const Reader& reader, Container container, const DecompressOptions& options,

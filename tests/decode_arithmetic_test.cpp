@@ -133,7 +133,9 @@ struct Readers {
 void OpenReader(Readers& r, const Bytes& data, uint16_t chunk, VexReadCallback callback = SourceRead) {
     ResetSource(data, chunk);
     r = Readers{};
-    ResetInput(r.in, callback);
+    HostIo io{};
+    io.read = callback;
+    ResetInput(r.in, io);
     r.in.segmentLimit = kUntiledSegmentLimit;
     r.in.readAhead = 65535;
 }

@@ -167,7 +167,9 @@ TEST_F(SimdEntropy, WordWriterMatchesTheByteWriter) {
         for (const auto& [name, coder] : coders) {
             vextest::ResetSink(bufferSize);
             StreamBuffer out{};
-            out.writeCallback = vextest::SinkWrite;
+            HostIo io{};
+            io.write = vextest::SinkWrite;
+            OpenStream(out, io);
             BitWriter bits{};
             bits.stuffingEnabled = 1;
             ASSERT_EQ(StartBitWriter(bits, out), 0);
@@ -190,9 +192,7 @@ TEST_F(SimdEntropy, WordWriterMatchesTheByteWriter) {
             // returned, as the byte writer would have done.
             ASSERT_EQ(vextest::g_sink.calls, 1 + int(reference.handOvers.size())) << name << ", buffer " << bufferSize;
             ASSERT_EQ(FlushBitWriter(bits, out), 0);
-            uint16_t rest = uint16_t(out.bufferSize - out.bytesFree);
-            out.bufferSize = rest;
-            ASSERT_EQ(out.writeCallback(&out.hostBuffer, -1, &out.bufferSize, nullptr), 0);
+            ASSERT_EQ(HandOverLastBytes(out), 0);
             EXPECT_EQ(vextest::g_sink.stream, reference.out) << name << ", buffer " << bufferSize;
         }
     }

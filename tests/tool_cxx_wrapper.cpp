@@ -1,9 +1,11 @@
 // The header-only C++ layer (q32vex.hpp): whole sequences from image views
 // and byte vectors or std::function streams, exceptions with the status
-// code, and the library lock held so that threads never interleave.
+// code, and calls that run in parallel on instances of their own.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <iterator>
 #include <set>
 #include <stdexcept>
@@ -131,7 +133,7 @@ TEST_F(CxxWrapperTest, FailuresBecomeExceptionsAndLeaveTheLibraryIdle) {
     EXPECT_EQ(std::string(q32vex::status_name(7)), "");
 }
 
-TEST_F(CxxWrapperTest, ConcurrentThreadsNeverInterleaveSequences) {
+TEST_F(CxxWrapperTest, ConcurrentCallsGiveTheSerialResults) {
     q32vex::CompressOptions a, b;
     a.band_rows = 8;
     b.band_rows = 16;
@@ -148,6 +150,38 @@ TEST_F(CxxWrapperTest, ConcurrentThreadsNeverInterleaveSequences) {
         wrong += q32vex::compress(View(photo2_), b) != expectB || q32vex::decompress(expectB).pixels != pixelsB;
     t1.join();
     EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST_F(CxxWrapperTest, CallsTakeNoLibraryLockAndLeaveTheExportsAlone) {
+    const std::vector<uint8_t> expect = q32vex::compress(View(photo_));
+    // Another thread holds the lock the legacy exports offer and has a
+    // sequence open on them; wrapper calls still run to the end.
+    std::atomic<bool> ready{false}, holding{false}, release{false};
+    AppVexParams p;
+    AppVexSetDefaultCompress(&p);
+    std::thread holder([&] {
+        AppVexEnterCriticalSection();
+        p.width = p.height = 16;
+        p.bandWidth = p.bandHeight = 16;
+        p.pixelFormat = FormatDesc(1, &p.pixelModel);
+        p.sampling = SamplingOf(0, &p.colorSpace);
+        p.writeCallback = SinkWrite;
+        ResetSink(4096);
+        holding = AppVexCompressBuffInit(&p) == 0;
+        ready = true;
+        while (!release) std::this_thread::yield();
+        AppVexLeaveCriticalSection();
+    });
+    while (!ready) std::this_thread::yield();
+    auto call = std::async(std::launch::async, [&] { return q32vex::compress(View(photo_)); });
+    const bool finished = call.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    release = true;
+    holder.join();
+    EXPECT_TRUE(holding.load());
+    EXPECT_TRUE(finished) << "the wrapper waited for the library lock";
+    EXPECT_EQ(call.get(), expect);
+    // The exports' sequence is still open, untouched by the wrapper's.
+    EXPECT_EQ(AppVexAbort(), 0);
 }
 
 }  // namespace

@@ -257,7 +257,7 @@ bool StartsWithJfif(const uint8_t* p) {
 Status ParseMarkerData(ParserState& parser, AppVexParams* params, uint8_t marker) {
     uint16_t body = 0;
     Q_TRY(ReadBodyLength(parser.in, &body));
-    const VexAppMarkerReadCallback callback = params->appMarkerReadCallback;
+    const HostIo& io = parser.in.io;
     uint16_t info = body;
     uint8_t* piece = parser.segment;
     uint16_t count = 0;
@@ -290,7 +290,7 @@ Status ParseMarkerData(ParserState& parser, AppVexParams* params, uint8_t marker
         }
     }
 
-    if (callback == nullptr) {
+    if (!HasAppMarkerRead(io)) {
         // Nothing to deliver: step over what is left of the segment.
         if (body > count) Q_TRY(PassOver(parser.in, uint16_t(body - count)));
         return 0;
@@ -301,7 +301,7 @@ Status ParseMarkerData(ParserState& parser, AppVexParams* params, uint8_t marker
     bool severalPieces = false;
     for (;;) {
         uint8_t* data = piece;
-        const Status result = callback(marker, info, count, &data);
+        const Status result = HostAppMarkerRead(io, marker, info, count, &data);
         if (comment && result != 0) return result;
         if (remaining <= count) break;
         remaining = uint16_t(remaining - count);
@@ -312,7 +312,7 @@ Status ParseMarkerData(ParserState& parser, AppVexParams* params, uint8_t marker
     if (severalPieces) {
         // A count of 0 tells the host the segment is complete.
         uint8_t* data = piece + count;
-        const Status result = callback(marker, info, 0, &data);
+        const Status result = HostAppMarkerRead(io, marker, info, 0, &data);
         if (comment && result != 0) return result;
     }
     return 0;
@@ -379,7 +379,7 @@ Status ParseSegments(ParserState& parser, AppVexParams* params, uint8_t* marker,
 }  // namespace
 
 Status ParseJpegHeader(InputBuffer& in, TableSlots& slots, AppVexParams* params) {
-    if (params->readCallback == nullptr) return VEX_ERR_NO_CALLBACK;
+    if (!HasRead(in.io)) return VEX_ERR_NO_CALLBACK;
     ParserState parser(in, slots);
     uint8_t marker[2];
     Q_TRY(CopyInput(in, marker, 2));

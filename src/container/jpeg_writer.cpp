@@ -128,14 +128,14 @@ Status WriteJfifBody(StreamBuffer& out, const AppVexParams* p, uint8_t thumbWidt
 // One APPn or COM segment. APP0 is always written (the JFIF identifier); the
 // others only when the host supplies them.
 Status WriteAppSegment(StreamBuffer& out, const AppVexParams* p, uint8_t marker) {
-    if (marker == kMarkerApp0 && p->appMarkerCallback == nullptr) {
+    if (marker == kMarkerApp0 && !HasAppMarker(out.io)) {
         Q_TRY(WriteSegmentStart(out, marker, 2 + kJfifBodyBytes));
         return WriteJfifBody(out, p, 0, 0);
     }
     uint16_t size = 0;
     uint16_t bufferLength = 0;
     uint8_t* data = nullptr;
-    Q_TRY(p->appMarkerCallback(marker, &size, &bufferLength, &data));
+    Q_TRY(HostAppMarker(out.io, marker, &size, &bufferLength, &data));
 
     if (marker == kMarkerApp0) {
         // The size word carries the thumbnail's width (high byte) and height
@@ -287,7 +287,7 @@ Status WriteJpegHeader(StreamBuffer& out, const AppVexParams* params) {
         Q_TRY(WriteBytes(out, interval, 2));
     }
 
-    if (params->appMarkerCallback != nullptr) {
+    if (HasAppMarker(out.io)) {
         for (uint32_t marker = kMarkerApp1; marker <= kMarkerApp15; ++marker)
             Q_TRY(WriteAppSegment(out, params, uint8_t(marker)));
         Q_TRY(WriteAppSegment(out, params, kMarkerCom));

@@ -24,10 +24,9 @@ uint16_t RequestSize(uint64_t wanted) {
 // range). A host that hands back a null buffer has delivered nothing, whatever
 // length it reports, so that no later move can point into null.
 Status CallHost(InputBuffer& in, int32_t position, uint16_t length, int16_t* flag) {
-    const VexReadCallback read = in.readCallback;
-    if (read == nullptr) return VEX_ERR_NO_CALLBACK;
+    if (!HasRead(in.io)) return VEX_ERR_NO_CALLBACK;
     in.hostLength = length;
-    const Status status = read(&in.hostData, position, &in.hostLength, flag);
+    const Status status = HostRead(in.io, &in.hostData, position, &in.hostLength, flag);
     if (in.hostData == nullptr) in.hostLength = 0;
     return status;
 }
@@ -128,8 +127,8 @@ Status Copy(InputBuffer& in, uint8_t* destination, uint16_t count, uint32_t hint
 
 }  // namespace
 
-void ResetInput(InputBuffer& in, VexReadCallback read) {
-    in.readCallback = read;
+void ResetInput(InputBuffer& in, const HostIo& io) {
+    in.io = io;
     in.hostData = nullptr;
     in.cursor = nullptr;
     in.basePosition = 0;

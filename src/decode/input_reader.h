@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "interface/host_io.h"
 #include "interface/status.h"
 
 namespace q32vex {
@@ -17,7 +18,7 @@ enum InputMode : int16_t {
 // The host buffer in hand, the host function that fills it, and where the
 // reader stands in the stream.
 struct InputBuffer {
-    VexReadCallback readCallback;  // the record's, set by ResetInput
+    HostIo io;  // set by ResetInput
     uint8_t* hostData;
     uint16_t hostLength;
     uint16_t bufferRemaining;
@@ -31,7 +32,7 @@ struct InputBuffer {
 constexpr uint32_t kUntiledSegmentLimit = 268435455;  // 2^28 - 1
 
 // Resets the reader for a stream opened at position 0 and read through `read`.
-void ResetInput(InputBuffer& in, VexReadCallback read);
+void ResetInput(InputBuffer& in, const HostIo& io);
 // `flag` points at the mode word on entry; in the next-chunk modes it receives
 // the end-of-data flag.
 [[nodiscard]] Status ReadInput(InputBuffer& in, void* data, int32_t position, uint16_t* count, int16_t* flag);

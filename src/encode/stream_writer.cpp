@@ -14,9 +14,8 @@ uint32_t CurrentPosition(const StreamBuffer& out) {
 }
 
 Status CallHost(StreamBuffer& out, int32_t position) {
-    const VexWriteCallback callback = out.writeCallback;
-    if (callback == nullptr) return VEX_ERR_NO_CALLBACK;
-    return callback(&out.hostBuffer, position, &out.bufferSize, nullptr);
+    if (!HasWrite(out.io)) return VEX_ERR_NO_CALLBACK;
+    return HostWrite(out.io, &out.hostBuffer, position, &out.bufferSize);
 }
 
 // Hands over the full buffer and takes the next one, placed right after it.
@@ -124,5 +123,15 @@ Status WriteBytes(StreamBuffer& out, const uint8_t* data, uint32_t n) {
 }
 
 uint32_t StreamPosition(const StreamBuffer& out) { return CurrentPosition(out); }
+
+void OpenStream(StreamBuffer& out, const HostIo& io) {
+    out = StreamBuffer{};
+    out.io = io;
+}
+
+Status HandOverLastBytes(StreamBuffer& out) {
+    out.bufferSize = uint16_t(out.bufferSize - out.bytesFree);
+    return CallHost(out, -1);
+}
 
 }  // namespace q32vex

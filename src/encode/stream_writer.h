@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "interface/host_io.h"
 #include "interface/status.h"
 
 namespace q32vex {
@@ -17,7 +18,7 @@ enum StreamMode : int16_t {
 
 // The host buffer in hand and the host function that exchanges it.
 struct StreamBuffer {
-    VexWriteCallback writeCallback;  // the record's, set by the compression open
+    HostIo io;  // set by OpenStream
     uint8_t* hostBuffer;
     uint16_t bufferSize;
     uint16_t bytesFree;
@@ -34,5 +35,11 @@ struct StreamBuffer {
 // Appends n bytes at the current position (mode 2 in a loop for any n).
 [[nodiscard]] Status WriteBytes(StreamBuffer& out, const uint8_t* data, uint32_t n);
 uint32_t StreamPosition(const StreamBuffer& out);
+// Starts a stream at position 0 written through `io`; no host buffer is in
+// hand until the first write asks for one.
+void OpenStream(StreamBuffer& out, const HostIo& io);
+// Hands the bytes written into the buffer in hand to the host: the last
+// exchange of a stream.
+[[nodiscard]] Status HandOverLastBytes(StreamBuffer& out);
 
 }  // namespace q32vex

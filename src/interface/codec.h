@@ -48,6 +48,9 @@ struct Codec {
     BitWriter bitWriter;
     BitReader bitReader;
     TiffWriterState tiffWriter;
+    // The functions of a host that drives this instance through the
+    // VexCodec interface; all null for the legacy exports' instance.
+    VexIo hostIo;
 };
 
 // Clears everything one sequence builds for itself, so that an open starts

@@ -95,7 +95,8 @@ Status OpenCompression(Codec& c, AppVexParams* host) {
     ClearSequenceState(c);
     FreeTileArrays(c.tiles);
     CopyWords(&p, host, sizeof(AppVexParams));
-    if (p.writeCallback == nullptr) return VEX_ERR_NO_CALLBACK;
+    const HostIo io = BindHostIo(c.hostIo, p);
+    if (!HasWrite(io)) return VEX_ERR_NO_CALLBACK;
 
     Q_TRY(GetMcuDims(p.colorSpace, &p.sampling, &s.mcuWidth, &s.mcuHeight));
     Q_TRY(BitsPerPixel(p.pixelModel, &p.pixelFormat, &s.bitsPerPixel));
@@ -157,12 +158,7 @@ Status OpenCompression(Codec& c, AppVexParams* host) {
 
     Q_TRY(SetupCompressionEngine(Encoder(c), &e));
 
-    c.out.writeCallback = p.writeCallback;
-    c.out.hostBuffer = nullptr;
-    c.out.writePos = nullptr;
-    c.out.bufferBase = 0;
-    c.out.bufferSize = 0;
-    c.out.bytesFree = 0;
+    OpenStream(c.out, io);
 
     // The walk visits every tile of the padded image; the tile arrays and the
     // record's tileCount are 16 bits wide, so an image with more tiles than
@@ -212,8 +208,7 @@ Status FinishSequence(Codec& c, BandRect* next) {
     RecordTileEnd(c, false);
     if (p.containerKind == VEX_CONTAINER_JFIF) Q_TRY(WriteJpegTrailer(out));
     if (p.containerKind == VEX_CONTAINER_TIFF) Q_TRY(WriteTiffTrailer(out, &p, c.tiffWriter));
-    out.bufferSize = uint16_t(out.bufferSize - out.bytesFree);
-    Q_TRY(p.writeCallback(&out.hostBuffer, -1, &out.bufferSize, nullptr));
+    Q_TRY(HandOverLastBytes(out));
     next->x0 = 1;
     next->x1 = 0;
     return 0;

@@ -152,8 +152,9 @@ Status OpenSequence(Codec& c, AppVexParams* host) {
     AppVexParams& p = s.params;
     CopyWords(&p, host, sizeof(AppVexParams));
     PointTablesAtSlots(c.slots, &p);
-    if (p.readCallback == nullptr) return VEX_ERR_NO_CALLBACK;
-    ResetInput(c.in, p.readCallback);
+    const HostIo io = BindHostIo(c.hostIo, p);
+    if (!HasRead(io)) return VEX_ERR_NO_CALLBACK;
+    ResetInput(c.in, io);
     Q_TRY(ReadHeader(c, &p, true));
     Q_TRY(PrepareSegments(c));
 
@@ -309,8 +310,9 @@ Status ReadStreamInfo(Codec& c, AppVexParams* params) {
     SequencePart& s = c.seq;
     if (s.sequenceState != kIdle) return VEX_ERR_BUSY;
     ClearSequenceState(c);
-    if (params->readCallback == nullptr) return VEX_ERR_NO_CALLBACK;
-    ResetInput(c.in, params->readCallback);
+    const HostIo io = BindHostIo(c.hostIo, *params);
+    if (!HasRead(io)) return VEX_ERR_NO_CALLBACK;
+    ResetInput(c.in, io);
     CopyWords(&s.params, params, sizeof(AppVexParams));
     PointTablesAtSlots(c.slots, &s.params);
     const Status status = ReadHeader(c, &s.params, false);

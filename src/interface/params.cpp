@@ -38,12 +38,11 @@ VEXEXPORT void VEXAPI AppVexSetDefaultCompress(AppVexParams* params) {
     q32vex::SetDefaults(params);
 }
 
-#if !defined(_WIN32)
-// On Windows the module definition file exports the entry above under this
-// second name; elsewhere it needs a symbol of its own.
+// The Windows DLL exports the entry above under this second name as well (the
+// module definition file says so); this symbol serves every other build,
+// among them programs that link the library statically on Windows.
 VEXEXPORT void VEXAPI AppVexSetDefaultDecompress(AppVexParams* params) {
     q32vex::SetDefaults(params);
 }
-#endif
 
 }  // extern "C"

@@ -1,0 +1,111 @@
+/*
+ * q32vex codec instances: the library's sequences on handles of their own.
+ *
+ * A VexCodec holds everything one compression or decompression sequence
+ * works on, plus the table slots, tile arrays and derived tables it keeps
+ * between sequences. Instances share nothing that changes, so any number of
+ * them may run at once, one per thread (one instance is not to be used by two
+ * threads at the same time). The AppVex... exports of q32vex.h are the same
+ * operations on one instance the library owns; a host that uses VexCodec
+ * handles never disturbs them, nor they it.
+ *
+ * The functions take the same AppVexParams record and follow the same rules,
+ * statuses and band walk as their AppVex... counterparts. Two things differ:
+ *  - The host's functions may carry a context pointer (VexIo). Where the
+ *    VexIo given to VexCodecSetIo has a function, it is called instead of the
+ *    record's callback of the same role; where it has none, the record's
+ *    callback is used, as the legacy exports do.
+ *  - One-call forms run a whole sequence between memory buffers.
+ *
+ * Calling convention: the platform's default C convention, on every target.
+ */
+#ifndef Q32VEX_CODEC_H
+#define Q32VEX_CODEC_H
+
+#include "q32vex.h"
+
+/* The Windows DLL is the legacy library and exports the AppVex... names
+ * only; on Windows these functions are linked statically (q32vex_static). */
+#if defined(_WIN32)
+#define VEXCODECAPI
+#else
+#define VEXCODECAPI VEXEXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct VexCodec VexCodec;
+
+/* The four host functions, each with the context pointer of the VexIo. Their
+ * other arguments mean what those of VexWriteCallback, VexReadCallback,
+ * VexAppMarkerCallback and VexAppMarkerReadCallback mean. */
+typedef int16_t (*VexWriteFn)(void *context, uint8_t **buffer, int32_t position, uint16_t *size);
+typedef int16_t (*VexReadFn)(void *context, uint8_t **data, int32_t position, uint16_t *count,
+                             int16_t *endFlag);
+typedef int16_t (*VexAppMarkerFn)(void *context, uint8_t marker, uint16_t *size,
+                                  uint16_t *bufferLength, uint8_t **data);
+typedef int16_t (*VexAppMarkerReadFn)(void *context, uint8_t marker, uint16_t info, uint16_t count,
+                                      uint8_t **data);
+
+typedef struct VexIo {
+    void *context;
+    VexWriteFn write;
+    VexReadFn read;
+    VexAppMarkerFn appMarker;
+    VexAppMarkerReadFn appMarkerRead;
+} VexIo;
+
+/* A new instance, as the library is when freshly loaded; NULL when out of
+ * memory. Destroying releases everything it holds, an open sequence
+ * included. */
+VEXCODECAPI VexCodec *VexCodecCreate(void);
+VEXCODECAPI void VexCodecDestroy(VexCodec *codec);
+
+/* The host functions used by the sequences opened from now on; NULL clears
+ * them (the record's callbacks serve again). The VexIo is copied. */
+VEXCODECAPI void VexCodecSetIo(VexCodec *codec, const VexIo *io);
+
+/* The sequence operations, as AppVexQuerySupport, AppVexCompressBuffInit,
+ * AppVexCompressBuff, AppVexGetCompInfo, AppVexDecompressBuffInit,
+ * AppVexDecompressBuff, AppVexAbort and AppVexDeallocate. */
+VEXCODECAPI int16_t VexQuerySupport(VexCodec *codec, int32_t direction, const AppVexParams *params);
+VEXCODECAPI int16_t VexCompressOpen(VexCodec *codec, AppVexParams *params);
+VEXCODECAPI int16_t VexCompressBand(VexCodec *codec, uint8_t **rows, BandRect *next);
+VEXCODECAPI int16_t VexReadInfo(VexCodec *codec, AppVexParams *params);
+VEXCODECAPI int16_t VexDecompressOpen(VexCodec *codec, AppVexParams *params);
+VEXCODECAPI int16_t VexDecompressBand(VexCodec *codec, uint8_t **rows, BandRect *filled);
+VEXCODECAPI int16_t VexAbort(VexCodec *codec);
+VEXCODECAPI int16_t VexReleaseMemory(VexCodec *codec);
+
+/* One-call forms. The record is set up as for the band-by-band calls; its
+ * read and write callbacks are not used (the instance's VexIo still serves
+ * the APPn and COM functions). A record whose bandWidth, bandHeight and
+ * bandMemory are all zero lets them choose the bands.
+ *
+ * VexCompressMemory compresses the image whose row y starts at
+ * pixels + y * stride. On success *out receives a buffer of *outSize bytes
+ * that the caller releases with VexFree. The record is updated as by
+ * VexCompressOpen (band size, tile arrays). */
+VEXCODECAPI int16_t VexCompressMemory(VexCodec *codec, AppVexParams *params, const uint8_t *pixels,
+                                    ptrdiff_t stride, uint8_t **out, size_t *outSize);
+/* VexReadInfoMemory reads the header of the stream in data[0..size) into the
+ * record, as VexReadInfo does. */
+VEXCODECAPI int16_t VexReadInfoMemory(VexCodec *codec, AppVexParams *params, const uint8_t *data,
+                                    size_t size);
+/* VexDecompressMemory decodes the stream in data[0..size) into the image
+ * whose row y starts at pixels + y * stride; row 0 and column 0 are the
+ * window's top left corner (the whole image when no window is set). The
+ * record's pixel format and window are taken as VexDecompressOpen takes
+ * them. Padding bits of the pixel format are not written, or written with
+ * no particular value. */
+VEXCODECAPI int16_t VexDecompressMemory(VexCodec *codec, AppVexParams *params, const uint8_t *data,
+                                      size_t size, uint8_t *pixels, ptrdiff_t stride);
+VEXCODECAPI void VexFree(void *block);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* Q32VEX_CODEC_H */
