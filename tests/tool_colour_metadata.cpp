@@ -16,22 +16,16 @@ namespace {
 using tooltest::Q;
 using tooltest::Result;
 
-class ToolColourTest : public tooltest::ScratchTest {
+class ToolColourTest : public tooltest::VexjpegTest {
 protected:
     void SetUp() override {
-        tooltest::ScratchTest::SetUp();
-        tool_ = tooltest::BuiltProgram("vexjpeg");
-        if (tool_.empty()) GTEST_SKIP() << "vexjpeg was not built";
+        tooltest::VexjpegTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         if (!HaveTool("djpeg")) GTEST_SKIP() << "djpeg missing";
         if (tooltest::Shell("/usr/bin/python3 -c 'import PIL.ImageCms, PIL.PngImagePlugin'").code != 0)
             GTEST_SKIP() << "Pillow missing";
         if (tooltest::Shell(tool_ + " --version").out.find("png") == std::string::npos)
             GTEST_SKIP() << "vexjpeg without PNG support";
-    }
-    Result Vex(const std::string& args) { return tooltest::Shell(tool_ + " " + args); }
-    void Ok(const std::string& args) {
-        const Result r = Vex(args);
-        ASSERT_EQ(r.code, 0) << "vexjpeg " << args << "\n" << r.err;
     }
     // Runs a Python program in the scratch directory; its standard output.
     std::string Py(const std::string& program) {
@@ -40,7 +34,6 @@ protected:
         EXPECT_EQ(r.code, 0) << program << "\n" << r.err;
         return r.out;
     }
-    std::string tool_;
 };
 
 // Python: the largest difference of any sample between two pictures.
