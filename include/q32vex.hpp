@@ -254,6 +254,13 @@ private:
 
 // ---- options -----------------------------------------------------------------
 
+// An APPn or COM segment met in a JPEG header.
+struct Segment {
+    uint8_t marker = 0;  // 0xE0..0xEF or 0xFE
+    uint16_t info = 0;   // the segment length the parser reports (or JFIF thumbnail size)
+    std::vector<uint8_t> data;
+};
+
 struct CompressOptions {
     // Quantisation scale in fiftieths: 50 uses the standard tables as they are,
     // smaller values are finer (25, the default, halves every step).
@@ -268,6 +275,10 @@ struct CompressOptions {
     int band_rows = 0;         // rows handed over per band; 0 with band_memory 0: one band
     int32_t band_memory = 0;   // or a byte budget for one band
     std::string comment;       // extra COM segment (JFIF only)
+    // Extra APP1..APP15 and COM segments for a JFIF file, at most one per
+    // marker (a later one replaces an earlier), data up to 65531 bytes each;
+    // a COM segment here replaces `comment`.
+    std::vector<Segment> segments;
     uint16_t density_units = 0, x_density = 0, y_density = 0;
     // Host quantisation tables per component (64 entries, natural order),
     // scaled by `quality`; null takes the standard table.
@@ -304,13 +315,6 @@ struct DecompressOptions {
     // unless the image was written Four420.
     Sampling four_sampling = Sampling::Four444;
     Progress progress;
-};
-
-// An APPn or COM segment met in a JPEG header.
-struct Segment {
-    uint8_t marker = 0;  // 0xE0..0xEF or 0xFE
-    uint16_t info = 0;   // the segment length the parser reports (or JFIF thumbnail size)
-    std::vector<uint8_t> data;
 };
 
 // A Huffman table definition: 16 code counts, then the symbols.
@@ -356,6 +360,7 @@ struct Host {
     bool awaitClose = false;      // a count-0 call closes a segment given in pieces
     int pieces = 0;
     const std::string* comment = nullptr;
+    const std::vector<Segment>* headerSegments = nullptr;  // extra segments to write
     std::exception_ptr failure;   // what the caller's function threw
 };
 
@@ -436,12 +441,25 @@ inline int16_t marker_write_trampoline(void* context, uint8_t marker, uint16_t* 
                                        uint8_t** data) {
     Host& h = *static_cast<Host*>(context);
     *size = 0;
-    if (marker != 0xFE || !h.comment || h.comment->empty()) return 0;
+    const uint8_t* bytes = nullptr;
+    size_t n = 0;
+    if (marker == 0xFE && h.comment && !h.comment->empty()) {
+        bytes = reinterpret_cast<const uint8_t*>(h.comment->data());
+        n = h.comment->size();
+    }
+    if (h.headerSegments && marker != 0xE0) {
+        for (const Segment& s : *h.headerSegments) {
+            if (s.marker != marker) continue;
+            bytes = s.data.data();
+            n = s.data.size();
+        }
+    }
+    if (!bytes) return 0;
     // The size of a segment handed over is its whole length, marker included.
-    const size_t n = std::min<size_t>(h.comment->size(), 65533 - 4);
+    n = std::min<size_t>(n, 65535 - 4);
     *size = static_cast<uint16_t>(n + 4);
     *bufferLength = static_cast<uint16_t>(n);
-    *data = reinterpret_cast<uint8_t*>(const_cast<char*>(h.comment->data()));
+    *data = const_cast<uint8_t*>(bytes);
     return 0;
 }
 
@@ -656,8 +674,10 @@ inline void compress(int width, int height, PixelFormat format, const CompressOp
     detail::Host host;
     host.writer = writer;
     host.comment = &options.comment;
+    host.headerSegments = &options.segments;
     Instance instance;
-    detail::attach(instance, host, true, !options.comment.empty() && options.container == Container::Jfif);
+    detail::attach(instance, host, true,
+                   (!options.comment.empty() || !options.segments.empty()) && options.container == Container::Jfif);
     detail::check(VexCompressOpen(instance.get(), &p), host);
 
     const int bpp = bytes_per_pixel(format);

@@ -17,18 +17,12 @@ namespace {
 using tooltest::Q;
 using tooltest::Result;
 
-class ToolTest : public tooltest::ScratchTest {
+class ToolTest : public tooltest::VexjpegTest {
 protected:
     void SetUp() override {
-        tooltest::ScratchTest::SetUp();
-        tool_ = tooltest::BuiltProgram("vexjpeg");
-        if (tool_.empty()) GTEST_SKIP() << "vexjpeg was not built";
+        tooltest::VexjpegTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         if (!HaveTool("djpeg") || !HaveTool("cjpeg")) GTEST_SKIP() << "djpeg/cjpeg missing";
-    }
-    Result Vex(const std::string& args) { return tooltest::Shell(tool_ + " " + args); }
-    void Ok(const std::string& args) {
-        const Result r = Vex(args);
-        ASSERT_EQ(r.code, 0) << "vexjpeg " << args << "\n" << r.err;
     }
     void Sh(const std::string& command) {
         const Result r = tooltest::Shell(command);
@@ -51,7 +45,6 @@ protected:
         EXPECT_TRUE(Djpeg(Bytes(jpeg), &p, "-nosmooth -dct int")) << jpeg;
         return p;
     }
-    std::string tool_;
 };
 
 // The number after "key": in the tool's JSON (first occurrence); for a list,

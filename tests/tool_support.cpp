@@ -55,6 +55,20 @@ void ScratchTest::TearDown() {
     vextest::LibraryTest::TearDown();
 }
 
+void VexjpegTest::SetUp() {
+    ScratchTest::SetUp();
+    if (HasFatalFailure()) return;
+    tool_ = BuiltProgram("vexjpeg");
+    if (tool_.empty()) GTEST_SKIP() << "vexjpeg was not built";
+}
+
+Result VexjpegTest::Vex(const std::string& args) { return Shell(tool_ + " " + args); }
+
+void VexjpegTest::Ok(const std::string& args) {
+    const Result r = Vex(args);
+    ASSERT_EQ(r.code, 0) << "vexjpeg " << args << "\n" << r.err;
+}
+
 std::vector<std::string> ScratchTest::Listing() const {
     std::vector<std::string> names;
     if (DIR* d = opendir(dir_.c_str())) {

@@ -33,6 +33,19 @@ protected:
     std::string dir_;
 };
 
+// Fixture for tests of the vexjpeg program: a scratch directory and the
+// built tool, the test skipped when it was not built (a derived SetUp
+// returns when IsSkipped()).
+class VexjpegTest : public ScratchTest {
+protected:
+    void SetUp() override;
+    // Runs vexjpeg with these arguments (a shell command line's words).
+    Result Vex(const std::string& args);
+    // The same, which must succeed.
+    void Ok(const std::string& args);
+    std::string tool_;
+};
+
 // Quotes a string for the shell.
 std::string Q(const std::string& s);
 

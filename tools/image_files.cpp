@@ -433,7 +433,8 @@ void PngRead(png_structp png, png_bytep data, png_size_t n) {
 // viewer shows them.
 class WholePngReader : public ImageReader {
 public:
-    explicit WholePngReader(const std::vector<uint8_t>& bytes) {
+    WholePngReader(const std::vector<uint8_t>& bytes, Metadata found) {
+        metadata = std::move(found);
         png_image png;
         std::memset(&png, 0, sizeof png);
         png.version = PNG_IMAGE_VERSION;
@@ -473,11 +474,13 @@ private:
 // decodes them.
 class RowPngReader : public ImageReader {
 public:
-    // False (and nothing consumed but the signature check's bytes) when the
-    // file needs the whole-image reader.
-    static std::unique_ptr<ImageReader> Open(InputFile& in) {
+    // Null when the file needs the whole-image reader; `found` receives the
+    // metadata of its header either way.
+    static std::unique_ptr<ImageReader> Open(InputFile& in, Metadata* found) {
         std::unique_ptr<RowPngReader> r(new RowPngReader(in));
-        if (!r->Start()) return nullptr;
+        const bool rows = r->Start();
+        *found = r->metadata;
+        if (!rows) return nullptr;
         return r;
     }
     ~RowPngReader() override { png_destroy_read_struct(&png_, &info_, nullptr); }
@@ -502,6 +505,7 @@ private:
         if (setjmp(png_jmpbuf(png_))) Fail("PNG: " + error_);
         png_set_read_fn(png_, &in_, PngRead);
         png_read_info(png_, info_);
+        ReadMetadata();
         const png_uint_32 w = png_get_image_width(png_, info_);
         const png_uint_32 h = png_get_image_height(png_, info_);
         const int depth = png_get_bit_depth(png_, info_);
@@ -523,6 +527,23 @@ private:
         return true;
     }
 
+    // The chunks before the pixel data; an eXIf chunk after them would come
+    // too late for a JPEG header written before the first row.
+    void ReadMetadata() {
+        png_charp name = nullptr;
+        int compression = 0;
+        png_bytep profile = nullptr;
+        png_uint_32 length = 0;
+        if (png_get_iCCP(png_, info_, &name, &compression, &profile, &length) != 0 && profile != nullptr)
+            metadata.icc.assign(profile, profile + length);
+#ifdef PNG_eXIf_SUPPORTED
+        png_bytep exif = nullptr;
+        png_uint_32 exifLength = 0;
+        if (png_get_eXIf_1(png_, info_, &exifLength, &exif) != 0 && exif != nullptr)
+            metadata.exif.assign(exif, exif + exifLength);
+#endif
+    }
+
     InputFile& in_;
     png_structp png_ = nullptr;
     png_infop info_ = nullptr;
@@ -541,7 +562,8 @@ void PngFlush(png_structp) {}
 
 class PngWriter : public ImageWriter {
 public:
-    PngWriter(OutputFile& out, int width, int height, PixelFormat pixels) : width_(width), pixels_(pixels) {
+    PngWriter(OutputFile& out, int width, int height, PixelFormat pixels, const Metadata& metadata)
+        : width_(width), pixels_(pixels) {
         png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error_, PngError, PngWarning);
         if (png_ == nullptr) Fail("PNG: out of memory");
         info_ = png_create_info_struct(png_);
@@ -554,6 +576,17 @@ public:
                                                         : PNG_COLOR_TYPE_RGB;
         png_set_IHDR(png_, info_, png_uint_32(width), png_uint_32(height), 8, type, PNG_INTERLACE_NONE,
                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        // libpng checks a profile against the image (its colour space, its
+        // header and tag table); one it finds unfit is left out, with the
+        // image still written, rather than failing the whole file.
+        png_set_benign_errors(png_, 1);
+        if (!metadata.icc.empty())
+            png_set_iCCP(png_, info_, "ICC profile", PNG_COMPRESSION_TYPE_BASE, metadata.icc.data(),
+                         png_uint_32(metadata.icc.size()));
+#ifdef PNG_eXIf_SUPPORTED
+        if (!metadata.exif.empty())
+            png_set_eXIf_1(png_, info_, png_uint_32(metadata.exif.size()), const_cast<png_bytep>(metadata.exif.data()));
+#endif
         png_write_info(png_, info_);
         if (type == PNG_COLOR_TYPE_RGB) {
             png_set_bgr(png_);
@@ -593,9 +626,10 @@ std::unique_ptr<ImageReader> OpenPng(InputFile& in) {
 #ifdef VEXJPEG_HAVE_PNG
     in.MakeSeekable();
     const uint64_t start = in.Position();
-    if (std::unique_ptr<ImageReader> rows = RowPngReader::Open(in)) return rows;
+    Metadata metadata;
+    if (std::unique_ptr<ImageReader> rows = RowPngReader::Open(in, &metadata)) return rows;
     in.Seek(start);
-    return std::make_unique<WholePngReader>(in.ReadRest());
+    return std::make_unique<WholePngReader>(in.ReadRest(), std::move(metadata));
 #else
     (void)in;
     Fail("this vexjpeg was built without PNG support; use PPM, PGM or BMP");
@@ -645,7 +679,7 @@ std::unique_ptr<ImageReader> OpenImageReader(InputFile& in, ImageFormat format) 
 }
 
 std::unique_ptr<ImageWriter> OpenImageWriter(OutputFile& out, ImageFormat format, const std::string& pnmKind,
-                                             int width, int height, PixelFormat pixels) {
+                                             int width, int height, PixelFormat pixels, const Metadata& metadata) {
     switch (format) {
         case ImageFormat::Pnm: {
             const bool gray = pnmKind == "P5" || (pnmKind.empty() && pixels == PixelFormat::Gray8);
@@ -654,8 +688,9 @@ std::unique_ptr<ImageWriter> OpenImageWriter(OutputFile& out, ImageFormat format
         case ImageFormat::Bmp: return std::make_unique<BmpWriter>(out, width, height, pixels);
         case ImageFormat::Png:
 #ifdef VEXJPEG_HAVE_PNG
-            return std::make_unique<PngWriter>(out, width, height, pixels);
+            return std::make_unique<PngWriter>(out, width, height, pixels, metadata);
 #else
+            (void)metadata;
             Fail("this vexjpeg was built without PNG support; use PPM, PGM or BMP");
 #endif
         default: Fail("unknown image file format");

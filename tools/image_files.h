@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files.h"
+#include "metadata.h"
 #include "q32vex.hpp"
 
 namespace vexjpeg {
@@ -35,12 +36,15 @@ ImageFormat SniffImage(const std::vector<uint8_t>& bytes);
 // 32-bit give Bgr555 (Bgr24 for 5-6-5), Bgr24 and Bgrx32. Bottom-up BMP rows
 // are reached by seeking (a pipe is first copied to a temporary file). PNG
 // files that are interlaced, transparent or 16 bits deep are decoded whole
-// when opened. Throws ImageFileError.
+// when opened. A PNG file's ICC profile (iCCP) and Exif block (eXIf, when it
+// comes before the pixel data) are read when opening, into `metadata`.
+// Throws ImageFileError.
 class ImageReader {
 public:
     virtual ~ImageReader() = default;
     int width = 0, height = 0;
     q32vex::PixelFormat format = q32vex::PixelFormat::Bgr24;
+    Metadata metadata;
     // The next row, `width` pixels in `format`.
     virtual void ReadRow(uint8_t* row) = 0;
 };
@@ -50,7 +54,9 @@ std::unique_ptr<ImageReader> OpenImageReader(InputFile& in, ImageFormat format);
 // pixel format given when opening. For PNM output `pnmKind` is "P5" (PGM),
 // "P6" (PPM) or "" (PGM for grey images, PPM otherwise). BMP rows are placed
 // bottom-up where the output seeks and top-down (a negative height) where it
-// does not.
+// does not. A PNG file gets `metadata` as iCCP and eXIf chunks (a profile
+// libpng finds unfit for the image is left out); the other formats have no
+// place for it.
 class ImageWriter {
 public:
     virtual ~ImageWriter() = default;
@@ -58,7 +64,8 @@ public:
     virtual void Finish() {}
 };
 std::unique_ptr<ImageWriter> OpenImageWriter(OutputFile& out, ImageFormat format, const std::string& pnmKind,
-                                             int width, int height, q32vex::PixelFormat pixels);
+                                             int width, int height, q32vex::PixelFormat pixels,
+                                             const Metadata& metadata = Metadata());
 
 // A whole image file held in memory, through the row reader.
 q32vex::Image ReadImage(const std::vector<uint8_t>& bytes, ImageFormat format);

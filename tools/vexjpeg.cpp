@@ -19,6 +19,7 @@
 #include "files.h"
 #include "image_files.h"
 #include "jpeg_frame.h"
+#include "metadata.h"
 #include "q32vex.hpp"
 
 namespace vexjpeg {
@@ -91,8 +92,15 @@ const char kCompressHelp[] =
     "  --band-memory BYTES or let the library size bands from a byte budget\n"
     "  --comment TEXT      add a COM segment (JFIF only)\n"
     "  --input-format F    png, ppm, pgm or bmp, instead of IN's content\n"
+    "  --strip             leave out a PNG's ICC profile and Exif block\n"
     "  --stats             print size, bits per pixel and codec time on stdout\n"
     "  --quiet             no progress bar\n"
+    "\n"
+    "A PNG file's ICC profile (iCCP) and Exif block (eXIf) go into a JFIF\n"
+    "file as APP2 ICC_PROFILE and APP1 Exif segments. The library writes one\n"
+    "segment per marker: a profile larger than 65517 bytes or an Exif block\n"
+    "larger than 65525 bytes is refused (exit code 2; --strip leaves them out).\n"
+    "TIFF files and raw data have no place for them.\n"
     "\n"
     "Raw data (--container raw) is the entropy-coded scan alone. Its geometry\n"
     "and tables go to a sidecar OUT.hdr: the JPEG header (SOI to SOS) that\n"
@@ -117,8 +125,18 @@ const char kDecompressHelp[] =
     "  --header FILE       the header of raw data (default IN.hdr)\n"
     "  --sampling S        444 (default) or 420: the layout of a four-component\n"
     "                      TIFF file, which the file does not record\n"
+    "  --raw-channels      write a four-component image's channels as they are\n"
+    "                      (PNG only, as red, green, blue and alpha)\n"
+    "  --strip             leave out the ICC profile and Exif block\n"
     "  --stats             print size and codec time on stdout\n"
     "  --quiet             no progress bar\n"
+    "\n"
+    "A four-component (CMYK or YCCK) image is converted to RGB, as djpeg and\n"
+    "ImageMagick show it: samples are taken as Adobe stores them, inverted\n"
+    "(255 is no ink), and an Adobe APP14 segment with transform 2 marks YCCK.\n"
+    "A PNG file gets the JPEG file's ICC profile (APP2 ICC_PROFILE segments,\n"
+    "joined in sequence order) as iCCP, when the profile describes the pixels\n"
+    "written (RGB or grey), and its Exif block (APP1) as eXIf.\n"
     "\n"
     "A file whose data ends early is refused (exit code 2), not padded.\n";
 
@@ -529,13 +547,32 @@ private:
     int next_ = 0;  // the window row written next
 };
 
+// Four-component rows as a viewer shows them: red, green and blue rows for
+// the image file's writer.
+class FourToRgbWriter : public ImageWriter {
+public:
+    FourToRgbWriter(std::unique_ptr<ImageWriter> next, FourComponents kind, int width)
+        : next_(std::move(next)), kind_(kind), width_(width), line_(size_t(width) * 3) {}
+    void WriteRow(const uint8_t* row) override {
+        FourRowToBgr24(row, kind_, width_, line_.data());
+        next_->WriteRow(line_.data());
+    }
+    void Finish() override { next_->Finish(); }
+
+private:
+    std::unique_ptr<ImageWriter> next_;
+    FourComponents kind_;
+    int width_;
+    std::vector<uint8_t> line_;
+};
+
 // ---- compress -----------------------------------------------------------------------
 
 int Compress(int argc, char** argv) {
     const Args args = Parse(argc, argv, 2,
                             {"--quality", "--scale", "--sampling", "--restart", "--container", "--tile", "--band-rows",
                              "--band-memory", "--comment", "--input-format"},
-                            {"--quiet", "--stats", "--help", "-h"});
+                            {"--quiet", "--stats", "--strip", "--help", "-h"});
     if (args.flags.count("--help") || args.flags.count("-h")) {
         std::fputs(kCompressHelp, stdout);
         return kExitOk;
@@ -616,6 +653,20 @@ int Compress(int argc, char** argv) {
     }
     const int width = reader->width, height = reader->height;
     RowWindow rows(*reader, format);
+    // The profile and Exif block go into a JFIF header, through the
+    // library's segment callback: one segment each.
+    if (!args.flags.count("--strip") && options.container == Container::Jfif) {
+        const Metadata& m = reader->metadata;
+        if (m.icc.size() > kMaxIccBytes)
+            throw InputError{input->name() + ": its ICC profile has " + std::to_string(m.icc.size()) +
+                             " bytes; one APP2 segment holds at most " + std::to_string(kMaxIccBytes) +
+                             " (--strip leaves it out)"};
+        if (m.exif.size() > kMaxExifBytes)
+            throw InputError{input->name() + ": its Exif block has " + std::to_string(m.exif.size()) +
+                             " bytes; one APP1 segment holds at most " + std::to_string(kMaxExifBytes) +
+                             " (--strip leaves it out)"};
+        options.segments = JpegSegments(m);
+    }
     const bool bandsChosen = options.band_rows != 0 || options.band_memory != 0;
     if (!bandsChosen) options.band_memory = DefaultBandMemory(width, format);
 
@@ -691,7 +742,7 @@ int Decompress(int argc, char** argv) {
     const Args args = Parse(argc, argv, 2,
                             {"--window", "--pixel-format", "--band-rows", "--band-memory", "--format",
                              "--container", "--header", "--sampling"},
-                            {"--quiet", "--stats", "--help", "-h"});
+                            {"--quiet", "--stats", "--strip", "--raw-channels", "--help", "-h"});
     if (args.flags.count("--help") || args.flags.count("-h")) {
         std::fputs(kDecompressHelp, stdout);
         return kExitOk;
@@ -768,6 +819,12 @@ int Decompress(int argc, char** argv) {
     if (options.band_rows == 0 && options.band_memory == 0)
         options.band_memory = DefaultBandMemory(std::max(info.width, 1), PixelFormat::Bgrx32);
 
+    const bool rawChannels = args.flags.count("--raw-channels") != 0;
+    const bool quiet = args.flags.count("--quiet") != 0;
+    Metadata metadata;
+    if (!args.flags.count("--strip")) metadata = MetadataFromSegments(info.segments);
+    const FourComponents fourKind = FourComponentsOf(info.segments);
+
     OutputFile output(out);
     std::unique_ptr<ImageWriter> writer;
     std::unique_ptr<StripWriter> strips;
@@ -779,7 +836,25 @@ int Decompress(int argc, char** argv) {
             [&](int w, int h, PixelFormat format) {
                 width = w;
                 height = h;
-                writer = OpenImageWriter(output, outFormat, pnmKind, w, h, format);
+                // What the image file shows: four components become RGB
+                // unless asked for as they are.
+                const bool toRgb = format == PixelFormat::Four8 && !rawChannels;
+                const PixelFormat shown = toRgb ? PixelFormat::Bgr24 : format;
+                // A profile goes along only where it describes the pixels
+                // written: not a CMYK profile once the pixels are RGB.
+                const bool grey = shown == PixelFormat::Gray8, four = shown == PixelFormat::Four8;
+                const std::string space = IccColourSpace(metadata.icc);
+                if (!metadata.icc.empty() && outFormat == ImageFormat::Png &&
+                    space != (grey ? "GRAY" : four ? "CMYK" : "RGB ")) {
+                    if (!quiet)
+                        std::fprintf(stderr, "vexjpeg: note: the ICC profile (%s) does not describe the %s pixels "
+                                             "written; it is left out\n",
+                                     space.empty() ? "damaged" : space.substr(0, space.find_last_not_of(' ') + 1).c_str(),
+                                     grey ? "grey" : four ? "four-component" : "RGB");
+                    metadata.icc.clear();
+                }
+                writer = OpenImageWriter(output, outFormat, pnmKind, w, h, shown, metadata);
+                if (toRgb) writer = std::make_unique<FourToRgbWriter>(std::move(writer), fourKind, w);
                 strips = std::make_unique<StripWriter>(*writer, w, format);
             },
             [&strips](int x, int y, int columns, int rows, const uint8_t* const* data) {
