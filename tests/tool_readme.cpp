@@ -15,7 +15,8 @@ class ReadmeTest : public tooltest::ScratchTest {};
 TEST_F(ReadmeTest, ShowsTheExampleFilesVerbatim) {
     const std::vector<uint8_t> readme = FileBytes(std::string(Q32VEX_SOURCE_DIR) + "/README.md");
     ASSERT_FALSE(readme.empty()) << "README.md missing";
-    for (const std::string file : {"examples/example_c.c", "examples/example_cpp.cpp"}) {
+    for (const std::string file :
+         {"examples/example_c.c", "examples/example_instances.c", "examples/example_cpp.cpp"}) {
         const std::vector<uint8_t> code = FileBytes(std::string(Q32VEX_SOURCE_DIR) + "/" + file);
         ASSERT_FALSE(code.empty()) << file;
         const std::string fenced = (file.find(".cpp") != std::string::npos ? "```cpp\n" : "```c\n") +
@@ -54,6 +55,12 @@ TEST_F(ReadmeTest, ExamplesDoWhatTheReadmeSays) {
     EXPECT_EQ(quarter.height, 150);
     EXPECT_GT(Psnr(quarter, Crop(full, 0, 0, 226, 150)), 30.0);
     WriteFile(Path("bad.jpg"), {0xFF, 0xD8, 0xFF, 0xC2, 0, 2});
+    // The instances example: four threads, four equal streams.
+    const std::string instances = tooltest::BuiltProgram("example_instances");
+    ASSERT_FALSE(instances.empty());
+    const tooltest::Result t = tooltest::Shell(Q(instances));
+    EXPECT_EQ(t.code, 0) << t.err;
+    EXPECT_EQ(t.out.rfind("four equal streams: ", 0), 0u) << t.out;
     const tooltest::Result bad = tooltest::Shell(Q(cpp) + " " + Q(Path("bad.jpg")) + " " + Q(Path("x.jpg")));
     EXPECT_EQ(bad.code, 1);
     EXPECT_NE(bad.err.find("VEX_ERR_CONTAINER (-385)"), std::string::npos) << bad.err;
