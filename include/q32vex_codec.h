@@ -104,6 +104,19 @@ VEXCODECAPI int16_t VexDecompressMemory(VexCodec *codec, AppVexParams *params, c
                                       size_t size, uint8_t *pixels, ptrdiff_t stride);
 VEXCODECAPI void VexFree(void *block);
 
+/* One picture on up to `threads` threads. A JFIF stream with a restart
+ * interval (and one tile) is cut into strips of whole restart intervals,
+ * each coded or decoded on an instance of its own: the bytes and pixels are
+ * exactly those of VexCompressMemory and VexDecompressMemory, which these
+ * are for other streams, for windows smaller than the image, and with one
+ * thread. `codec` codes the first strip; the record is used as those
+ * functions use it, except that a compression split into strips leaves the
+ * record's band fields and tile arrays as they were. */
+VEXCODECAPI int16_t VexCompressMemoryThreads(VexCodec *codec, AppVexParams *params, const uint8_t *pixels,
+                                             ptrdiff_t stride, int threads, uint8_t **out, size_t *outSize);
+VEXCODECAPI int16_t VexDecompressMemoryThreads(VexCodec *codec, AppVexParams *params, const uint8_t *data,
+                                               size_t size, uint8_t *pixels, ptrdiff_t stride, int threads);
+
 #ifdef __cplusplus
 }
 #endif

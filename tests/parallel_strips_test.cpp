@@ -1,0 +1,112 @@
+// One picture on several threads: strips of whole restart intervals give the
+// single-threaded stream byte for byte, and decoding a stream's strips apart
+// gives its pixels exactly; djpeg reads the joined stream.
+#include <string>
+#include <vector>
+
+#include "compress_helpers.h"
+#include "q32vex_codec.h"
+#include "test_support.h"
+
+namespace vextest {
+namespace {
+
+struct Case {
+    const char* name;
+    int sampling, format;
+    int width, height;
+    uint16_t restart;
+};
+
+const Case kCases[] = {
+    {"420_row_intervals", 1, 1, 451, 300, 29},   // 29 MCUs a row: one interval a row
+    {"420_odd_interval", 1, 1, 451, 300, 7},     // intervals across rows
+    {"422_single_mcu", 0, 2, 200, 333, 1},       // a marker after every MCU
+    {"444_tall", 2, 1, 64, 1000, 3},
+    {"grey", 3, 3, 301, 517, 5},
+    {"411", 6, 1, 250, 120, 2},
+    {"four", 5, 4, 90, 260, 4},
+};
+
+std::vector<uint8_t> Compress(const Case& c, const Image& image, int threads, int16_t* status) {
+    AppVexParams p = compress::MakeParams(c.format, c.sampling, c.width, c.height);
+    p.restartInterval = c.restart;
+    VexCodec* codec = VexCodecCreate();
+    uint8_t* out = nullptr;
+    size_t size = 0;
+    *status = VexCompressMemoryThreads(codec, &p, image.pixels.data(), image.width * image.bytesPerPixel, threads,
+                                       &out, &size);
+    std::vector<uint8_t> stream(out, out + size);
+    VexFree(out);
+    VexCodecDestroy(codec);
+    return stream;
+}
+
+std::vector<uint8_t> Decompress(const Case& c, const std::vector<uint8_t>& stream, int threads, int16_t* status) {
+    AppVexParams p;
+    AppVexSetDefaultDecompress(&p);
+    VexCodec* codec = VexCodecCreate();
+    *status = VexReadInfoMemory(codec, &p, stream.data(), stream.size());
+    p.pixelFormat = FormatDesc(c.format, &p.pixelModel);
+    const int bpp = BytesPerPixel(c.format);
+    std::vector<uint8_t> pixels(size_t(c.width) * c.height * bpp, 0x5A);
+    if (*status == 0)
+        *status = VexDecompressMemoryThreads(codec, &p, stream.data(), stream.size(), pixels.data(), c.width * bpp,
+                                             threads);
+    VexCodecDestroy(codec);
+    return pixels;
+}
+
+class ParallelStrips : public LibraryTest, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(ParallelStrips, GiveTheSingleThreadedBytesAndPixels) {
+    const Case& c = GetParam();
+    const Image image = MakeTestImage(c.width, c.height, BytesPerPixel(c.format), 17);
+    int16_t status = -1;
+    const std::vector<uint8_t> single = Compress(c, image, 1, &status);
+    ASSERT_EQ(status, 0);
+    const std::vector<uint8_t> pixels = Decompress(c, single, 1, &status);
+    ASSERT_EQ(status, 0);
+    for (int threads : {2, 3, 4, 7}) {
+        EXPECT_EQ(Compress(c, image, threads, &status), single) << threads << " threads";
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(Decompress(c, single, threads, &status), pixels) << threads << " threads";
+        EXPECT_EQ(status, 0);
+    }
+    if (c.format != 4) {
+        Pnm decoded;
+        EXPECT_TRUE(Djpeg(Compress(c, image, 4, &status), &decoded));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ParallelStrips, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+using ParallelFallback = LibraryTest;
+
+// Without restart markers, or with damage where the markers should be, one
+// thread does the work and the result is the one-call form's.
+TEST_F(ParallelFallback, StreamsThatCannotBeCutAreCodedWhole) {
+    Case c = kCases[0];
+    c.restart = 0;
+    const Image image = MakeTestImage(c.width, c.height, 3, 4);
+    int16_t status = -1;
+    const std::vector<uint8_t> single = Compress(c, image, 1, &status);
+    EXPECT_EQ(Compress(c, image, 4, &status), single);
+    EXPECT_EQ(Decompress(c, single, 4, &status), Decompress(c, single, 1, &status));
+
+    c.restart = 29;
+    std::vector<uint8_t> damaged = Compress(c, image, 1, &status);
+    // Turn the restart markers into stuffed zero bytes: the strips cannot be
+    // found, and the whole decode reports what the stream is.
+    int16_t singleStatus = 0, parallelStatus = 0;
+    for (size_t i = 600; i + 1 < damaged.size() - 2; ++i)
+        if (damaged[i] == 0xFF && damaged[i + 1] >= 0xD0 && damaged[i + 1] <= 0xD7) damaged[i + 1] = 0x00;
+    const std::vector<uint8_t> one = Decompress(c, damaged, 1, &singleStatus);
+    const std::vector<uint8_t> four = Decompress(c, damaged, 4, &parallelStatus);
+    EXPECT_EQ(parallelStatus, singleStatus);
+    EXPECT_EQ(four, one);
+}
+
+}  // namespace
+}  // namespace vextest
