@@ -17,6 +17,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -291,6 +292,11 @@ struct CompressOptions {
     // entry is 1 there and 2 here).
     int jpeg_quality = 0;
     Progress progress;
+    // Threads for one picture: a JFIF file with a restart interval is coded
+    // in strips of whole intervals, on this many threads, with exactly the
+    // bytes of one thread (0: one per core). Used by the in-memory form
+    // without a progress function; other files are coded on one thread.
+    int threads = 1;
 
     CompressOptions& with_sampling(Sampling s) {
         has_sampling = true;
@@ -315,6 +321,11 @@ struct DecompressOptions {
     // unless the image was written Four420.
     Sampling four_sampling = Sampling::Four444;
     Progress progress;
+    // Threads for one picture, as CompressOptions::threads: a JFIF file with
+    // restart markers, decoded whole by the in-memory form without a
+    // progress function, is decoded in strips with exactly the pixels of one
+    // thread.
+    int threads = 1;
 };
 
 // A Huffman table definition: 16 code counts, then the symbols.
@@ -634,8 +645,12 @@ inline void fill_info(const AppVexParams& p, Container container, ImageInfo* inf
 // ---- compression ---------------------------------------------------------------
 
 // Compresses `image`, handing the output to `writer` as it is produced.
-inline void compress(int width, int height, PixelFormat format, const CompressOptions& options,
-                     const RowSource& source, const Writer& writer) {
+namespace detail {
+
+// The compression record for `options`; libjpeg-scaled tables go into
+// `scaled`, which must outlive the sequence.
+inline AppVexParams compress_params(int width, int height, PixelFormat format, const CompressOptions& options,
+                                    ScaledTables* scaled) {
     if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
         throw Error(VEX_ERR_IMAGE_SIZE, "image size must be 1 to 65535 pixels each way");
     AppVexParams p;
@@ -643,19 +658,18 @@ inline void compress(int width, int height, PixelFormat format, const CompressOp
     p.width = static_cast<uint16_t>(width);
     p.height = static_cast<uint16_t>(height);
     int16_t model = 0, colorSpace = 0;
-    p.pixelFormat = detail::format_desc(format, &model);
+    p.pixelFormat = format_desc(format, &model);
     p.pixelModel = model;
     Sampling sampling = options.sampling;
     if (!options.has_sampling)
         sampling = format == PixelFormat::Gray8   ? Sampling::Gray
                    : format == PixelFormat::Four8 ? Sampling::Four444
                                                   : Sampling::S422;
-    p.sampling = detail::sampling_desc(sampling, &colorSpace);
+    p.sampling = sampling_desc(sampling, &colorSpace);
     p.colorSpace = colorSpace;
     p.quality = static_cast<uint16_t>(std::clamp(options.quality, 0, 65535));
-    detail::ScaledTables scaled;
     if (options.jpeg_quality > 0) {
-        detail::libjpeg_tables(options.jpeg_quality, colorSpace, &scaled);
+        libjpeg_tables(options.jpeg_quality, colorSpace, scaled);
         p.quality = 50;
     }
     p.containerKind = static_cast<int16_t>(options.container);
@@ -667,17 +681,36 @@ inline void compress(int width, int height, PixelFormat format, const CompressOp
     p.yDensity = options.y_density;
     for (int c = 0; c < 4; ++c) {
         if (options.quant_tables[c]) p.qTables[c] = options.quant_tables[c];
-        if (scaled.pointer[c]) p.qTables[c] = scaled.pointer[c];
+        if (scaled->pointer[c]) p.qTables[c] = scaled->pointer[c];
     }
-    detail::set_bands(p, options.band_rows, options.band_memory);
+    set_bands(p, options.band_rows, options.band_memory);
+    return p;
+}
+
+inline int thread_count(int threads) {
+    if (threads > 0) return threads;
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+// The instance's APPn and COM functions, for the comment and segments.
+inline void attach_segments(const Instance& instance, Host& host, const CompressOptions& options) {
+    host.comment = &options.comment;
+    host.headerSegments = &options.segments;
+    attach(instance, host, true,
+           (!options.comment.empty() || !options.segments.empty()) && options.container == Container::Jfif);
+}
+
+}  // namespace detail
+
+inline void compress(int width, int height, PixelFormat format, const CompressOptions& options,
+                     const RowSource& source, const Writer& writer) {
+    detail::ScaledTables scaled;
+    AppVexParams p = detail::compress_params(width, height, format, options, &scaled);
 
     detail::Host host;
     host.writer = writer;
-    host.comment = &options.comment;
-    host.headerSegments = &options.segments;
     Instance instance;
-    detail::attach(instance, host, true,
-                   (!options.comment.empty() || !options.segments.empty()) && options.container == Container::Jfif);
+    detail::attach_segments(instance, host, options);
     detail::check(VexCompressOpen(instance.get(), &p), host);
 
     const int bpp = bytes_per_pixel(format);
@@ -715,7 +748,22 @@ inline void compress(const ImageView& image, const CompressOptions& options, con
 
 inline std::vector<uint8_t> compress(const ImageView& image, const CompressOptions& options = {}) {
     std::vector<uint8_t> out;
-    compress(image, options, detail::vector_writer(&out));
+    if (options.threads == 1 || options.progress || !image.data) {
+        compress(image, options, detail::vector_writer(&out));
+        return out;
+    }
+    detail::ScaledTables scaled;
+    AppVexParams p = detail::compress_params(image.width, image.height, image.format, options, &scaled);
+    detail::Host host;
+    Instance instance;
+    detail::attach_segments(instance, host, options);
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    const int16_t status = VexCompressMemoryThreads(instance.get(), &p, image.data, image.stride,
+                                                    detail::thread_count(options.threads), &bytes, &size);
+    if (status == 0) out.assign(bytes, bytes + size);
+    VexFree(bytes);
+    detail::check(status, host);
     return out;
 }
 
@@ -826,6 +874,18 @@ inline std::vector<uint8_t> raw_stream_header(int width, int height, PixelFormat
 
 // ---- decompression -------------------------------------------------------------
 
+namespace detail {
+
+// The pixel format a stream with this header decodes to.
+inline PixelFormat decoded_format(const AppVexParams& p, const DecompressOptions& options) {
+    const int components = components_of(p.colorSpace);
+    if (components == 3 && (options.format == PixelFormat::Gray8 || options.format == PixelFormat::Four8))
+        throw Error(VEX_ERR_UNSUPPORTED, "a colour image decodes to Bgr555, Bgr24 or Bgrx32 only");
+    return components == 1 ? PixelFormat::Gray8 : components == 4 ? PixelFormat::Four8 : options.format;
+}
+
+}  // namespace detail
+
 // Reads the description of a compressed stream without decoding it.
 inline ImageInfo read_info(const Reader& reader, Container container,
                            const std::vector<uint8_t>* rawHeader = nullptr) {
@@ -865,10 +925,7 @@ inline void decompress(const Reader& reader, Container container, const Decompre
                   host);
     if (infoOut) detail::fill_info(p, container, infoOut);
 
-    const int components = detail::components_of(p.colorSpace);
-    PixelFormat format = components == 1 ? PixelFormat::Gray8 : components == 4 ? PixelFormat::Four8 : options.format;
-    if (components == 3 && (options.format == PixelFormat::Gray8 || options.format == PixelFormat::Four8))
-        throw Error(VEX_ERR_UNSUPPORTED, "a colour image decodes to Bgr555, Bgr24 or Bgrx32 only");
+    PixelFormat format = detail::decoded_format(p, options);
     // The TIFF header states 8 bits per channel and the library takes that
     // into the pixel format when it reads the header again, so a TIFF file
     // cannot be decoded to 5-5-5 words directly: decode 24-bit and pack here,
@@ -955,8 +1012,29 @@ inline Image decompress(const Reader& reader, Container container, const Decompr
 }
 
 inline Image decompress(const std::vector<uint8_t>& bytes, const DecompressOptions& options = {}) {
-    return decompress(detail::memory_reader(bytes.data(), bytes.size()),
-                      detail::sniff(bytes.data(), bytes.size()), options);
+    const Container container = detail::sniff(bytes.data(), bytes.size());
+    const bool whole = options.window.width <= 0 || options.window.height <= 0;
+    if (options.threads == 1 || options.progress || container != Container::Jfif || !options.raw_header.empty() ||
+        !whole)
+        return decompress(detail::memory_reader(bytes.data(), bytes.size()), container, options);
+    AppVexParams p;
+    AppVexSetDefaultDecompress(&p);
+    detail::Host host;
+    Instance instance;
+    detail::check(VexReadInfoMemory(instance.get(), &p, bytes.data(), bytes.size()), host);
+    Image image;
+    image.width = p.width;
+    image.height = p.height;
+    image.format = detail::decoded_format(p, options);
+    int16_t model = 0;
+    p.pixelFormat = detail::format_desc(image.format, &model);
+    p.pixelModel = model;
+    detail::set_bands(p, options.band_rows, options.band_memory);
+    image.pixels.assign(static_cast<size_t>(image.stride()) * static_cast<size_t>(image.height), 0);
+    detail::check(VexDecompressMemoryThreads(instance.get(), &p, bytes.data(), bytes.size(), image.pixels.data(),
+                                             image.stride(), detail::thread_count(options.threads)),
+                  host);
+    return image;
 }
 
 }  // namespace q32vex

@@ -184,5 +184,26 @@ TEST_F(CxxWrapperTest, CallsTakeNoLibraryLockAndLeaveTheExportsAlone) {
     EXPECT_EQ(AppVexAbort(), 0);
 }
 
+TEST_F(CxxWrapperTest, ThreadsForOnePictureKeepTheBytesAndPixels) {
+    q32vex::CompressOptions options;
+    options.with_sampling(Sampling::S420);
+    options.jpeg_quality = 80;
+    options.comment = "strips";
+    for (int restart : {0, 1, 29}) {
+        options.restart_interval = restart;
+        options.threads = 1;
+        const std::vector<uint8_t> single = q32vex::compress(View(photo_), options);
+        q32vex::DecompressOptions d;
+        const q32vex::Image pixels = q32vex::decompress(single, d);
+        for (int threads : {0, 2, 5}) {
+            options.threads = threads;
+            EXPECT_EQ(q32vex::compress(View(photo_), options), single) << restart << ", " << threads << " threads";
+            d.threads = threads;
+            EXPECT_EQ(q32vex::decompress(single, d).pixels, pixels.pixels) << restart << ", " << threads;
+        }
+        EXPECT_EQ(q32vex::read_info(single).segments.back().data.size(), options.comment.size());
+    }
+}
+
 }  // namespace
 }  // namespace vextest
