@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +31,11 @@ struct Peer {
     decltype(&tjFree) free = nullptr;
 
     Peer() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        // The sanitizers' runtimes refuse RTLD_DEEPBIND, without which the
+        // peer's calls among its own functions could land in ours.
+        return;
+#endif
         for (const char* path : {"/usr/lib/x86_64-linux-gnu/libturbojpeg.so.0", "/usr/lib/i386-linux-gnu/libturbojpeg.so.0",
                                  "/usr/lib/aarch64-linux-gnu/libturbojpeg.so.0"}) {
             library = dlopen(path, RTLD_NOW | RTLD_LOCAL | RTLD_DEEPBIND);
@@ -153,17 +159,33 @@ const int kCompressFormats[] = {TJPF_RGB,  TJPF_BGR,  TJPF_RGBX, TJPF_BGRX, TJPF
                                 TJPF_GRAY, TJPF_RGBA, TJPF_BGRA, TJPF_ABGR, TJPF_ARGB};
 const int kSubsamplings[] = {TJSAMP_444, TJSAMP_422, TJSAMP_420, TJSAMP_GRAY, TJSAMP_411};
 
-class TurboJpeg : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!ThePeer().ready()) GTEST_SKIP() << "libjpeg-turbo's libturbojpeg.so.0 is not installed";
+// Tests that compare with the peer skip where it cannot be loaded.
+#define REQUIRE_PEER()                                                                      \
+    do {                                                                                    \
+        if (!ThePeer().ready()) GTEST_SKIP() << "libjpeg-turbo's libturbojpeg.so.0 cannot be loaded here"; \
+    } while (0)
+
+using TurboJpeg = ::testing::Test;
+
+// A file cjpeg writes with these options from the test photograph.
+std::vector<unsigned char> Cjpeg(const std::string& options) {
+    const std::string out = TempPath("cjpeg.jpg");
+    const std::string command = "cjpeg " + options + " -outfile '" + out + "' '" + std::string(Q32VEX_SOURCE_DIR) +
+                                "/tests/data/photo1.ppm' 2>/dev/null";
+    std::vector<unsigned char> bytes;
+    if (std::system(command.c_str()) == 0) {
+        std::ifstream in(out, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
     }
-};
+    std::remove(out.c_str());
+    return bytes;
+}
 
 // Every pixel format and subsampling both ways: djpeg reads each stream, and
 // each decode into every format agrees with the peer's decode of the same
 // stream into that format.
 TEST_F(TurboJpeg, EveryFormatAndSubsamplingBothWays) {
+    REQUIRE_PEER();
     for (int pf : kCompressFormats) {
         const Picture photo = Photo(pf);
         ASSERT_FALSE(photo.pixels.empty());
@@ -197,6 +219,7 @@ TEST_F(TurboJpeg, EveryFormatAndSubsamplingBothWays) {
 // tables hold steps of 1, which this codec raises to 2, so its files are
 // smaller there; they may not be larger.
 TEST_F(TurboJpeg, QualityAndSizeMatchLibjpegTurbo) {
+    REQUIRE_PEER();
     Peer& P = ThePeer();
     tjhandle peer = P.initCompress();
     for (int quality : {50, 75, 95}) {
@@ -222,6 +245,7 @@ TEST_F(TurboJpeg, QualityAndSizeMatchLibjpegTurbo) {
 
 // The peer's baseline streams decode here as djpeg -dct int decodes them.
 TEST_F(TurboJpeg, PeerStreamsDecodeAtFortyDecibels) {
+    REQUIRE_PEER();
     Peer& P = ThePeer();
     tjhandle peer = P.initCompress();
     for (int pf : {TJPF_BGR, TJPF_RGBX, TJPF_GRAY}) {
@@ -243,12 +267,11 @@ TEST_F(TurboJpeg, PeerStreamsDecodeAtFortyDecibels) {
 // decode, and never touch memory outside the caller's buffers (the
 // sanitizer builds check that part).
 TEST_F(TurboJpeg, RefusalsAndDamagedFilesGiveMinusOneAndAMessage) {
-    Peer& P = ThePeer();
-    tjhandle peer = P.initCompress();
     const Picture photo = Photo(TJPF_BGR);
-    const std::vector<unsigned char> progressive = Compress(P.compress, peer, photo, TJSAMP_420, 75, TJFLAG_PROGRESSIVE);
-    const std::vector<unsigned char> rotated = Compress(P.compress, peer, photo, TJSAMP_440, 75);
-    P.destroy(peer);
+    const std::vector<unsigned char> progressive = Cjpeg("-progressive");
+    const std::vector<unsigned char> rotated = Cjpeg("-sample 1x2");
+    ASSERT_FALSE(progressive.empty());
+    ASSERT_FALSE(rotated.empty());
     int status = 0;
     std::string message;
     Decode(progressive, TJPF_BGR, false, &status, &message);
