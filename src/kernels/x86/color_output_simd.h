@@ -2,48 +2,17 @@
 // compiled once per target by
 // color_output_sse2/ssse3/avx2.cpp. The chroma tables are replaced by 16-bit
 // formulas, I x c + ((c x M) >> 16) + K with K one step higher below a
-// threshold, that equal every table entry (checked at compile time below),
-// so eight pixels need no table look-ups.
+// threshold, that equal every table entry (checked at compile time in
+// kernels/color_terms.h), so eight pixels need no table look-ups.
 #pragma once
 #include <cstdint>
 
 #include "encode/engine_params.h"
+#include "kernels/color_terms.h"
 #include "kernels/x86/simd_x86.h"
 
 namespace q32vex {
 namespace {
-
-// One chroma term as a function of c4 = sample >> 6 (-512..511).
-struct ChromaTerm {
-    int16_t whole;        // I
-    int16_t fraction;     // M, for the signed high product
-    int16_t base;         // K at and above the threshold
-    int16_t lowStep;      // added to K below the threshold (+1 or -1)
-    int16_t threshold;
-    double coefficient;   // 128 x k of the table definition
-    double offset;
-};
-constexpr ChromaTerm kCbBlue = {57, -23592, 64, 1, -1, 128 * 1.77, 64};
-constexpr ChromaTerm kCbGreen = {-11, 1, 65, -1, 6, 128 * -0.3437, 64};
-constexpr ChromaTerm kCrGreen = {-23, 9332, 1, -1, 1, 128 * -0.7143, 0};
-// The red coefficient is the single-precision value of 1.402.
-constexpr ChromaTerm kCrRed = {45, -8914, 64, 1, -1, 128 * double(1.402f), 64};
-
-constexpr int64_t FloorShift16(int64_t v) { return v >= 0 ? v / 65536 : -((-v + 65535) / 65536); }
-
-constexpr bool ChromaTermIsExact(const ChromaTerm& t) {
-    for (int c4 = -512; c4 < 512; ++c4) {
-        // The table entry: trunc((128 k) x c + offset) with c = c4 / 4, in doubles.
-        const double exact = t.coefficient * (c4 / 4.0) + t.offset;
-        const int64_t entry = static_cast<int64_t>(exact);
-        const int64_t formula = int64_t(t.whole) * c4 + FloorShift16(int64_t(c4) * t.fraction) +
-                                t.base + (c4 < t.threshold ? t.lowStep : 0);
-        if (formula != entry) return false;
-    }
-    return true;
-}
-static_assert(ChromaTermIsExact(kCbBlue) && ChromaTermIsExact(kCbGreen), "Cb terms");
-static_assert(ChromaTermIsExact(kCrGreen) && ChromaTermIsExact(kCrRed), "Cr terms");
 
 inline __m128i Set16(int v) { return _mm_set1_epi16(int16_t(v)); }
 
