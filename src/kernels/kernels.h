@@ -17,7 +17,7 @@ extern const KernelTable kAvx2Bmi2Kernels;
 #endif
 
 // The table for `level`; a level this build has no table for gets the
-// highest one below it.
+// scalar one.
 const KernelTable& KernelsFor(SimdLevel level);
 
 }  // namespace q32vex

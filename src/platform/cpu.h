@@ -13,14 +13,20 @@ enum SimdLevel : int {
     // kernels are built with.
     kSimdAvx2Bmi2 = 3,
 };
+constexpr int kSimdLevelCount = 4;
 
 // The highest level the processor and the operating system support.
 SimdLevel CpuSimdLevel();
+// Whether kernels of `level` can run here: the scalar level always; a vector
+// level when it belongs to the processor's family and is not above
+// CpuSimdLevel().
+bool SimdLevelRunsHere(SimdLevel level);
 // The level the kernels are chosen for: CpuSimdLevel(), lowered by the
-// environment variable Q32VEX_SIMD=scalar|sse2|ssse3|avx2-bmi2 when it is set.
+// environment variable Q32VEX_SIMD=scalar|sse2|ssse3|avx2-bmi2 when it
+// is set to a level that runs here.
 SimdLevel ActiveSimdLevel();
-// Test hook: makes later kernel choices use `level` (clamped to what the CPU
-// has) and returns the level that was active before.
+// Test hook: makes later kernel choices use `level` (CpuSimdLevel() where
+// `level` cannot run here) and returns the level that was active before.
 SimdLevel SetSimdLevelForTesting(SimdLevel level);
 const char* SimdLevelName(SimdLevel level);
 
