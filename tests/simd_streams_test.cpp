@@ -208,7 +208,8 @@ TEST_F(SimdStreams, DamagedStreamsDecodeAlikeAtEveryLevel) {
 
 TEST_F(SimdStreams, TheTestHookNeverChoosesALevelThatCannotRunHere) {
     // The hook clamps like the environment variable does: a level above the
-    // processor's leaves the processor's own level.
+    // processor's, or one of the other processor family (NEON on x86, the x86
+    // levels on ARM), leaves the processor's own level.
     const SimdLevel cpu = q32vex::CpuSimdLevel();
     ASSERT_TRUE(q32vex::SimdLevelRunsHere(cpu));
     for (int l = 0; l < q32vex::kSimdLevelCount; ++l) {
@@ -217,6 +218,9 @@ TEST_F(SimdStreams, TheTestHookNeverChoosesALevelThatCannotRunHere) {
         EXPECT_EQ(q32vex::ActiveSimdLevel(), q32vex::SimdLevelRunsHere(level) ? level : cpu)
             << "asked for " << q32vex::SimdLevelName(level);
     }
+    const bool x86 = cpu >= q32vex::kSimdSse2 && cpu <= q32vex::kSimdAvx2Bmi2;
+    EXPECT_EQ(q32vex::SimdLevelRunsHere(q32vex::kSimdNeon), cpu == q32vex::kSimdNeon);
+    EXPECT_EQ(q32vex::SimdLevelRunsHere(q32vex::kSimdSse2), x86);
     q32vex::SetSimdLevelForTesting(q32vex::kSimdScalar);
     EXPECT_EQ(q32vex::ActiveSimdLevel(), q32vex::kSimdScalar);
 }

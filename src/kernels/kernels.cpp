@@ -36,6 +36,9 @@ const KernelTable& KernelsFor(SimdLevel level) {
         case kSimdSsse3: return kSsse3Kernels;
         case kSimdAvx2Bmi2: return kAvx2Bmi2Kernels;
 #endif
+#if defined(Q32VEX_ARM_KERNELS)
+        case kSimdNeon: return kNeonKernels;
+#endif
         default: return kScalarKernels;
     }
 }

@@ -72,19 +72,21 @@ int DetectCpuLevel() {
     Cpuid(0x80000001u, 0, regs);
     if (!(regs[2] & (1u << 5))) return kSimdSsse3;  // LZCNT
     return kSimdAvx2Bmi2;
+#elif defined(__aarch64__) || defined(_M_ARM64)
+    return kSimdNeon;  // Advanced SIMD is mandatory in ARMv8-A
 #else
     return kSimdScalar;
 #endif
 }
 
 // The lowest vector level of the family `level` belongs to (x86: SSE2 and
-// up), or the scalar level.
+// up, ARM: NEON), or the scalar level.
 int FamilyOf(int level) {
-    return level >= kSimdSse2 ? kSimdSse2 : kSimdScalar;
+    return level >= kSimdNeon ? kSimdNeon : level >= kSimdSse2 ? kSimdSse2 : kSimdScalar;
 }
 
-// A request for a level that cannot run here leaves the processor's own
-// level.
+// A request for a level that cannot run here, whether above the processor
+// or of the other family, leaves the processor's own level.
 int Clamped(int wanted, int cpuLevel) {
     return SimdLevelRunsHere(SimdLevel(wanted)) ? wanted : cpuLevel;
 }
@@ -137,6 +139,7 @@ const char* SimdLevelName(SimdLevel level) {
         case kSimdSse2: return "sse2";
         case kSimdSsse3: return "ssse3";
         case kSimdAvx2Bmi2: return "avx2-bmi2";
+        case kSimdNeon: return "neon";
     }
     return "unknown";
 }

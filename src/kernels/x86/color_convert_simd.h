@@ -1,5 +1,5 @@
-// Body of the vector colour converters (scalar twin: encode/color_convert.cpp),
-// compiled once per target by
+// Body of the vector colour converters (scalar twin: encode/color_convert.cpp;
+// ARM twin: kernels/arm/color_convert_neon.cpp), compiled once per target by
 // color_convert_sse2/ssse3/avx2.cpp. The forward colour tables are exact
 // truncations of coefficient x (v - 128) x scale; here each entry is formed as
 // sign(x) x (I x |x| + (|x| x M) >> 16), which equals it for every |x| <= 128

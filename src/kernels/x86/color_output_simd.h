@@ -1,5 +1,5 @@
-// Body of the vector MCU output routines (scalar twin: decode/color_output.cpp),
-// compiled once per target by
+// Body of the vector MCU output routines (scalar twin: decode/color_output.cpp;
+// ARM twin: kernels/arm/color_output_neon.cpp), compiled once per target by
 // color_output_sse2/ssse3/avx2.cpp. The chroma tables are replaced by 16-bit
 // formulas, I x c + ((c x M) >> 16) + K with K one step higher below a
 // threshold, that equal every table entry (checked at compile time in

@@ -1,5 +1,6 @@
 // Body of the vector forward DCT and quantiser (scalar twin:
-// encode/forward_dct.cpp), compiled once per target by
+// encode/forward_dct.cpp; ARM twin: kernels/arm/forward_dct_neon.cpp),
+// compiled once per target by
 // forward_dct_sse2/ssse3/avx2.cpp. The row pass runs on the transposed block
 // (one lane per row), the column pass on the block as it lies (one lane per
 // column); every lane does the scalar transform's 16-bit arithmetic exactly.

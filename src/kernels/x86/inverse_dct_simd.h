@@ -1,5 +1,6 @@
 // Body of the vector dequantiser and inverse DCT (scalar twin:
-// decode/inverse_dct.cpp), compiled once per target by
+// decode/inverse_dct.cpp; ARM twin: kernels/arm/inverse_dct_neon.cpp),
+// compiled once per target by
 // inverse_dct_sse2/ssse3/avx2.cpp. The column pass runs on the block as it
 // lies (one lane per column), the row pass on its transpose (one lane per
 // row); every lane does the scalar transform's 16-bit arithmetic exactly.
