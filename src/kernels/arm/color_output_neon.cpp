@@ -14,7 +14,8 @@ namespace {
 
 using ConstBlocks = const int16_t (*)[64];
 
-inline int16x8_t SampleRow(ConstBlocks blocks, int block, int row) { return vld1q_s16(blocks[block] + 8 * row); }
+inline const int16_t* SampleRow(ConstBlocks blocks, int block, int row) { return blocks[block] + 8 * row; }
+inline int16x8_t LumaRow(ConstBlocks blocks, int block, int row) { return vld1q_s16(SampleRow(blocks, block, row)); }
 
 // One chroma term of c4 = sample >> 6 (-512..511). The doubling high product
 // is (c4 x M) >> 15, floored; one more arithmetic shift floors it at 16 bits.
@@ -30,9 +31,9 @@ struct ChromaTerms {
     int16x8_t blue, green, red;
 };
 
-inline ChromaTerms ChromaRow(int16x8_t cbSamples, int16x8_t crSamples) {
-    const int16x8_t cb = vshrq_n_s16(cbSamples, 6);
-    const int16x8_t cr = vshrq_n_s16(crSamples, 6);
+inline ChromaTerms ChromaRow(const int16_t* cbRow, const int16_t* crRow) {
+    const int16x8_t cb = vshrq_n_s16(vld1q_s16(cbRow), 6);
+    const int16x8_t cr = vshrq_n_s16(vld1q_s16(crRow), 6);
     return ChromaTerms{ChromaOf(cb, kCbBlue), vaddq_s16(ChromaOf(cb, kCbGreen), ChromaOf(cr, kCrGreen)),
                        ChromaOf(cr, kCrRed)};
 }
@@ -93,46 +94,13 @@ inline void StorePixels(uint8_t* out, int16x8_t luma, const ChromaTerms& t) {
     }
 }
 
-template <int Bpp>
-void OutputH1V1Neon(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int row = 0; row < 8; ++row)
-        StorePixels<Bpp>(rows[row], SampleRow(blocks, 0, row), ChromaRow(SampleRow(blocks, 1, row), SampleRow(blocks, 2, row)));
-}
+}  // namespace
+}  // namespace q32vex
 
-template <int Bpp>
-void OutputH2V1Neon(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int row = 0; row < 8; ++row) {
-        const ChromaTerms t = ChromaRow(SampleRow(blocks, 2, row), SampleRow(blocks, 3, row));
-        StorePixels<Bpp>(rows[row], SampleRow(blocks, 0, row), Widen2<false>(t));
-        StorePixels<Bpp>(rows[row] + 8 * Bpp, SampleRow(blocks, 1, row), Widen2<true>(t));
-    }
-}
+#include "kernels/mcu_output_rows.h"  // after the per-row operations it uses
 
-template <int Bpp>
-void OutputH2V2Neon(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int pair = 0; pair < 8; ++pair) {
-        const ChromaTerms t = ChromaRow(SampleRow(blocks, 4, pair), SampleRow(blocks, 5, pair));
-        const ChromaTerms left = Widen2<false>(t), right = Widen2<true>(t);
-        for (int k = 0; k < 2; ++k) {
-            const int row = 2 * pair + k;
-            const int yBlock = row < 8 ? 0 : 2;
-            StorePixels<Bpp>(rows[row], SampleRow(blocks, yBlock, row & 7), left);
-            StorePixels<Bpp>(rows[row] + 8 * Bpp, SampleRow(blocks, yBlock + 1, row & 7), right);
-        }
-    }
-}
-
-template <int Bpp>
-void OutputH4V1Neon(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int row = 0; row < 8; ++row) {
-        const ChromaTerms t = ChromaRow(SampleRow(blocks, 4, row), SampleRow(blocks, 5, row));
-        const ChromaTerms low = Widen2<false>(t), high = Widen2<true>(t);
-        StorePixels<Bpp>(rows[row], SampleRow(blocks, 0, row), Widen2x32<false>(low));
-        StorePixels<Bpp>(rows[row] + 8 * Bpp, SampleRow(blocks, 1, row), Widen2x32<true>(low));
-        StorePixels<Bpp>(rows[row] + 16 * Bpp, SampleRow(blocks, 2, row), Widen2x32<false>(high));
-        StorePixels<Bpp>(rows[row] + 24 * Bpp, SampleRow(blocks, 3, row), Widen2x32<true>(high));
-    }
-}
+namespace q32vex {
+namespace {
 
 // Level-restored bytes of a sample row: (s >> 8) + 128 modulo 256, the high
 // byte with its top bit inverted.
@@ -141,13 +109,13 @@ inline uint8x8_t SampleBytes(int16x8_t s) {
 }
 
 void OutputGreyNeon(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int row = 0; row < 8; ++row) vst1_u8(rows[row], SampleBytes(SampleRow(blocks, 0, row)));
+    for (int row = 0; row < 8; ++row) vst1_u8(rows[row], SampleBytes(LumaRow(blocks, 0, row)));
 }
 
 void OutputFourNeon(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row) {
-        const uint8x8x4_t pixels = {{SampleBytes(SampleRow(blocks, 0, row)), SampleBytes(SampleRow(blocks, 1, row)),
-                                     SampleBytes(SampleRow(blocks, 2, row)), SampleBytes(SampleRow(blocks, 3, row))}};
+        const uint8x8x4_t pixels = {{SampleBytes(LumaRow(blocks, 0, row)), SampleBytes(LumaRow(blocks, 1, row)),
+                                     SampleBytes(LumaRow(blocks, 2, row)), SampleBytes(LumaRow(blocks, 3, row))}};
         vst4_u8(rows[row], pixels);
     }
 }
@@ -156,17 +124,17 @@ void OutputFourNeon(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixe
 // and 5) replicated over 2 x 2 pixels.
 void OutputFourH2V2Neon(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int pair = 0; pair < 8; ++pair) {
-        const uint8x8_t c1 = SampleBytes(SampleRow(blocks, 4, pair));
-        const uint8x8_t c2 = SampleBytes(SampleRow(blocks, 5, pair));
+        const uint8x8_t c1 = SampleBytes(LumaRow(blocks, 4, pair));
+        const uint8x8_t c2 = SampleBytes(LumaRow(blocks, 5, pair));
         const uint8x8_t c1Left = vzip1_u8(c1, c1), c1Right = vzip2_u8(c1, c1);
         const uint8x8_t c2Left = vzip1_u8(c2, c2), c2Right = vzip2_u8(c2, c2);
         for (int k = 0; k < 2; ++k) {
             const int row = 2 * pair + k;
             const int block = row < 8 ? 0 : 2;
-            const uint8x8x4_t left = {{SampleBytes(SampleRow(blocks, block, row & 7)), c1Left, c2Left,
-                                       SampleBytes(SampleRow(blocks, block + 6, row & 7))}};
-            const uint8x8x4_t right = {{SampleBytes(SampleRow(blocks, block + 1, row & 7)), c1Right, c2Right,
-                                        SampleBytes(SampleRow(blocks, block + 7, row & 7))}};
+            const uint8x8x4_t left = {{SampleBytes(LumaRow(blocks, block, row & 7)), c1Left, c2Left,
+                                       SampleBytes(LumaRow(blocks, block + 6, row & 7))}};
+            const uint8x8x4_t right = {{SampleBytes(LumaRow(blocks, block + 1, row & 7)), c1Right, c2Right,
+                                        SampleBytes(LumaRow(blocks, block + 7, row & 7))}};
             vst4_u8(rows[row], left);
             vst4_u8(rows[row] + 32, right);
         }
@@ -176,9 +144,9 @@ void OutputFourH2V2Neon(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPer
 template <int Bpp>
 McuOutputRoutine ThreeComponentRoutine(uint16_t samplingIndex) {
     switch (samplingIndex) {
-        case 0: return OutputH2V1Neon<Bpp>;
-        case 1: return OutputH2V2Neon<Bpp>;
-        case 2: return OutputH1V1Neon<Bpp>;
+        case 0: return OutputH2V1Vector<Bpp>;
+        case 1: return OutputH2V2Vector<Bpp>;
+        case 2: return OutputH1V1Vector<Bpp>;
         default: return nullptr;
     }
 }
@@ -193,7 +161,7 @@ McuOutputRoutine ChooseOutputRoutineNeon(uint16_t samplingIndex, uint16_t bytesP
         case 4: return bytesPerPixel == 4 ? OutputFourH2V2Neon : nullptr;
         case 5: return bytesPerPixel == 4 ? OutputFourNeon : nullptr;
         // 4:1:1 comes with 24-bit pixels only.
-        case 6: return bytesPerPixel == 3 ? OutputH4V1Neon<3> : nullptr;
+        case 6: return bytesPerPixel == 3 ? OutputH4V1Vector<3> : nullptr;
         default: break;
     }
     switch (bytesPerPixel) {

@@ -10,15 +10,17 @@
 namespace q32vex {
 namespace {
 
+// Lane-wise 16-bit primitives of the shared transforms (kernels/transform_8.h).
+inline int16x8_t Add16(int16x8_t a, int16x8_t b) { return vaddq_s16(a, b); }
+inline int16x8_t Sub16(int16x8_t a, int16x8_t b) { return vsubq_s16(a, b); }
+// An arithmetic shift of the wrapped sum; the halving adds of the instruction
+// set keep the 17th bit, so they would differ where a sum wraps.
+inline int16x8_t Half16(int16x8_t a) { return vshrq_n_s16(a, 1); }
+inline int16x8_t Splat16(int16x8_t, int v) { return vdupq_n_s16(int16_t(v)); }
 // Q15 product rounded half up, kept in 16 bits: (a * c + 16384) >> 15. The
 // instruction saturates only for -32768 * -32768; every caller's c is a
 // constant or multiplier in 0..32767, where it equals the scalar wrap-around.
 inline int16x8_t MulRoundQ15(int16x8_t a, int16x8_t c) { return vqrdmulhq_s16(a, c); }
-
-// A 16-bit sum or difference (wrapping), halved with an arithmetic shift. The
-// halving adds of the instruction set keep the 17th bit, so they are not used.
-inline int16x8_t HalfSum(int16x8_t a, int16x8_t b) { return vshrq_n_s16(vaddq_s16(a, b), 1); }
-inline int16x8_t HalfDifference(int16x8_t a, int16x8_t b) { return vshrq_n_s16(vsubq_s16(a, b), 1); }
 
 inline void LoadBlock(const int16_t* block, int16x8_t* r) {
     for (int i = 0; i < 8; ++i) r[i] = vld1q_s16(block + 8 * i);
@@ -91,3 +93,5 @@ inline void PermuteBlock(const BlockPermutation& p, const int16x8_t* in, int16x8
 
 }  // namespace
 }  // namespace q32vex
+
+#include "kernels/transform_8.h"  // after the primitives it uses

@@ -156,46 +156,13 @@ inline __m128i LumaRow(ConstBlocks blocks, int block, int row) {
 }
 inline const int16_t* SampleRow(ConstBlocks blocks, int block, int row) { return blocks[block] + 8 * row; }
 
-template <int Bpp>
-void OutputH1V1Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int row = 0; row < 8; ++row)
-        StorePixels<Bpp>(rows[row], LumaRow(blocks, 0, row), ChromaRow(SampleRow(blocks, 1, row), SampleRow(blocks, 2, row)));
-}
+}  // namespace
+}  // namespace q32vex
 
-template <int Bpp>
-void OutputH2V1Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int row = 0; row < 8; ++row) {
-        const ChromaTerms t = ChromaRow(SampleRow(blocks, 2, row), SampleRow(blocks, 3, row));
-        StorePixels<Bpp>(rows[row], LumaRow(blocks, 0, row), Widen2<false>(t));
-        StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(blocks, 1, row), Widen2<true>(t));
-    }
-}
+#include "kernels/mcu_output_rows.h"  // after the per-row operations it uses
 
-template <int Bpp>
-void OutputH2V2Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int pair = 0; pair < 8; ++pair) {
-        const ChromaTerms t = ChromaRow(SampleRow(blocks, 4, pair), SampleRow(blocks, 5, pair));
-        const ChromaTerms left = Widen2<false>(t), right = Widen2<true>(t);
-        for (int k = 0; k < 2; ++k) {
-            const int row = 2 * pair + k;
-            const int yBlock = row < 8 ? 0 : 2;
-            StorePixels<Bpp>(rows[row], LumaRow(blocks, yBlock, row & 7), left);
-            StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(blocks, yBlock + 1, row & 7), right);
-        }
-    }
-}
-
-template <int Bpp>
-void OutputH4V1Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int row = 0; row < 8; ++row) {
-        const ChromaTerms t = ChromaRow(SampleRow(blocks, 4, row), SampleRow(blocks, 5, row));
-        const ChromaTerms low = Widen2<false>(t), high = Widen2<true>(t);
-        StorePixels<Bpp>(rows[row], LumaRow(blocks, 0, row), Widen2x32<false>(low));
-        StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(blocks, 1, row), Widen2x32<true>(low));
-        StorePixels<Bpp>(rows[row] + 16 * Bpp, LumaRow(blocks, 2, row), Widen2x32<false>(high));
-        StorePixels<Bpp>(rows[row] + 24 * Bpp, LumaRow(blocks, 3, row), Widen2x32<true>(high));
-    }
-}
+namespace q32vex {
+namespace {
 
 // Level-restored bytes of a sample row: (s >> 8) + 128, i.e. the high byte
 // with its top bit inverted.
