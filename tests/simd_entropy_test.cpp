@@ -160,8 +160,8 @@ TEST_F(SimdEntropy, WordWriterMatchesTheByteWriter) {
         PackHuffmanTables(dc, ac, &packed);
         std::vector<std::pair<const char*, McuEncoderFn>> coders = {{"EncodeBlock", nullptr},
                                                                     {"baseline", EncodeMcuBlocks}};
-        for (int level = kSimdSse2; level <= CpuSimdLevel(); ++level) {
-            const KernelTable& kernels = KernelsFor(SimdLevel(level));
+        for (SimdLevel level : vextest::VectorSimdLevels()) {
+            const KernelTable& kernels = KernelsFor(level);
             if (kernels.encodeMcuBlocks != EncodeMcuBlocks) coders.push_back({kernels.name, kernels.encodeMcuBlocks});
         }
         for (const auto& [name, coder] : coders) {

@@ -40,9 +40,22 @@ McuOutputRoutine ChooseOutputRoutine(uint16_t sampling, uint16_t bytesPerPixel, 
 // when `withScalar` (the pair and natural-order kernels have a scalar twin
 // of their own to check).
 std::vector<SimdLevel> Levels(bool withScalar = false) {
-    std::vector<SimdLevel> levels;
-    for (int l = withScalar ? kSimdScalar : kSimdSse2; l <= CpuSimdLevel(); ++l) levels.push_back(SimdLevel(l));
+    std::vector<SimdLevel> levels = vextest::VectorSimdLevels();
+    if (withScalar) levels.insert(levels.begin(), kSimdScalar);
     return levels;
+}
+
+// The comparisons below are only as good as the list of levels they run: a
+// processor family the library has vector kernels for must offer its levels
+// (else every comparison would skip), each with its own table.
+TEST(SimdLevels, EveryRunnableLevelHasItsOwnTable) {
+#if defined(__aarch64__)
+    EXPECT_EQ(Levels(), std::vector<SimdLevel>{kSimdNeon});
+#elif defined(__x86_64__)
+    ASSERT_FALSE(Levels().empty());  // every 64-bit x86 processor has SSE2
+    EXPECT_EQ(Levels().front(), kSimdSse2);
+#endif
+    for (SimdLevel level : Levels(true)) EXPECT_STREQ(KernelsFor(level).name, SimdLevelName(level));
 }
 
 #define SKIP_WITHOUT_VECTOR_LEVEL() \

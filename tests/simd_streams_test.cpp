@@ -21,12 +21,6 @@ using compress::MakeParams;
 using compress::Pair;
 using q32vex::SimdLevel;
 
-std::vector<SimdLevel> VectorLevels() {
-    std::vector<SimdLevel> levels;
-    for (int l = q32vex::kSimdSse2; l <= q32vex::CpuSimdLevel(); ++l) levels.push_back(SimdLevel(l));
-    return levels;
-}
-
 // Restores the level the process started with, also when a test fails.
 class SimdStreams : public LibraryTest {
 protected:
@@ -44,7 +38,7 @@ protected:
         q32vex::SetSimdLevelForTesting(q32vex::kSimdScalar);
         EXPECT_EQ(CompressImage(params, image, options, &reference), 0) << tag;
         const int calls = g_sink.calls;
-        for (SimdLevel level : VectorLevels()) {
+        for (SimdLevel level : VectorSimdLevels()) {
             q32vex::SetSimdLevelForTesting(level);
             EXPECT_EQ(CompressImage(params, image, options, &stream), 0) << tag;
             EXPECT_EQ(stream, reference) << tag << " at " << q32vex::SimdLevelName(level);
@@ -61,7 +55,7 @@ protected:
         q32vex::SetSimdLevelForTesting(q32vex::kSimdScalar);
         const int16_t status = DecompressImage(stream, params, options, &reference);
         const int calls = g_source.calls;
-        for (SimdLevel level : VectorLevels()) {
+        for (SimdLevel level : VectorSimdLevels()) {
             q32vex::SetSimdLevelForTesting(level);
             ASSERT_EQ(DecompressImage(stream, params, options, &image), status)
                 << tag << " at " << q32vex::SimdLevelName(level);
@@ -212,11 +206,21 @@ TEST_F(SimdStreams, DamagedStreamsDecodeAlikeAtEveryLevel) {
     }
 }
 
-TEST_F(SimdStreams, EnvironmentCannotRaiseTheLevelAboveTheProcessor) {
-    // The test hook clamps like the environment variable does.
+TEST_F(SimdStreams, TheTestHookNeverChoosesALevelThatCannotRunHere) {
+    // The hook clamps like the environment variable does: a level above the
+    // processor's, or one of the other processor family (NEON on x86, the x86
+    // levels on ARM), leaves the processor's own level.
     const SimdLevel cpu = q32vex::CpuSimdLevel();
-    EXPECT_EQ(q32vex::SetSimdLevelForTesting(q32vex::kSimdAvx2Bmi2) <= cpu, true);
-    EXPECT_EQ(q32vex::ActiveSimdLevel(), cpu);
+    ASSERT_TRUE(q32vex::SimdLevelRunsHere(cpu));
+    for (int l = 0; l < q32vex::kSimdLevelCount; ++l) {
+        const SimdLevel level = SimdLevel(l);
+        q32vex::SetSimdLevelForTesting(level);
+        EXPECT_EQ(q32vex::ActiveSimdLevel(), q32vex::SimdLevelRunsHere(level) ? level : cpu)
+            << "asked for " << q32vex::SimdLevelName(level);
+    }
+    const bool x86 = cpu >= q32vex::kSimdSse2 && cpu <= q32vex::kSimdAvx2Bmi2;
+    EXPECT_EQ(q32vex::SimdLevelRunsHere(q32vex::kSimdNeon), cpu == q32vex::kSimdNeon);
+    EXPECT_EQ(q32vex::SimdLevelRunsHere(q32vex::kSimdSse2), x86);
     q32vex::SetSimdLevelForTesting(q32vex::kSimdScalar);
     EXPECT_EQ(q32vex::ActiveSimdLevel(), q32vex::kSimdScalar);
 }

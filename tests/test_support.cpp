@@ -15,6 +15,14 @@
 
 namespace vextest {
 
+std::vector<q32vex::SimdLevel> VectorSimdLevels() {
+    std::vector<q32vex::SimdLevel> levels;
+    for (int l = q32vex::kSimdScalar + 1; l < q32vex::kSimdLevelCount; ++l) {
+        if (q32vex::SimdLevelRunsHere(q32vex::SimdLevel(l))) levels.push_back(q32vex::SimdLevel(l));
+    }
+    return levels;
+}
+
 MemorySink g_sink;
 MemorySource g_source;
 

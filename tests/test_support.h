@@ -11,9 +11,15 @@
 
 #include "../bench/ppm.h"
 #include "platform/allocator.h"
+#include "platform/cpu.h"
 #include "q32vex.h"
 
 namespace vextest {
+
+// The vector SIMD levels this machine can run, lowest first: the x86 levels
+// up to the processor's, or NEON on 64-bit ARM; empty where only the scalar
+// kernels run. Every test that compares levels takes its list from here.
+std::vector<q32vex::SimdLevel> VectorSimdLevels();
 
 // Output host: buffers of `bufferSize` bytes followed by a guard zone that
 // must stay untouched; the bytes of each buffer land at the stream position

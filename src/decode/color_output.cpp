@@ -1,7 +1,9 @@
 // MCU output routines (scalar reference; vector twins in
-// kernels/x86/color_output_simd.h): restore the sample level, replicate subsampled chroma over
-// the pixels it covers, turn YCbCr into blue, green, red with two table look-ups per
-// chroma pair, and pack pixels. One routine per sampling, the pixel size tested once per call.
+// kernels/x86/color_output_simd.h and kernels/arm/color_output_neon.cpp):
+// restore the sample level, replicate subsampled chroma over the pixels it
+// covers, turn YCbCr into blue, green, red with two table look-ups per chroma
+// pair, and pack pixels. One routine per sampling, the pixel size tested once
+// per call.
 #include "decode/color_output.h"
 
 namespace q32vex {

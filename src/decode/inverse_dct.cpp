@@ -1,7 +1,8 @@
 // Dequantisation and the separable 8x8 inverse DCT (scalar reference; vector
-// twins in kernels/x86/inverse_dct_simd.h), in place, in 16-bit fixed
-// point with five multiplications per 1-D pass. Intermediates wrap around on
-// overflow exactly like 16-bit registers; extreme coefficients wrap, they do not saturate.
+// twins in kernels/x86/inverse_dct_simd.h and kernels/arm/inverse_dct_neon.cpp),
+// in place, in 16-bit fixed point with five multiplications per 1-D pass.
+// Intermediates wrap around on overflow exactly like 16-bit registers; extreme
+// coefficients wrap, they do not saturate.
 #include "decode/inverse_dct.h"
 
 #include "interface/tables.h"

@@ -1,5 +1,6 @@
 // Host pixels of one MCU to level-shifted sample blocks (scalar reference;
-// vector twins in kernels/x86/color_convert_simd.h). The YCbCr transform
+// vector twins in kernels/x86/color_convert_simd.h and
+// kernels/arm/color_convert_neon.cpp). The YCbCr transform
 // is three table lookups per pixel; the tables carry chroma at half scale so
 // that averaging two pixels is a plain sum. One routine per sampling.
 #include "encode/color_convert.h"

@@ -1,7 +1,8 @@
 // Scaled 8x8 forward DCT (scalar reference; vector twins in
-// kernels/x86/forward_dct_simd.h) in 16-bit fixed point (five Q15 multiplications per
-// 1-D pass, every stage halved so nothing leaves 16 bits) and the quantiser,
-// whose multipliers also undo the transform's per-frequency scale.
+// kernels/x86/forward_dct_simd.h and kernels/arm/forward_dct_neon.cpp) in
+// 16-bit fixed point (five Q15 multiplications per 1-D pass, every stage
+// halved so nothing leaves 16 bits) and the quantiser, whose multipliers also
+// undo the transform's per-frequency scale.
 #include "encode/forward_dct.h"
 
 #include <cstring>

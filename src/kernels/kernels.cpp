@@ -30,15 +30,17 @@ const KernelTable kScalarKernels = {
 };
 
 const KernelTable& KernelsFor(SimdLevel level) {
+    switch (level) {
 #if defined(Q32VEX_X86_KERNELS)
-    static const KernelTable* const kByLevel[] = {&kScalarKernels, &kSse2Kernels, &kSsse3Kernels,
-                                                  &kAvx2Bmi2Kernels};
-#else
-    static const KernelTable* const kByLevel[] = {&kScalarKernels};
+        case kSimdSse2: return kSse2Kernels;
+        case kSimdSsse3: return kSsse3Kernels;
+        case kSimdAvx2Bmi2: return kAvx2Bmi2Kernels;
 #endif
-    constexpr int kLevels = int(sizeof(kByLevel) / sizeof(kByLevel[0]));
-    const int index = level < 0 ? 0 : level >= kLevels ? kLevels - 1 : int(level);
-    return *kByLevel[index];
+#if defined(Q32VEX_ARM_KERNELS)
+        case kSimdNeon: return kNeonKernels;
+#endif
+        default: return kScalarKernels;
+    }
 }
 
 }  // namespace q32vex

@@ -72,17 +72,30 @@ int DetectCpuLevel() {
     Cpuid(0x80000001u, 0, regs);
     if (!(regs[2] & (1u << 5))) return kSimdSsse3;  // LZCNT
     return kSimdAvx2Bmi2;
+#elif defined(__aarch64__) || defined(_M_ARM64)
+    return kSimdNeon;  // Advanced SIMD is mandatory in ARMv8-A
 #else
     return kSimdScalar;
 #endif
 }
 
+// The lowest vector level of the family `level` belongs to (x86: SSE2 and
+// up, ARM: NEON), or the scalar level.
+int FamilyOf(int level) {
+    return level >= kSimdNeon ? kSimdNeon : level >= kSimdSse2 ? kSimdSse2 : kSimdScalar;
+}
+
+// A request for a level that cannot run here, whether above the processor
+// or of the other family, leaves the processor's own level.
+int Clamped(int wanted, int cpuLevel) {
+    return SimdLevelRunsHere(SimdLevel(wanted)) ? wanted : cpuLevel;
+}
+
 int RequestedLevel(int cpuLevel) {
     const char* value = std::getenv("Q32VEX_SIMD");
     if (value == nullptr || *value == '\0') return cpuLevel;
-    static const char* const kNames[] = {"scalar", "sse2", "ssse3", "avx2-bmi2"};
-    for (int level = 0; level < 4; ++level) {
-        if (std::strcmp(value, kNames[level]) == 0) return level < cpuLevel ? level : cpuLevel;
+    for (int level = 0; level < kSimdLevelCount; ++level) {
+        if (std::strcmp(value, SimdLevelName(SimdLevel(level))) == 0) return Clamped(level, cpuLevel);
     }
     return cpuLevel;  // an unknown name changes nothing
 }
@@ -98,6 +111,12 @@ SimdLevel CpuSimdLevel() {
     return static_cast<SimdLevel>(level);
 }
 
+bool SimdLevelRunsHere(SimdLevel level) {
+    if (level == kSimdScalar) return true;
+    const SimdLevel cpu = CpuSimdLevel();
+    return level > kSimdScalar && level < kSimdLevelCount && FamilyOf(level) == FamilyOf(cpu) && level <= cpu;
+}
+
 SimdLevel ActiveSimdLevel() {
     int level = g_activeLevel.load(std::memory_order_relaxed);
     if (level == kUnknown) {
@@ -110,8 +129,7 @@ SimdLevel ActiveSimdLevel() {
 SimdLevel SetSimdLevelForTesting(SimdLevel level) {
     const SimdLevel previous = ActiveSimdLevel();
     const SimdLevel cpu = CpuSimdLevel();
-    const SimdLevel wanted = level < kSimdScalar ? kSimdScalar : level;
-    g_activeLevel.store(wanted < cpu ? wanted : cpu, std::memory_order_relaxed);
+    g_activeLevel.store(Clamped(level, cpu), std::memory_order_relaxed);
     return previous;
 }
 
@@ -121,6 +139,7 @@ const char* SimdLevelName(SimdLevel level) {
         case kSimdSse2: return "sse2";
         case kSimdSsse3: return "ssse3";
         case kSimdAvx2Bmi2: return "avx2-bmi2";
+        case kSimdNeon: return "neon";
     }
     return "unknown";
 }

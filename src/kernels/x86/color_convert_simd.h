@@ -1,58 +1,20 @@
-// Body of the vector colour converters (scalar twin: encode/color_convert.cpp),
-// compiled once per target by
+// Body of the vector colour converters (scalar twin: encode/color_convert.cpp;
+// ARM twin: kernels/arm/color_convert_neon.cpp), compiled once per target by
 // color_convert_sse2/ssse3/avx2.cpp. The forward colour tables are exact
 // truncations of coefficient x (v - 128) x scale; here each entry is formed as
 // sign(x) x (I x |x| + (|x| x M) >> 16), which equals it for every |x| <= 128
-// (checked at compile time below), so eight pixels need no table look-ups.
+// (checked at compile time in kernels/color_terms.h), so eight pixels need no
+// table look-ups.
 #pragma once
 #include <cstdint>
 #include <cstring>
 
 #include "encode/engine_params.h"
+#include "kernels/color_terms.h"
 #include "kernels/x86/simd_x86.h"
 
 namespace q32vex {
 namespace {
-
-// The colour tables hold trunc(c x (v - 128) x scale) with c the double
-// nearest the decimal coefficient, the product formed exactly. For the seven
-// terms that are not plain multiples of x (blue Cb and red Cr are 32 x), with
-// n = |x| <= 128: floor(|c| x scale x n) = I x n + ((n x M) >> 16).
-struct ColorTerm {
-    int16_t whole;      // I
-    uint16_t fraction;  // M
-    double coefficient;
-    int scaleLog2;      // 7 for Y, 6 for chroma
-};
-constexpr ColorTerm kBlueY = {14, 38801, 0.114, 7};      // 14.592
-constexpr ColorTerm kGreenY = {75, 8910, 0.587, 7};      // 75.136
-constexpr ColorTerm kRedY = {38, 17824, 0.299, 7};       // 38.272
-constexpr ColorTerm kGreenCb = {21, 14594, 0.3316, 6};   // 21.2224
-constexpr ColorTerm kRedCb = {10, 53481, 0.169, 6};      // 10.816
-constexpr ColorTerm kBlueCr = {5, 13316, 0.0813, 6};     // 5.2032
-constexpr ColorTerm kGreenCr = {26, 51800, 0.4186, 6};   // 26.7904
-
-constexpr bool TermIsExact(const ColorTerm& t) {
-    // The double as mantissa / 2^shift; doubling a double is exact.
-    double c = t.coefficient;
-    int shift = 0;
-    while (c != double(int64_t(c))) {
-        c *= 2.0;
-        ++shift;
-    }
-    const int64_t mantissa = int64_t(c);
-    shift -= t.scaleLog2;
-    for (int64_t n = 0; n <= 128; ++n) {
-        const int64_t exact = n * mantissa >> shift;  // floor; n x mantissa < 2^60
-        if (t.whole * n + ((n * t.fraction) >> 16) != exact) return false;
-    }
-    return true;
-}
-static_assert(TermIsExact(kBlueY) && TermIsExact(kGreenY) && TermIsExact(kRedY),
-              "luma terms must truncate like the colour tables");
-static_assert(TermIsExact(kGreenCb) && TermIsExact(kRedCb) && TermIsExact(kBlueCr) &&
-                  TermIsExact(kGreenCr),
-              "chroma terms must truncate like the colour tables");
 
 inline __m128i Set16(int v) { return _mm_set1_epi16(int16_t(v)); }
 

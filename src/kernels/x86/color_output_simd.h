@@ -1,49 +1,18 @@
-// Body of the vector MCU output routines (scalar twin: decode/color_output.cpp),
-// compiled once per target by
+// Body of the vector MCU output routines (scalar twin: decode/color_output.cpp;
+// ARM twin: kernels/arm/color_output_neon.cpp), compiled once per target by
 // color_output_sse2/ssse3/avx2.cpp. The chroma tables are replaced by 16-bit
 // formulas, I x c + ((c x M) >> 16) + K with K one step higher below a
-// threshold, that equal every table entry (checked at compile time below),
-// so eight pixels need no table look-ups.
+// threshold, that equal every table entry (checked at compile time in
+// kernels/color_terms.h), so eight pixels need no table look-ups.
 #pragma once
 #include <cstdint>
 
 #include "encode/engine_params.h"
+#include "kernels/color_terms.h"
 #include "kernels/x86/simd_x86.h"
 
 namespace q32vex {
 namespace {
-
-// One chroma term as a function of c4 = sample >> 6 (-512..511).
-struct ChromaTerm {
-    int16_t whole;        // I
-    int16_t fraction;     // M, for the signed high product
-    int16_t base;         // K at and above the threshold
-    int16_t lowStep;      // added to K below the threshold (+1 or -1)
-    int16_t threshold;
-    double coefficient;   // 128 x k of the table definition
-    double offset;
-};
-constexpr ChromaTerm kCbBlue = {57, -23592, 64, 1, -1, 128 * 1.77, 64};
-constexpr ChromaTerm kCbGreen = {-11, 1, 65, -1, 6, 128 * -0.3437, 64};
-constexpr ChromaTerm kCrGreen = {-23, 9332, 1, -1, 1, 128 * -0.7143, 0};
-// The red coefficient is the single-precision value of 1.402.
-constexpr ChromaTerm kCrRed = {45, -8914, 64, 1, -1, 128 * double(1.402f), 64};
-
-constexpr int64_t FloorShift16(int64_t v) { return v >= 0 ? v / 65536 : -((-v + 65535) / 65536); }
-
-constexpr bool ChromaTermIsExact(const ChromaTerm& t) {
-    for (int c4 = -512; c4 < 512; ++c4) {
-        // The table entry: trunc((128 k) x c + offset) with c = c4 / 4, in doubles.
-        const double exact = t.coefficient * (c4 / 4.0) + t.offset;
-        const int64_t entry = static_cast<int64_t>(exact);
-        const int64_t formula = int64_t(t.whole) * c4 + FloorShift16(int64_t(c4) * t.fraction) +
-                                t.base + (c4 < t.threshold ? t.lowStep : 0);
-        if (formula != entry) return false;
-    }
-    return true;
-}
-static_assert(ChromaTermIsExact(kCbBlue) && ChromaTermIsExact(kCbGreen), "Cb terms");
-static_assert(ChromaTermIsExact(kCrGreen) && ChromaTermIsExact(kCrRed), "Cr terms");
 
 inline __m128i Set16(int v) { return _mm_set1_epi16(int16_t(v)); }
 
@@ -187,46 +156,13 @@ inline __m128i LumaRow(ConstBlocks blocks, int block, int row) {
 }
 inline const int16_t* SampleRow(ConstBlocks blocks, int block, int row) { return blocks[block] + 8 * row; }
 
-template <int Bpp>
-void OutputH1V1Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int row = 0; row < 8; ++row)
-        StorePixels<Bpp>(rows[row], LumaRow(blocks, 0, row), ChromaRow(SampleRow(blocks, 1, row), SampleRow(blocks, 2, row)));
-}
+}  // namespace
+}  // namespace q32vex
 
-template <int Bpp>
-void OutputH2V1Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int row = 0; row < 8; ++row) {
-        const ChromaTerms t = ChromaRow(SampleRow(blocks, 2, row), SampleRow(blocks, 3, row));
-        StorePixels<Bpp>(rows[row], LumaRow(blocks, 0, row), Widen2<false>(t));
-        StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(blocks, 1, row), Widen2<true>(t));
-    }
-}
+#include "kernels/mcu_output_rows.h"  // after the per-row operations it uses
 
-template <int Bpp>
-void OutputH2V2Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int pair = 0; pair < 8; ++pair) {
-        const ChromaTerms t = ChromaRow(SampleRow(blocks, 4, pair), SampleRow(blocks, 5, pair));
-        const ChromaTerms left = Widen2<false>(t), right = Widen2<true>(t);
-        for (int k = 0; k < 2; ++k) {
-            const int row = 2 * pair + k;
-            const int yBlock = row < 8 ? 0 : 2;
-            StorePixels<Bpp>(rows[row], LumaRow(blocks, yBlock, row & 7), left);
-            StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(blocks, yBlock + 1, row & 7), right);
-        }
-    }
-}
-
-template <int Bpp>
-void OutputH4V1Vector(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int row = 0; row < 8; ++row) {
-        const ChromaTerms t = ChromaRow(SampleRow(blocks, 4, row), SampleRow(blocks, 5, row));
-        const ChromaTerms low = Widen2<false>(t), high = Widen2<true>(t);
-        StorePixels<Bpp>(rows[row], LumaRow(blocks, 0, row), Widen2x32<false>(low));
-        StorePixels<Bpp>(rows[row] + 8 * Bpp, LumaRow(blocks, 1, row), Widen2x32<true>(low));
-        StorePixels<Bpp>(rows[row] + 16 * Bpp, LumaRow(blocks, 2, row), Widen2x32<false>(high));
-        StorePixels<Bpp>(rows[row] + 24 * Bpp, LumaRow(blocks, 3, row), Widen2x32<true>(high));
-    }
-}
+namespace q32vex {
+namespace {
 
 // Level-restored bytes of a sample row: (s >> 8) + 128, i.e. the high byte
 // with its top bit inverted.

@@ -1,0 +1,23 @@
+// The kernel table of 64-bit ARM. The entropy coders have no vector build
+// here and are the scalar ones.
+#include "decode/huffman_decoder.h"
+#include "encode/huffman_encoder.h"
+#include "kernels/arm/arm_kernels.h"
+#include "kernels/kernels.h"
+
+namespace q32vex {
+
+const KernelTable kNeonKernels = {
+    "neon",
+    ForwardDctQuantizeNeon,
+    ForwardDctQuantizePairNeon,
+    InverseDctNaturalNeon,
+    InverseDctNaturalPairNeon,
+    EncodeMcuBlocks,
+    DecodeMcuBlocks,
+    ChooseConverterNeon,
+    ChooseOutputRoutineNeon,
+    InverseDctBlockNeon,
+};
+
+}  // namespace q32vex
