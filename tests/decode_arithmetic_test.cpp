@@ -8,12 +8,12 @@
 #include <tuple>
 #include <vector>
 
+#include "common/derived_tables.h"
+#include "common/tables.h"
 #include "decode/color_output.h"
 #include "decode/huffman_decoder.h"
 #include "decode/input_reader.h"
 #include "decode/inverse_dct.h"
-#include "encode/derived_tables.h"
-#include "interface/tables.h"
 #include "test_support.h"
 
 namespace vextest {

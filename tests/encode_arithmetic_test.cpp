@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#include "common/derived_tables.h"
+#include "common/tables.h"
 #include "encode/color_convert.h"
-#include "encode/derived_tables.h"
 #include "encode/forward_dct.h"
-#include "interface/tables.h"
 #include "test_support.h"
 
 namespace vextest {

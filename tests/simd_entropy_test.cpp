@@ -11,9 +11,9 @@
 #include <random>
 #include <vector>
 
-#include "encode/derived_tables.h"
+#include "common/derived_tables.h"
+#include "common/tables.h"
 #include "encode/huffman_encoder.h"
-#include "interface/tables.h"
 #include "kernels/kernels.h"
 #include "test_support.h"
 

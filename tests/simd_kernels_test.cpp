@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "common/derived_tables.h"
+#include "common/tables.h"
 #include "decode/color_output.h"
 #include "decode/inverse_dct.h"
 #include "encode/color_convert.h"
-#include "encode/derived_tables.h"
 #include "encode/forward_dct.h"
-#include "interface/tables.h"
 #include "kernels/kernels.h"
 #include "platform/cpu.h"
 #include "test_support.h"

@@ -11,10 +11,10 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/derived_tables.h"
+#include "common/tables.h"
 #include "decode/huffman_decoder.h"
 #include "decode/input_reader.h"
-#include "encode/derived_tables.h"
-#include "interface/tables.h"
 
 namespace q32vex {
 

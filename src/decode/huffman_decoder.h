@@ -3,9 +3,9 @@
 #pragma once
 #include <cstdint>
 
+#include "common/engine_params.h"
+#include "common/status.h"
 #include "decode/input_reader.h"
-#include "encode/engine_params.h"
-#include "interface/status.h"
 
 namespace q32vex {
 

@@ -4,7 +4,7 @@
 // overflow exactly like 16-bit registers; extreme coefficients wrap, they do not saturate.
 #include "decode/inverse_dct.h"
 
-#include "interface/tables.h"
+#include "common/tables.h"
 
 namespace q32vex {
 

@@ -3,10 +3,10 @@
 #pragma once
 #include <cstdint>
 
-#include "encode/derived_tables.h"
-#include "encode/engine_params.h"
+#include "common/derived_tables.h"
+#include "common/engine_params.h"
+#include "common/status.h"
 #include "encode/stream_writer.h"
-#include "interface/status.h"
 
 namespace q32vex {
 

@@ -4,7 +4,7 @@
 // tables (x86: SSE2, SSSE3, AVX2 with BMI2; anything else: scalar).
 #pragma once
 
-#include "encode/engine_params.h"
+#include "common/engine_params.h"
 #include "platform/cpu.h"
 
 namespace q32vex {

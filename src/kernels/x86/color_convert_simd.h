@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "encode/engine_params.h"
+#include "common/engine_params.h"
 #include "kernels/x86/simd_x86.h"
 
 namespace q32vex {

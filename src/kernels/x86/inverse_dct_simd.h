@@ -6,8 +6,8 @@
 #pragma once
 #include <cstdint>
 
-#include "encode/derived_tables.h"
-#include "encode/engine_params.h"
+#include "common/derived_tables.h"
+#include "common/engine_params.h"
 #include "kernels/x86/simd_x86.h"
 
 namespace q32vex {

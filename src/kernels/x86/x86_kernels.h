@@ -7,8 +7,8 @@
 
 #include "decode/color_output.h"
 #include "encode/color_convert.h"
-#include "encode/derived_tables.h"
-#include "encode/engine_params.h"
+#include "common/derived_tables.h"
+#include "common/engine_params.h"
 
 namespace q32vex {
 

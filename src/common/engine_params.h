@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "interface/status.h"
+#include "common/status.h"
 #include "q32vex.h"
 
 namespace q32vex {
