@@ -13,7 +13,7 @@
 #include "decode/color_output.h"
 #include "decode/huffman_decoder.h"
 #include "decode/input_reader.h"
-#include "decode/inverse_dct.h"
+#include "reference_kernels.h"
 #include "test_support.h"
 
 namespace vextest {

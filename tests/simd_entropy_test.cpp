@@ -15,11 +15,13 @@
 #include "common/tables.h"
 #include "encode/huffman_encoder.h"
 #include "kernels/kernels.h"
+#include "reference_kernels.h"
 #include "test_support.h"
 
 namespace {
 
 using namespace q32vex;
+using vextest::EncodeBlock;
 
 // Bits in, bytes out, with a host that takes `bufferSize` bytes per call.
 struct ReferenceWriter {
