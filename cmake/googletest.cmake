@@ -24,8 +24,9 @@ endif()
 
 set(Q32VEX_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources, used when there is no package")
 if(NOT EXISTS ${Q32VEX_GTEST_SOURCE_DIR}/CMakeLists.txt)
-  message(FATAL_ERROR "GoogleTest: no package and no sources in ${Q32VEX_GTEST_SOURCE_DIR} "
-                      "(apt-get install libgtest-dev, or -DQ32VEX_TESTS=OFF)")
+  message(FATAL_ERROR "GoogleTest: no package and no sources in ${Q32VEX_GTEST_SOURCE_DIR}; the tests, "
+                      "the fuzz targets and the benchmark need it for their support library (apt-get install "
+                      "libgtest-dev, or -DQ32VEX_TESTS=OFF -DQ32VEX_FUZZ=OFF -DQ32VEX_BENCH=OFF)")
 endif()
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
