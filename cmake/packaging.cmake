@@ -8,10 +8,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/q32vex.hpp DESTINATION ${CMAKE_INSTA
 set(Q32VEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/q32vex)
 install(EXPORT q32vexTargets NAMESPACE q32vex:: DESTINATION ${Q32VEX_CMAKE_DIR})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/q32vexConfig.cmake.in
-  ${CMAKE_BINARY_DIR}/q32vexConfig.cmake INSTALL_DESTINATION ${Q32VEX_CMAKE_DIR})
-write_basic_package_version_file(${CMAKE_BINARY_DIR}/q32vexConfigVersion.cmake
+  ${PROJECT_BINARY_DIR}/q32vexConfig.cmake INSTALL_DESTINATION ${Q32VEX_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/q32vexConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
-install(FILES ${CMAKE_BINARY_DIR}/q32vexConfig.cmake ${CMAKE_BINARY_DIR}/q32vexConfigVersion.cmake
+install(FILES ${PROJECT_BINARY_DIR}/q32vexConfig.cmake ${PROJECT_BINARY_DIR}/q32vexConfigVersion.cmake
   DESTINATION ${Q32VEX_CMAKE_DIR})
 
 # pkg-config: the prefix relative to <libdir>/pkgconfig, so the installed
@@ -24,5 +24,5 @@ if(WIN32)
 else()
   set(Q32VEX_PC_LIBNAME q32vex)
 endif()
-configure_file(${PROJECT_SOURCE_DIR}/cmake/q32vex.pc.in ${CMAKE_BINARY_DIR}/q32vex.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/q32vex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/q32vex.pc.in ${PROJECT_BINARY_DIR}/q32vex.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/q32vex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -11,15 +11,17 @@
 #include <random>
 #include <vector>
 
-#include "encode/derived_tables.h"
+#include "common/derived_tables.h"
+#include "common/tables.h"
 #include "encode/huffman_encoder.h"
-#include "interface/tables.h"
 #include "kernels/kernels.h"
+#include "reference_kernels.h"
 #include "test_support.h"
 
 namespace {
 
 using namespace q32vex;
+using vextest::EncodeBlock;
 
 // Bits in, bytes out, with a host that takes `bufferSize` bytes per call.
 struct ReferenceWriter {

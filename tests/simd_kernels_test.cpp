@@ -9,19 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "common/derived_tables.h"
+#include "common/tables.h"
 #include "decode/color_output.h"
 #include "decode/inverse_dct.h"
 #include "encode/color_convert.h"
-#include "encode/derived_tables.h"
 #include "encode/forward_dct.h"
-#include "interface/tables.h"
 #include "kernels/kernels.h"
 #include "platform/cpu.h"
+#include "reference_kernels.h"
 #include "test_support.h"
 
 namespace {
 
 using namespace q32vex;
+using vextest::InverseDctBlock;
 using Block = std::vector<int16_t>;
 
 // The routine an engine would use at `level`: the level's vector one where it
@@ -209,14 +211,24 @@ DecQuantTable RandomDecTable(std::mt19937& rng) {
 
 using SimdInverseDct = vextest::LibraryTest;
 
-TEST_F(SimdInverseDct, EveryKindOfBlockMatchesScalar) {
-    SKIP_WITHOUT_VECTOR_LEVEL();
+// The engine's kernel at `levels` on a block in natural order, against the
+// reference on the same block in zigzag order with the DecQuantTable the
+// DequantTable is made from.
+void ExpectNaturalKernelsMatchTheReference(const Block& coded, const DecQuantTable& table,
+                                           const std::vector<SimdLevel>& levels, const std::string& what) {
+    DequantTable dequant;
+    MakeDequantTable(&table, &dequant);
+    Block natural(64), expected = coded;
+    for (int k = 0; k < 64; ++k) natural[kZigzag[k]] = coded[k];
+    InverseDctBlock(expected.data(), &table);
+    ExpectAtEveryLevel(
+        natural, expected, levels, [&](SimdLevel l, int16_t* b) { KernelsFor(l).inverseDct(b, &dequant); }, what);
+}
+
+TEST_F(SimdInverseDct, EveryKindOfBlockMatchesTheReference) {
     std::mt19937 rng(3);
     auto check = [&](const Block& coefs, const DecQuantTable& table, const std::string& what) {
-        Block expected = coefs;
-        InverseDctBlock(expected.data(), &table);
-        ExpectAtEveryLevel(
-            coefs, expected, Levels(), [&](SimdLevel l, int16_t* b) { KernelsFor(l).inverseDctZigzag(b, &table); }, what);
+        ExpectNaturalKernelsMatchTheReference(coefs, table, Levels(true), what);
     };
     DecQuantTable table = RandomDecTable(rng);
     for (int n = 0; n < 30000; ++n) {
@@ -248,15 +260,13 @@ TEST_F(SimdInverseDct, EveryKindOfBlockMatchesScalar) {
     }
 }
 
-// The engine's form: natural-order coefficients and a DequantTable, with the
-// DC-only shortcut; it must equal the zigzag kernel on the same block.
-TEST_F(SimdInverseDct, NaturalOrderKernelsMatchTheZigzagKernel) {
+// Blocks with and without AC coefficients, each with its own table, so that
+// the DC-only shortcut meets every kind of table.
+TEST_F(SimdInverseDct, DcOnlyAndFullBlocksMatchTheReference) {
     std::mt19937 rng(13);
     for (int n = 0; n < 20000; ++n) {
         const DecQuantTable table = RandomDecTable(rng);
-        DequantTable dequant;
-        MakeDequantTable(&table, &dequant);
-        Block coded(64, 0), natural(64);
+        Block coded(64, 0);
         const int kind = n % 4;
         coded[0] = int16_t(kind == 3 ? int16_t(rng()) : int(rng() % 4096) - 2048);
         if (kind == 1) {
@@ -264,12 +274,7 @@ TEST_F(SimdInverseDct, NaturalOrderKernelsMatchTheZigzagKernel) {
         } else if (kind == 2) {
             for (int16_t& c : coded) c = int16_t(rng());
         }  // kinds 0 and 3: DC only, with in-range and full-range values
-        for (int k = 0; k < 64; ++k) natural[kZigzag[k]] = coded[k];
-        Block expected = coded;
-        InverseDctBlock(expected.data(), &table);
-        ExpectAtEveryLevel(
-            natural, expected, Levels(true), [&](SimdLevel l, int16_t* b) { KernelsFor(l).inverseDct(b, &dequant); },
-            "block " + std::to_string(n));
+        ExpectNaturalKernelsMatchTheReference(coded, table, Levels(true), "block " + std::to_string(n));
     }
 }
 
@@ -491,12 +496,12 @@ TEST_F(SimdColor, VectorKernelsAreChosenOnlyAboveTheScalarLevel) {
     EXPECT_EQ(ChooseOutputRoutine(1, 3, OutputH2V2, kSimdScalar), &OutputH2V2);
     EXPECT_EQ(ChooseConverter(1, 3, ConvertH2V2, kSimdScalar), &ConvertH2V2);
     EXPECT_EQ(KernelsFor(kSimdScalar).forwardDct, &ForwardDctQuantize);
-    EXPECT_EQ(KernelsFor(kSimdScalar).inverseDctZigzag, &InverseDctBlock);
+    EXPECT_EQ(KernelsFor(kSimdScalar).inverseDct, &InverseDctNatural);
     for (SimdLevel level : Levels()) {
         EXPECT_NE(ChooseOutputRoutine(1, 3, OutputH2V2, level), &OutputH2V2) << SimdLevelName(level);
         EXPECT_NE(ChooseConverter(1, 3, ConvertH2V2, level), &ConvertH2V2) << SimdLevelName(level);
         EXPECT_NE(KernelsFor(level).forwardDct, &ForwardDctQuantize) << SimdLevelName(level);
-        EXPECT_NE(KernelsFor(level).inverseDctZigzag, &InverseDctBlock) << SimdLevelName(level);
+        EXPECT_NE(KernelsFor(level).inverseDct, &InverseDctNatural) << SimdLevelName(level);
     }
 }
 

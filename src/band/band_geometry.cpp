@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "interface/tile_arrays.h"
+#include "common/tile_arrays.h"
 
 namespace q32vex {
 namespace {

@@ -3,9 +3,9 @@
 // 32-byte segment buffer; APPn and COM data are handed to the host in place.
 #include "container/jpeg_parser.h"
 
+#include "common/bytes.h"
+#include "common/tables.h"
 #include "decode/input_reader.h"
-#include "interface/bytes.h"
-#include "interface/tables.h"
 
 namespace q32vex {
 namespace {

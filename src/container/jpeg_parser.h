@@ -1,7 +1,7 @@
 // Reads the marker segments of a baseline JPEG stream up to SOS into the
 // parameter record and the codec's table slots.
 #pragma once
-#include "interface/status.h"
+#include "common/status.h"
 
 namespace q32vex {
 

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
+#include "common/tables.h"
 #include "encode/stream_writer.h"
-#include "interface/tables.h"
 
 namespace q32vex {
 namespace {

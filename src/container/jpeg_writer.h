@@ -1,6 +1,6 @@
 // JFIF header (SOI, APP0, COM, DQT, DRI, APPn, DHT, SOF0, SOS) and trailer.
 #pragma once
-#include "interface/status.h"
+#include "common/status.h"
 
 namespace q32vex {
 

@@ -4,10 +4,10 @@
 // moves forward.
 #include "container/tiff_reader.h"
 
+#include "common/bytes.h"
+#include "common/tables.h"
+#include "common/tile_arrays.h"
 #include "decode/input_reader.h"
-#include "interface/bytes.h"
-#include "interface/tables.h"
-#include "interface/tile_arrays.h"
 
 namespace q32vex {
 namespace {

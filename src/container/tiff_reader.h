@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "interface/status.h"
+#include "common/status.h"
 
 namespace q32vex {
 

@@ -3,9 +3,9 @@
 // in place once every tile's position and length are known.
 #include "container/tiff_writer.h"
 
+#include "common/format.h"
+#include "common/tables.h"
 #include "encode/stream_writer.h"
-#include "interface/format.h"
-#include "interface/tables.h"
 
 namespace q32vex {
 namespace {

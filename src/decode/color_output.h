@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "encode/engine_params.h"
+#include "common/engine_params.h"
 
 namespace q32vex {
 

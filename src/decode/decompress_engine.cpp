@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/format.h"
+#include "common/tables.h"
 #include "decode/color_output.h"
 #include "decode/huffman_decoder.h"
 #include "decode/inverse_dct.h"
-#include "interface/format.h"
-#include "interface/tables.h"
 
 namespace q32vex {
 

@@ -4,12 +4,12 @@
 #include <cstdint>
 
 #include "band/band_geometry.h"
+#include "common/derived_tables.h"
+#include "common/engine_params.h"
+#include "common/format.h"
+#include "common/status.h"
 #include "decode/huffman_decoder.h"
 #include "decode/input_reader.h"
-#include "encode/derived_tables.h"
-#include "encode/engine_params.h"
-#include "interface/format.h"
-#include "interface/status.h"
 
 namespace q32vex {
 

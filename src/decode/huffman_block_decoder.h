@@ -11,10 +11,10 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/derived_tables.h"
+#include "common/tables.h"
 #include "decode/huffman_decoder.h"
 #include "decode/input_reader.h"
-#include "encode/derived_tables.h"
-#include "interface/tables.h"
 
 namespace q32vex {
 
@@ -196,8 +196,9 @@ struct FastReader {
 };
 
 
-// Coefficient k of the coded order goes to coefs[k], or to its natural place
-// when Natural (which is where the inverse DCT wants it). *acStored tells
+// Coefficient k of the coded order goes to its natural place when Natural
+// (which is where the inverse DCT wants it), else to coefs[k] without the
+// fastAc step: that form is the tests' reference decoder. *acStored tells
 // whether any AC coefficient was stored (stored values are never zero).
 template <bool Natural>
 inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* predictor,

@@ -182,16 +182,6 @@ Status ReadEntropyByte(BitReader& r, InputBuffer& in, uint16_t* out) {
     return 0;
 }
 
-Status DecodeBlock(BitReader& bits, InputBuffer& in, int16_t* coefs, int16_t* predictor,
-                   const uint16_t* dcTable, const uint16_t* acTable) {
-    FastReader reader;
-    reader.Load(bits, in);
-    bool acStored = false;
-    Q_TRY(DecodeCoefficients<false>(reader, coefs, predictor, dcTable, acTable, nullptr, &acStored));
-    reader.Store();
-    return 0;
-}
-
 Status DecodeMcuBlocks(BitReader& bits, InputBuffer& in, int16_t (*blocks)[64], int count,
                        const uint8_t* component, int16_t* predictors, const McuHuffTables* tables,
                        uint32_t* dcOnly) {

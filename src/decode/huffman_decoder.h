@@ -3,9 +3,9 @@
 #pragma once
 #include <cstdint>
 
+#include "common/engine_params.h"
+#include "common/status.h"
 #include "decode/input_reader.h"
-#include "encode/engine_params.h"
-#include "interface/status.h"
 
 namespace q32vex {
 
@@ -26,13 +26,11 @@ struct BitReader {
 [[nodiscard]] Status ResyncEntropyInput(BitReader& bits, InputBuffer& in);
 [[nodiscard]] Status SkipBits(BitReader& bits, InputBuffer& in, int n);
 [[nodiscard]] Status ReadEntropyByte(BitReader& bits, InputBuffer& in, uint16_t* out);
-// Coefficients in zigzag order.
-[[nodiscard]] Status DecodeBlock(BitReader& bits, InputBuffer& in, int16_t* coefs, int16_t* predictor,
-                                 const uint16_t* dcTable, const uint16_t* acTable);
 // The blocks of one MCU, with the reader held in registers across them and
 // each coefficient written to its natural (row-major) place; short AC codes
 // whose magnitude bits fit the lookahead are decoded in one step with fastAc.
-// The same coefficients and reader state as DecodeBlock on each block in turn.
+// The same coefficients and reader state as decoding each block in turn
+// without fastAc.
 // Block b belongs to component[b], whose predictor and tables are
 // predictors[component[b]] and tables[component[b]]; bit b of *dcOnly is set
 // when block b holds no AC coefficient.

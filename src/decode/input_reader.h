@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-#include "interface/host_io.h"
-#include "interface/status.h"
+#include "common/host_io.h"
+#include "common/status.h"
 
 namespace q32vex {
 

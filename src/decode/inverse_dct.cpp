@@ -5,8 +5,6 @@
 // coefficients wrap, they do not saturate.
 #include "decode/inverse_dct.h"
 
-#include "interface/tables.h"
-
 namespace q32vex {
 
 namespace {
@@ -75,8 +73,8 @@ inline int16_t ScaleOutput(int16_t r) {
     return int16_t(r * 8);
 }
 
-// Both passes and the output scaling on dequantised coefficients in natural
-// order (scratch is overwritten).
+}  // namespace
+
 void TransformDequantized(int16_t* scratch, int16_t* block) {
     int16_t in[8];
     int16_t out[8];
@@ -89,21 +87,6 @@ void TransformDequantized(int16_t* scratch, int16_t* block) {
         Transform(scratch + 8 * u, out);
         for (int j = 0; j < 8; ++j) block[8 * u + j] = ScaleOutput(out[j]);
     }
-}
-
-}  // namespace
-
-void InverseDctBlock(int16_t* block, const DecQuantTable* table) {
-    int16_t scratch[64];
-    for (int k = 0; k < 64; ++k) scratch[kZigzag[k]] = block[k];
-
-    for (int i = 0; i < 64; ++i) {
-        if (scratch[i] == 0) continue;
-        const int16_t shifted = Wrap(int32_t(scratch[i]) * (1 << (table->shift[i] & 15)));
-        const int32_t product = int32_t(shifted) * int32_t(table->value[i]);
-        scratch[i] = Wrap((product + 16384) >> 15);
-    }
-    TransformDequantized(scratch, block);
 }
 
 void MakeDequantTable(const DecQuantTable* source, DequantTable* out) {

@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-#include "encode/engine_params.h"
-#include "interface/format.h"
+#include "common/engine_params.h"
+#include "common/format.h"
 
 namespace q32vex {
 

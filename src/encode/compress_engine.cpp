@@ -3,11 +3,11 @@
 // (convert, transform, quantise, code, restart markers) and allocates nothing.
 #include "encode/compress_engine.h"
 
+#include "common/derived_tables.h"
+#include "common/tables.h"
 #include "encode/color_convert.h"
-#include "encode/derived_tables.h"
 #include "encode/forward_dct.h"
 #include "encode/huffman_encoder.h"
-#include "interface/tables.h"
 
 namespace q32vex {
 namespace {

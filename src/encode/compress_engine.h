@@ -3,12 +3,12 @@
 #pragma once
 #include <cstdint>
 
-#include "encode/derived_tables.h"
-#include "encode/engine_params.h"
+#include "common/derived_tables.h"
+#include "common/engine_params.h"
+#include "common/format.h"
+#include "common/status.h"
 #include "encode/huffman_encoder.h"
 #include "encode/stream_writer.h"
-#include "interface/format.h"
-#include "interface/status.h"
 
 namespace q32vex {
 

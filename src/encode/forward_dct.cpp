@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "interface/tables.h"
+#include "common/tables.h"
 
 namespace q32vex {
 namespace {

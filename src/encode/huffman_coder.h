@@ -195,6 +195,12 @@ struct Writer {
     }
 };
 
+// A code and its length as one word: (code << 5) | length, the code cut to
+// its length (as PutBits would cut it).
+inline uint32_t PackedCode(uint16_t code, uint8_t length) {
+    return uint32_t(code & kBitMask[length > 16 ? 16 : length]) << 5 | length;
+}
+
 // Tables packed once per sequence.
 struct PackedTables {
     const HuffPacked* packed;

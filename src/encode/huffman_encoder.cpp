@@ -54,32 +54,6 @@ Status WriteRestartMarker(BitWriter& bits, StreamBuffer& out, uint8_t code) {
     return status;
 }
 
-namespace {
-
-// A code and its length as one word: (code << 5) | length, the code cut to
-// its length (as PutBits would cut it).
-inline uint32_t PackedCode(uint16_t code, uint8_t length) {
-    return uint32_t(code & kBitMask[length > 16 ? 16 : length]) << 5 | length;
-}
-
-// Tables as the derived-table builder lays them out, packed on the fly.
-struct SpecTables {
-    const HuffEncDc* dc;
-    const HuffEncAc* ac;
-    uint32_t Dc(int category) const { return PackedCode(dc->code[category], dc->length[category]); }
-    uint32_t Ac(int symbol) const { return PackedCode(ac->code[symbol], ac->length[symbol]); }
-};
-
-}  // namespace
-
-Status EncodeBlock(BitWriter& bits, StreamBuffer& out, const int16_t* block, int16_t* predictor,
-                   const HuffEncDc* dc, const HuffEncAc* ac) {
-    Writer w;
-    w.Load(bits, out);
-    Q_TRY(CodeBlock(w, block, predictor, SpecTables{dc, ac}));
-    return w.Settle();
-}
-
 void PackHuffmanTables(const HuffEncDc* dc, const HuffEncAc* ac, HuffPacked* out) {
     for (int c = 0; c < 16; ++c) out->dc[c] = c < 13 ? PackedCode(dc->code[c], dc->length[c]) : 0;
     for (int s = 0; s < 256; ++s) out->ac[s] = PackedCode(ac->code[s], ac->length[s]);

@@ -3,10 +3,10 @@
 #pragma once
 #include <cstdint>
 
-#include "encode/derived_tables.h"
-#include "encode/engine_params.h"
+#include "common/derived_tables.h"
+#include "common/engine_params.h"
+#include "common/status.h"
 #include "encode/stream_writer.h"
-#include "interface/status.h"
 
 namespace q32vex {
 
@@ -24,14 +24,13 @@ struct BitWriter {
 [[nodiscard]] Status PutBits(BitWriter& bits, StreamBuffer& out, uint32_t value, int n);
 [[nodiscard]] Status FlushBitWriter(const BitWriter& bits, StreamBuffer& out);
 [[nodiscard]] Status WriteRestartMarker(BitWriter& bits, StreamBuffer& out, uint8_t code);
-[[nodiscard]] Status EncodeBlock(BitWriter& bits, StreamBuffer& out, const int16_t* block, int16_t* predictor,
-                                 const HuffEncDc* dc, const HuffEncAc* ac);
 
 // The engine's form: a component's DC and AC tables packed once per
 // sequence, each entry (code << 5) | length, and the blocks of a whole MCU
-// coded with the bit writer held in registers; the same bits as EncodeBlock
-// on each block in turn. Block b belongs to component[b], whose predictor and
-// tables are predictors[component[b]] and tables[component[b]].
+// coded with the bit writer held in registers; the same bits as coding each
+// block in turn with the tables unpacked. Block b belongs to component[b],
+// whose predictor and tables are predictors[component[b]] and
+// tables[component[b]].
 void PackHuffmanTables(const HuffEncDc* dc, const HuffEncAc* ac, HuffPacked* out);
 [[nodiscard]] Status EncodeMcuBlocks(BitWriter& bits, StreamBuffer& out, const int16_t (*blocks)[64], int count,
                                      const uint8_t* component, int16_t* predictors, const HuffPacked* tables);

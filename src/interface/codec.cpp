@@ -2,7 +2,7 @@
 // small control operations that act on an instance as a whole.
 #include "interface/codec.h"
 
-#include "interface/bytes.h"
+#include "common/bytes.h"
 
 namespace q32vex {
 

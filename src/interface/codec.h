@@ -11,13 +11,13 @@
 #include "container/tiff_writer.h"
 #include "decode/huffman_decoder.h"
 #include "decode/input_reader.h"
-#include "encode/derived_tables.h"
-#include "encode/engine_params.h"
+#include "common/derived_tables.h"
+#include "common/engine_params.h"
 #include "encode/huffman_encoder.h"
 #include "encode/stream_writer.h"
-#include "interface/format.h"
-#include "interface/tables.h"
-#include "interface/tile_arrays.h"
+#include "common/format.h"
+#include "common/tables.h"
+#include "common/tile_arrays.h"
 
 namespace q32vex {
 

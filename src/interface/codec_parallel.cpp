@@ -14,7 +14,7 @@
 #endif
 
 #include "interface/codec.h"
-#include "interface/format.h"
+#include "common/format.h"
 #include "q32vex_codec.h"
 
 namespace {

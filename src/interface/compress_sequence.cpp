@@ -8,9 +8,9 @@
 #include "container/tiff_writer.h"
 #include "encode/compress_engine.h"
 #include "encode/stream_writer.h"
-#include "interface/bytes.h"
-#include "interface/format.h"
-#include "interface/tables.h"
+#include "common/bytes.h"
+#include "common/format.h"
+#include "common/tables.h"
 #include "kernels/kernels.h"
 
 namespace q32vex {

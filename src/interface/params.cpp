@@ -1,6 +1,6 @@
 // The default parameter record. It is a constant so that both of its export
 // names hand out exactly the same bytes.
-#include "interface/bytes.h"
+#include "common/bytes.h"
 
 namespace q32vex {
 namespace {

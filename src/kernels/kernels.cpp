@@ -26,7 +26,6 @@ const KernelTable kScalarKernels = {
     DecodeMcuBlocks,
     NoVectorConverter,
     NoVectorOutput,
-    InverseDctBlock,
 };
 
 const KernelTable& KernelsFor(SimdLevel level) {

@@ -5,7 +5,7 @@
 // else: scalar).
 #pragma once
 
-#include "encode/engine_params.h"
+#include "common/engine_params.h"
 #include "platform/cpu.h"
 
 namespace q32vex {

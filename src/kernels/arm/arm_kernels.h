@@ -5,8 +5,8 @@
 #pragma once
 #include <cstdint>
 
-#include "encode/derived_tables.h"
-#include "encode/engine_params.h"
+#include "common/derived_tables.h"
+#include "common/engine_params.h"
 
 namespace q32vex {
 

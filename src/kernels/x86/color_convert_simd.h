@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "encode/engine_params.h"
+#include "common/engine_params.h"
 #include "kernels/color_terms.h"
 #include "kernels/x86/simd_x86.h"
 

@@ -7,7 +7,7 @@
 #pragma once
 #include <cstdint>
 
-#include "encode/engine_params.h"
+#include "common/engine_params.h"
 #include "kernels/color_terms.h"
 #include "kernels/x86/simd_x86.h"
 

@@ -7,8 +7,7 @@
 #pragma once
 #include <cstdint>
 
-#include "encode/derived_tables.h"
-#include "encode/engine_params.h"
+#include "common/engine_params.h"
 #include "kernels/x86/simd_x86.h"
 #include "kernels/transform_8.h"  // after the primitives it uses
 
@@ -26,41 +25,6 @@ inline void InverseTransformRows(V* r) {
         v = AddSat16(v, v);
         r[i] = AddSat16(v, v);
     }
-}
-
-// De-zigzag and dequantise a block of coded coefficients into natural rows.
-inline void DequantizeRows(const int16_t* block, const DecQuantTable* table, __m128i* r) {
-#if defined(__SSSE3__)
-    static constexpr LanePermutation kFromZigzag = MakeLanePermutation(kZigzagPosition);
-    __m128i coded[8];
-    LoadBlock(block, coded);
-    PermuteLanes(kFromZigzag, coded, r);
-    // 2^shift per lane from two 16-entry byte tables (low and high byte).
-    const __m128i powLow = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0);
-    const __m128i powHigh = _mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 32, 64, -128);
-    const __m128i zeroHigh = _mm_set1_epi16(int16_t(0x8000));
-    const __m128i zeroLow = _mm_set1_epi16(0x0080);
-    for (int i = 0; i < 8; ++i) {
-        const __m128i shift =
-            _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(table->shift + 8 * i)),
-                          _mm_set1_epi16(15));
-        const __m128i pow2 =
-            _mm_or_si128(_mm_shuffle_epi8(powLow, _mm_or_si128(shift, zeroHigh)),
-                         _mm_shuffle_epi8(powHigh, _mm_or_si128(_mm_slli_epi16(shift, 8), zeroLow)));
-        const __m128i value = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table->value + 8 * i));
-        // (c << shift) in 16 bits, then the rounded Q15 product; zero stays zero.
-        r[i] = MulRoundQ15(_mm_mullo_epi16(r[i], pow2), value);
-    }
-#else
-    alignas(16) int16_t natural[64];
-    for (int k = 0; k < 64; ++k) natural[kZigzagOrder[k]] = block[k];
-    for (int i = 0; i < 64; ++i) {
-        if (natural[i] == 0) continue;
-        const int16_t a = int16_t(uint16_t(natural[i]) << table->shift[i]);
-        natural[i] = int16_t((int32_t(a) * table->value[i] + 16384) >> 15);
-    }
-    LoadBlock(natural, r);
-#endif
 }
 
 inline __m128i LoadRow(const int16_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }

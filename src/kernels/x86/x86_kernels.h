@@ -7,8 +7,8 @@
 
 #include "decode/color_output.h"
 #include "encode/color_convert.h"
-#include "encode/derived_tables.h"
-#include "encode/engine_params.h"
+#include "common/derived_tables.h"
+#include "common/engine_params.h"
 
 namespace q32vex {
 
@@ -19,9 +19,6 @@ void ForwardDctQuantizePairSse2(int16_t* a, const uint32_t* ta, int16_t* b, cons
 void ForwardDctQuantizePairSsse3(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
 void ForwardDctQuantizePairAvx2(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
 
-void InverseDctBlockSse2(int16_t* block, const DecQuantTable* table);
-void InverseDctBlockSsse3(int16_t* block, const DecQuantTable* table);
-void InverseDctBlockAvx2(int16_t* block, const DecQuantTable* table);
 void InverseDctNaturalSse2(int16_t* block, const DequantTable* table);
 void InverseDctNaturalSsse3(int16_t* block, const DequantTable* table);
 void InverseDctNaturalAvx2(int16_t* block, const DequantTable* table);

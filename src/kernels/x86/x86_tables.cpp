@@ -18,7 +18,6 @@ const KernelTable kSse2Kernels = {
     DecodeMcuBlocks,
     ChooseConverterSse2,
     ChooseOutputRoutineSse2,
-    InverseDctBlockSse2,
 };
 
 const KernelTable kSsse3Kernels = {
@@ -31,7 +30,6 @@ const KernelTable kSsse3Kernels = {
     DecodeMcuBlocks,
     ChooseConverterSsse3,
     ChooseOutputRoutineSsse3,
-    InverseDctBlockSsse3,
 };
 
 const KernelTable kAvx2Bmi2Kernels = {
@@ -44,7 +42,6 @@ const KernelTable kAvx2Bmi2Kernels = {
     DecodeMcuBlocksAvx2,
     ChooseConverterAvx2,
     ChooseOutputRoutineAvx2,
-    InverseDctBlockAvx2,
 };
 
 }  // namespace q32vex

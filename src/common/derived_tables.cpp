@@ -1,11 +1,11 @@
 // Derived tables and their cache. Each kind keeps up to four distinct source
 // tables with their compression and decompression forms, so equal tables are
 // derived once and survive from one sequence (and direction) to the next.
-#include "encode/derived_tables.h"
+#include "common/derived_tables.h"
 
 #include <cstring>
 
-#include "interface/tables.h"
+#include "common/tables.h"
 #include "platform/allocator.h"
 
 namespace q32vex {

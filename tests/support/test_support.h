@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../bench/ppm.h"
+#include "ppm.h"
 #include "platform/allocator.h"
 #include "platform/cpu.h"
 #include "q32vex.h"

@@ -1,9 +1,9 @@
 // Format questions: the fixed pixel-format and sampling tables, the support
 // matrix, and the matching that turns a host's two descriptors into table
 // indices and the per-sequence constants every later stage reads.
-#include "interface/format.h"
+#include "common/format.h"
 
-#include "interface/bytes.h"
+#include "common/bytes.h"
 
 namespace q32vex {
 

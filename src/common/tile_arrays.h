@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "interface/status.h"
+#include "common/status.h"
 
 namespace q32vex {
 

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <random>
 
-#include "../fuzz/fuzz_host.h"
+#include "../../fuzz/fuzz_host.h"
 
 namespace vextest {
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "interface/status.h"
+#include "common/status.h"
 #include "q32vex.h"
 
 namespace q32vex {
@@ -25,8 +25,6 @@ struct EngineParams {
 };
 
 constexpr int kEdgeRowBytes = 128;  // one MCU row: up to 32 pixels x 3 bytes
-
-struct DecQuantTable;
 
 // Entries of a fast AC table: one per value of the decoder's 10-bit lookahead.
 constexpr int kFastAcEntries = 1024;
@@ -91,9 +89,6 @@ struct KernelTable {
     // the engine's scalar one is to be used.
     McuConverter (*converter)(uint16_t samplingIndex, uint16_t bytesPerPixel);
     McuOutputRoutine (*outputRoutine)(uint16_t samplingIndex, uint16_t bytesPerPixel);
-    // The transform in its reference form (zigzag coefficients, the derived
-    // DecQuantTable), against which the kernel tests hold the others.
-    void (*inverseDctZigzag)(int16_t* block, const DecQuantTable* table);
 };
 
 struct alignas(32) EngineState {

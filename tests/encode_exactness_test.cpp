@@ -1,4 +1,4 @@
-// The compressor's arithmetic where the exact values matter and no decoder
+// The compressor's numbers where the exact values matter and no decoder
 // can tell them apart: the samples colour conversion gives for known pixels,
 // how chroma is averaged and floored, the quantiser's multipliers, and the
 // forward DCT's rounding and dead zone.
@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#include "common/derived_tables.h"
+#include "common/tables.h"
 #include "encode/color_convert.h"
-#include "encode/derived_tables.h"
 #include "encode/forward_dct.h"
-#include "interface/tables.h"
 #include "test_support.h"
 
 namespace vextest {
@@ -18,7 +18,7 @@ namespace {
 
 using namespace q32vex;
 
-using EncodeArithmetic = LibraryTest;
+using EncodeExactness = LibraryTest;
 
 // ---- colour conversion -------------------------------------------------------
 
@@ -45,7 +45,7 @@ void Convert(McuConverter convert, const Mcu& mcu) { convert(mcu.pointers.data()
 
 std::vector<int16_t> Blocks(int n) { return std::vector<int16_t>(&mcuBlocks[0][0], &mcuBlocks[n][0]); }
 
-TEST_F(EncodeArithmetic, ColourConversionGivesTheNamedSamples) {
+TEST_F(EncodeExactness, ColourConversionGivesTheNamedSamples) {
     EXPECT_EQ(kForwardColor[1][3].y, -9391);
     EXPECT_EQ(kForwardColor[1][253].y, 9391);
     EXPECT_EQ(kForwardColor[2][3].y, -4783);
@@ -81,7 +81,7 @@ TEST_F(EncodeArithmetic, ColourConversionGivesTheNamedSamples) {
     }
 }
 
-TEST_F(EncodeArithmetic, SubsampledChromaAddsPairsAndFloorsEachHalf) {
+TEST_F(EncodeExactness, SubsampledChromaAddsPairsAndFloorsEachHalf) {
     // Pixels whose blue-difference chroma (at scale 64) is +1, 0 and -1.
     auto cb = [](const std::array<uint8_t, 3>& p) {
         return kForwardColor[0][p[0]].cb + kForwardColor[1][p[1]].cb + kForwardColor[2][p[2]].cb;
@@ -147,7 +147,7 @@ std::vector<uint32_t> EncTable(const std::vector<uint8_t>& zigzag) {
     return table;
 }
 
-TEST_F(EncodeArithmetic, QuantiserMultipliersRoundingAndDeadZone) {
+TEST_F(EncodeExactness, QuantiserMultipliersRoundingAndDeadZone) {
     // Multiplier and threshold of the luminance table: q 16 and q 12.
     const std::vector<uint32_t> lum = EncTable(Zigzag(kLumQuant));
     EXPECT_EQ(std::vector<uint32_t>({lum[0] >> 16, lum[0] & 0xFFFF, lum[9] >> 16, lum[9] & 0xFFFF}),

@@ -1,5 +1,5 @@
 // Byte helpers every part uses.
-#include "interface/bytes.h"
+#include "common/bytes.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-// The decompressor's arithmetic and its answers to corrupt data where the
+// The decompressor's numbers and its answers to corrupt data where the
 // exact result matters: dequantisation values, the inverse DCT's worked
 // values, saturation and 16-bit wrap-around, colour output clamping and
 // packing, what the entropy decoder makes of codes a table lacks or of runs
@@ -8,12 +8,12 @@
 #include <tuple>
 #include <vector>
 
+#include "common/derived_tables.h"
+#include "common/tables.h"
 #include "decode/color_output.h"
 #include "decode/huffman_decoder.h"
 #include "decode/input_reader.h"
-#include "decode/inverse_dct.h"
-#include "encode/derived_tables.h"
-#include "interface/tables.h"
+#include "reference_kernels.h"
 #include "test_support.h"
 
 namespace vextest {
@@ -22,7 +22,7 @@ namespace {
 using namespace q32vex;
 using Bytes = std::vector<uint8_t>;
 
-using DecodeArithmetic = LibraryTest;
+using DecodeExactness = LibraryTest;
 
 // A derived-table cache of the test's own, released before the fixture
 // counts the library's blocks.
@@ -38,7 +38,7 @@ const DecQuantTable* Derived(OwnTables& tables, const uint8_t* zigzagQuant) {
     return DecQuant(tables.cache, 0);
 }
 
-TEST_F(DecodeArithmetic, DequantisationAndInverseDctWorkedValues) {
+TEST_F(DecodeExactness, DequantisationAndInverseDctWorkedValues) {
     OwnTables tables;
     uint8_t q[64];
     std::memset(q, 1, sizeof q);
@@ -62,7 +62,7 @@ TEST_F(DecodeArithmetic, DequantisationAndInverseDctWorkedValues) {
     for (int y = 0; y < 8; ++y) EXPECT_EQ(std::vector<int16_t>(wave + 8 * y, wave + 8 * y + 8), row) << y;
 }
 
-TEST_F(DecodeArithmetic, InverseDctSaturatesAndWrapsLikeSixteenBitRegisters) {
+TEST_F(DecodeExactness, InverseDctSaturatesAndWrapsLikeSixteenBitRegisters) {
     // A table under which the dequantised value equals the coefficient
     // (((c << 1) * 16384 + 16384) >> 15 = c for |c| < 16384).
     DecQuantTable identity;
@@ -101,7 +101,7 @@ std::vector<uint8_t> ColourPixel(int16_t luma, int16_t cb, int16_t cr, int bpp =
     return std::vector<uint8_t>(rows[0], rows[0] + bpp);
 }
 
-TEST_F(DecodeArithmetic, ColourOutputClampsAndPacks) {
+TEST_F(DecodeExactness, ColourOutputClampsAndPacks) {
     using Bgr = std::vector<uint8_t>;
     // Luma at the top: the blue sum 32767 + 64 passes 0x8000 and reads as 255.
     EXPECT_EQ(ColourPixel(32767, 0, 0), Bgr({255, 255, 255}));
@@ -154,7 +154,7 @@ struct DecoderTable {
     ~DecoderTable() { LibFree(table); }
 };
 
-TEST_F(DecodeArithmetic, CorruptCodesNeverLeaveTheBlock) {
+TEST_F(DecodeExactness, CorruptCodesNeverLeaveTheBlock) {
     // DC: one code "0" for category 0. AC: "0" for run 15 / size 1, "10" for EOB.
     const uint8_t oneCodeDc[17] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00};
     const uint8_t longRunAc[18] = {1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF1, 0x00};
@@ -198,7 +198,7 @@ TEST_F(DecodeArithmetic, CorruptCodesNeverLeaveTheBlock) {
 // Counts that overflow the code space only at long lengths are refused with
 // the class's code and allocate nothing: the two-bit space filled, then one
 // 16-bit code; 255 eight-bit codes, then three nine-bit codes where two fit.
-TEST_F(DecodeArithmetic, HuffmanCountsThatOverflowLateAreRefused) {
+TEST_F(DecodeExactness, HuffmanCountsThatOverflowLateAreRefused) {
     std::vector<Bytes> bad(2, Bytes(16 + 16 * 255, 0));
     bad[0][1] = 4, bad[0][15] = 1;
     bad[1][7] = 255, bad[1][8] = 3;
@@ -214,7 +214,7 @@ TEST_F(DecodeArithmetic, HuffmanCountsThatOverflowLateAreRefused) {
 
 // A copy that runs out writes only what came; a near skip (read on) or a far
 // seek beyond what the host has is refused.
-TEST_F(DecodeArithmetic, InputRequestsBeyondWhatTheHostHasAreRefused) {
+TEST_F(DecodeExactness, InputRequestsBeyondWhatTheHostHasAreRefused) {
     Bytes data(1100);
     for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7 + i / 251);
     Readers r;

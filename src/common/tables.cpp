@@ -1,9 +1,9 @@
 // Default quantisation tables and Huffman specifications (T.81 Annex K), the
 // zigzag map, quality scaling and the numbering of equal tables. Everything
 // here is a compile-time table; the routines only validate, scale and compare.
-#include "interface/tables.h"
+#include "common/tables.h"
 
-#include "interface/bytes.h"
+#include "common/bytes.h"
 
 namespace q32vex {
 namespace {

@@ -1,6 +1,6 @@
 // The tile arrays: allocated per sequence, released by the next open or by
 // AppVexDeallocate.
-#include "interface/tile_arrays.h"
+#include "common/tile_arrays.h"
 
 #include "platform/allocator.h"
 

@@ -6,7 +6,7 @@
 #pragma once
 #include <cstdint>
 
-#include "interface/status.h"
+#include "common/status.h"
 #include "q32vex_codec.h"
 
 namespace q32vex {
