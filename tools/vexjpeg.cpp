@@ -628,6 +628,24 @@ int Report(const Outcome& o) {
 // The batch form of compress and decompress: FILE... --out-dir DIR [-j N].
 bool IsBatch(const Args& args) { return args.has("--out-dir") || args.has("-j"); }
 
+// The command line of compress or decompress, in either form, with the
+// options of `valued` and `flags` besides the batch form's and --help. False
+// when it asked for the help, which is then printed.
+bool ParseConversion(int argc, char** argv, const std::string& command, const char* help,
+                     std::set<std::string> valued, std::set<std::string> flags, Args* args) {
+    valued.insert({"--out-dir", "-j"});
+    flags.insert({"--help", "-h"});
+    *args = Parse(argc, argv, 2, valued, flags);
+    if (args->flags.count("--help") || args->flags.count("-h")) {
+        std::fputs(help, stdout);
+        std::fputs(kBatchHelp, stdout);
+        return false;
+    }
+    if (!IsBatch(*args) && args->files.size() != 2)
+        throw UsageError{command + " needs IN and OUT, or FILE... --out-dir DIR (see vexjpeg " + command + " --help)"};
+    return true;
+}
+
 // Checks the batch form's files and directory, then converts every file.
 // Nothing is converted when any of the checks fails.
 int RunBatchCommand(const char* command, const Args& args, const std::string& extension, const Conversion& convert) {
@@ -644,6 +662,19 @@ int RunBatchCommand(const char* command, const Args& args, const std::string& ex
     const std::vector<std::string> outputs = BatchOutputs(args.files, dir, extension, &clash);
     if (outputs.empty()) throw UsageError{clash + "; nothing was converted"};
     return RunBatch(args.files, outputs, jobs, convert);
+}
+
+// Converts IN into OUT, or each FILE into DIR, with `convertFile(job, in,
+// out, outcome)`.
+template <typename Job, typename ConvertFile>
+int Convert(const char* command, const Args& args, Job& job, const std::string& extension, ConvertFile convertFile) {
+    if (!IsBatch(args))
+        return Report(Guarded([&](Outcome& o) { return convertFile(job, args.files[0], args.files[1], o); }));
+    // No progress bar: several images are on their way at once.
+    job.progressBar = false;
+    return RunBatchCommand(command, args, extension, [&](const std::string& in, const std::string& out) {
+        return Guarded([&](Outcome& o) { return convertFile(job, in, out, o); });
+    });
 }
 
 // ---- compress -----------------------------------------------------------------------
@@ -820,18 +851,13 @@ int CompressFile(const CompressJob& job, const std::string& in, const std::strin
 }
 
 int Compress(int argc, char** argv) {
-    const Args args = Parse(argc, argv, 2,
-                            {"--quality", "--scale", "--sampling", "--restart", "--container", "--tile", "--band-rows",
-                             "--band-memory", "--comment", "--input-format", "--out-dir", "-j"},
-                            {"--quiet", "--stats", "--strip", "--help", "-h"});
-    if (args.flags.count("--help") || args.flags.count("-h")) {
-        std::fputs(kCompressHelp, stdout);
-        std::fputs(kBatchHelp, stdout);
+    Args args;
+    if (!ParseConversion(argc, argv, "compress", kCompressHelp,
+                         {"--quality", "--scale", "--sampling", "--restart", "--container", "--tile", "--band-rows",
+                          "--band-memory", "--comment", "--input-format"},
+                         {"--quiet", "--stats", "--strip"}, &args))
         return kExitOk;
-    }
     const bool batch = IsBatch(args);
-    if (!batch && args.files.size() != 2)
-        throw UsageError{"compress needs IN and OUT, or FILE... --out-dir DIR (see vexjpeg compress --help)"};
     const std::string out = batch ? "" : args.files[1];
 
     // The container: --container, or OUT's extension; JFIF for a batch.
@@ -846,15 +872,8 @@ int Compress(int argc, char** argv) {
     if (container == Container::Raw && out == "-")
         throw UsageError{"raw data needs a file name: its header goes to OUT.hdr beside it"};
     CompressJob job = CompressSettings(args, container);
-    if (!batch)
-        return Report(Guarded([&](Outcome& o) { return CompressFile(job, args.files[0], out, o); }));
-
-    // No progress bar: several images are on their way at once.
-    job.progressBar = false;
     const char* extension = container == Container::Jfif ? ".jpg" : container == Container::Tiff ? ".tif" : ".raw";
-    return RunBatchCommand("compress", args, extension, [&job](const std::string& in, const std::string& out) {
-        return Guarded([&](Outcome& o) { return CompressFile(job, in, out, o); });
-    });
+    return Convert("compress", args, job, extension, CompressFile);
 }
 
 // ---- decompress ---------------------------------------------------------------------
@@ -1016,18 +1035,13 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
 }
 
 int Decompress(int argc, char** argv) {
-    const Args args = Parse(argc, argv, 2,
-                            {"--window", "--pixel-format", "--band-rows", "--band-memory", "--format",
-                             "--container", "--header", "--sampling", "--out-dir", "-j"},
-                            {"--quiet", "--stats", "--strip", "--raw-channels", "--help", "-h"});
-    if (args.flags.count("--help") || args.flags.count("-h")) {
-        std::fputs(kDecompressHelp, stdout);
-        std::fputs(kBatchHelp, stdout);
+    Args args;
+    if (!ParseConversion(argc, argv, "decompress", kDecompressHelp,
+                         {"--window", "--pixel-format", "--band-rows", "--band-memory", "--format", "--container",
+                          "--header", "--sampling"},
+                         {"--quiet", "--stats", "--strip", "--raw-channels"}, &args))
         return kExitOk;
-    }
     const bool batch = IsBatch(args);
-    if (!batch && args.files.size() != 2)
-        throw UsageError{"decompress needs IN and OUT, or FILE... --out-dir DIR (see vexjpeg decompress --help)"};
     const std::string out = batch ? "" : args.files[1];
 
     // The image format: --format, or OUT's extension; for a batch PNG, which
@@ -1037,14 +1051,7 @@ int Decompress(int argc, char** argv) {
                                    : batch              ? (HavePng() ? "png" : "pnm")
                                                         : Extension(out);
     DecompressJob job = DecompressSettings(args, formatName, out);
-    if (!batch)
-        return Report(Guarded([&](Outcome& o) { return DecompressFile(job, args.files[0], out, o); }));
-
-    // No progress bar: several images are on their way at once.
-    job.progressBar = false;
-    return RunBatchCommand("decompress", args, "." + formatName, [&job](const std::string& in, const std::string& out) {
-        return Guarded([&](Outcome& o) { return DecompressFile(job, in, out, o); });
-    });
+    return Convert("decompress", args, job, "." + formatName, DecompressFile);
 }
 
 // ---- info ---------------------------------------------------------------------------
