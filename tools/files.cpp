@@ -4,6 +4,7 @@
 #include "files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -26,10 +27,38 @@ namespace {
 
 constexpr size_t kStreamBuffer = 256 << 10;
 
-// The temporary file of the write in progress, for the interrupt handler
-// (a fixed buffer: a signal handler must not allocate).
-char g_pendingPath[4096];
-volatile std::sig_atomic_t g_pending = 0;
+// The temporary files of the writes in progress, for the interrupt handler.
+// Several threads may each have some (batch conversion: an output and a raw
+// header per worker), so each takes a slot of its own. The slots are fixed
+// buffers, since a signal handler must not allocate, and a slot's state is a
+// lock-free atomic, which the handler may read: a path is filled in while its
+// slot is claimed and looked at only once the slot is armed.
+enum SlotState : int { kSlotFree, kSlotClaimed, kSlotArmed };
+constexpr int kPendingSlots = 2 * kMaxWriters + 2;
+char g_pendingPath[kPendingSlots][4096];
+std::atomic<int> g_pendingState[kPendingSlots];
+static_assert(std::atomic<int>::is_always_lock_free, "the interrupt handler reads the slot states");
+
+// Records `path` for the interrupt handler; the slot, or -1 when the path is
+// too long or every slot is taken (the file then is not removed on an
+// interrupt, only on the normal paths).
+int ArmPending(const std::string& path) {
+    if (path.size() >= sizeof g_pendingPath[0]) return -1;
+    for (int slot = 0; slot < kPendingSlots; ++slot) {
+        int expected = kSlotFree;
+        if (g_pendingState[slot].compare_exchange_strong(expected, kSlotClaimed)) {
+            std::memcpy(g_pendingPath[slot], path.c_str(), path.size() + 1);
+            g_pendingState[slot].store(kSlotArmed);
+            return slot;
+        }
+    }
+    return -1;
+}
+
+void DisarmPending(int* slot) {
+    if (*slot >= 0) g_pendingState[*slot].store(kSlotFree);
+    *slot = -1;
+}
 
 [[noreturn]] void Fail(const std::string& path, const std::string& what) {
     throw FileError{path + ": " + what, false};
@@ -69,13 +98,15 @@ bool IsRegularStream(std::FILE* f) {
 }
 
 extern "C" void OnInterrupt(int signal) {
-    if (g_pending) std::remove(g_pendingPath);
+    for (int slot = 0; slot < kPendingSlots; ++slot)
+        if (g_pendingState[slot].load() == kSlotArmed) std::remove(g_pendingPath[slot]);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
 
-// Creates a fresh file beside `path` for writing; returns its name.
-std::FILE* CreateTemporaryBeside(const std::string& path, std::string* temp) {
+// Creates a fresh file beside `path` for writing; returns its name, and its
+// interrupt slot in `slot`.
+std::FILE* CreateTemporaryBeside(const std::string& path, std::string* temp, int* slot) {
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         *temp = path + ".vexjpeg-" + std::to_string(ProcessId()) + "-" + std::to_string(attempt) + ".tmp";
@@ -88,10 +119,7 @@ std::FILE* CreateTemporaryBeside(const std::string& path, std::string* temp) {
         std::remove(temp->c_str());
         Fail(path, "cannot open a temporary file beside it: " + SystemReason());
     }
-    if (temp->size() < sizeof g_pendingPath) {
-        std::memcpy(g_pendingPath, temp->c_str(), temp->size() + 1);
-        g_pending = 1;
-    }
+    *slot = ArmPending(*temp);
     return f;
 }
 
@@ -127,6 +155,11 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
 bool FileExists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
 }
 
 void WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -279,7 +312,7 @@ OutputFile::OutputFile(const std::string& path) : name_(path) {
         seekable_ = IsRegularStream(file_);
         return;
     }
-    file_ = CreateTemporaryBeside(final_, &temporary_);
+    file_ = CreateTemporaryBeside(final_, &temporary_, &pendingSlot_);
     owned_ = true;
     seekable_ = true;
     // Rows go out a few kilobytes at a time: one large buffer turns them into
@@ -292,7 +325,7 @@ OutputFile::~OutputFile() {
     if (file_ != nullptr && owned_) std::fclose(file_);
     if (!committed_ && !temporary_.empty()) {
         std::remove(temporary_.c_str());
-        g_pending = 0;
+        DisarmPending(&pendingSlot_);
     }
 }
 
@@ -302,7 +335,7 @@ void OutputFile::Fail(const std::string& why) {
     if (!temporary_.empty()) {
         std::remove(temporary_.c_str());
         temporary_.clear();
-        g_pending = 0;
+        DisarmPending(&pendingSlot_);
     }
     vexjpeg::Fail(name_, why);
 }
@@ -354,7 +387,7 @@ void OutputFile::Commit() {
         if (!ReplaceFile(temporary_.c_str(), final_.c_str()))
             Fail("cannot rename the finished file into place: " + SystemReason());
         temporary_.clear();
-        g_pending = 0;
+        DisarmPending(&pendingSlot_);
     }
     committed_ = true;
 }

@@ -20,6 +20,12 @@ struct FileError {
 // Throws FileError naming the path and the system's reason.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 bool FileExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+
+// The most outputs written at once (threads of a batch conversion): the
+// interrupt handler keeps room for the temporary files of this many, each
+// with a sidecar.
+constexpr int kMaxWriters = 64;
 
 // Writes `bytes` to `path` as OutputFile does, in one go.
 void WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
@@ -103,12 +109,13 @@ private:
     bool owned_ = false;
     bool seekable_ = false;
     bool committed_ = false;
+    int pendingSlot_ = -1;  // the interrupt handler's record of temporary_
     uint64_t size_ = 0;
     uint64_t at_ = 0;  // the file position, to seek only when needed
 };
 
-// Removes the temporary file of a write in progress when the process is
-// interrupted (SIGINT, SIGTERM).
+// Removes the temporary files of the writes in progress when the process is
+// interrupted (SIGINT, SIGTERM), whichever thread writes them.
 void InstallInterruptCleanup();
 
 bool StderrIsTerminal();

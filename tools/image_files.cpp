@@ -68,10 +68,21 @@ void PutLe32(uint8_t* out, uint32_t v) {
     PutLe16(out + 2, v >> 16);
 }
 
+// ThreadSanitizer instruments the load-time chooser of target_clones, which
+// then runs before the sanitizer is set up and crashes: one version there.
+#if defined(__SANITIZE_THREAD__)
+#define VEXJPEG_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VEXJPEG_THREAD_SANITIZER 1
+#endif
+#endif
+
 // Red-green-blue triples to blue-green-red (and back: the same swap). Built
 // for several x86 levels where the toolchain can choose among them at load
 // time, since the byte shuffle is most of a PPM row's cost.
-#if defined(__x86_64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(__x86_64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__)) && \
+    !defined(VEXJPEG_THREAD_SANITIZER)
 __attribute__((target_clones("default", "ssse3", "avx2")))
 #endif
 void SwapRedBlue(const uint8_t* in, uint8_t* out, size_t pixels) {

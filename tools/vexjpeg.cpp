@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "batch.h"
 #include "files.h"
 #include "image_files.h"
 #include "jpeg_frame.h"
@@ -32,15 +33,6 @@ using q32vex::Sampling;
 
 constexpr const char* kVersion = "0.1.0";
 
-// Exit codes, documented in --help.
-enum Exit {
-    kExitOk = 0,
-    kExitUsage = 1,   // bad command line
-    kExitInput = 2,   // input unreadable, not an image or stream the tool reads, or truncated
-    kExitCodec = 3,   // the library refused the parameters or the stream
-    kExitOutput = 4,  // the output file could not be written
-};
-
 struct UsageError {
     std::string message;
 };
@@ -56,6 +48,8 @@ const char kMainHelp[] =
     "commands:\n"
     "  compress IN OUT     image file (PNG, PPM, PGM, BMP) to JFIF, tiled TIFF or raw data\n"
     "  decompress IN OUT   JFIF, TIFF or raw data to an image file\n"
+    "  compress|decompress FILE... --out-dir DIR [-j N]\n"
+    "                      many files into DIR, N at a time\n"
     "  info IN             describe a compressed file (--json for JSON)\n"
     "  compare A B         PSNR between two image files of the same size\n"
     "\n"
@@ -68,10 +62,14 @@ const char kMainHelp[] =
     "  3  the library refused the parameters or the stream; the message names\n"
     "     its status code (VEX_ERR_...) and what it means\n"
     "  4  the output file cannot be written\n"
-    "On failure nothing is left under the output name.\n";
+    "On failure nothing is left under the output name. With several files,\n"
+    "compress and decompress --out-dir exit with the highest code any file gave\n"
+    "(so a failed write, 4, is never hidden by a bad input, 2); info exits with\n"
+    "the first failure's code.\n";
 
 const char kCompressHelp[] =
     "usage: vexjpeg compress IN OUT [options]\n"
+    "       vexjpeg compress FILE... --out-dir DIR [-j N] [options]\n"
     "\n"
     "Compresses an image file. IN is PNG, binary PPM/PGM or BMP (8, 16, 24 or\n"
     "32 bits), recognised by its content. The container follows OUT's extension:\n"
@@ -86,7 +84,8 @@ const char kCompressHelp[] =
     "  --sampling S        444, 422 (default for colour), 420, 411 or gray\n"
     "                      (a colour input is converted to grey for gray)\n"
     "  --restart N         restart marker every N MCUs (default 0: none)\n"
-    "  --container C       jfif, tiff or raw, instead of OUT's extension\n"
+    "  --container C       jfif, tiff or raw, instead of OUT's extension (with\n"
+    "                      --out-dir: DIR/NAME.jpg, .tif or .raw; jfif if not given)\n"
     "  --tile WxH          TIFF tile size, multiples of the MCU size (16x8 for 422)\n"
     "  --band-rows N       hand the image to the library N rows at a time\n"
     "  --band-memory BYTES or let the library size bands from a byte budget\n"
@@ -109,6 +108,7 @@ const char kCompressHelp[] =
 
 const char kDecompressHelp[] =
     "usage: vexjpeg decompress IN OUT [options]\n"
+    "       vexjpeg decompress FILE... --out-dir DIR [-j N] [options]\n"
     "\n"
     "Decompresses a JFIF file, a TIFF file written by this library, or raw data\n"
     "with its IN.hdr sidecar. OUT's extension chooses the image file format:\n"
@@ -121,6 +121,8 @@ const char kDecompressHelp[] =
     "  --band-rows N       take the image from the library N rows at a time\n"
     "  --band-memory BYTES or let the library size bands from a byte budget\n"
     "  --format F          png, ppm, pgm, pnm or bmp, instead of OUT's extension\n"
+    "                      (with --out-dir: DIR/NAME.F; png if not given, pnm\n"
+    "                      in a build without PNG support)\n"
     "  --container C       jfif, tiff or raw, instead of IN's content\n"
     "  --header FILE       the header of raw data (default IN.hdr)\n"
     "  --sampling S        444 (default) or 420: the layout of a four-component\n"
@@ -139,6 +141,22 @@ const char kDecompressHelp[] =
     "written (RGB or grey), and its Exif block (APP1) as eXIf.\n"
     "\n"
     "A file whose data ends early is refused (exit code 2), not padded.\n";
+
+// The batch form, the same for compress and decompress.
+const char kBatchHelp[] =
+    "\n"
+    "Several files (batch):\n"
+    "  --out-dir DIR       convert every FILE into DIR, which must exist, as its\n"
+    "                      name without directory and extension, then the\n"
+    "                      output's extension\n"
+    "  -j N                convert N files at a time, 1..64 (default: one per\n"
+    "                      processor)\n"
+    "Each file gets exactly the bytes the single-file command writes for it.\n"
+    "Two files that would write the same output are refused before anything is\n"
+    "converted; '-' (standard input) cannot be one of the files. A file that\n"
+    "fails prints its own line and the others are still converted. Messages\n"
+    "come in the order of the files (--stats lines start with the file's name);\n"
+    "there is no progress bar. The exit code is the highest any file gave.\n";
 
 const char kInfoHelp[] =
     "usage: vexjpeg info IN... [--json] [--container C] [--header FILE]\n"
@@ -186,10 +204,15 @@ Args Parse(int argc, char** argv, int first, const std::set<std::string>& valued
         }
         std::string value;
         const size_t eq = a.find('=');
-        const bool inlineValue = eq != std::string::npos;
+        bool inlineValue = eq != std::string::npos;
         if (inlineValue) {
             value = a.substr(eq + 1);
             a = a.substr(0, eq);
+        } else if (a.size() > 2 && a[0] == '-' && a[1] != '-' && valued.count(a.substr(0, 2))) {
+            // A short option with its value attached, as make's -j4.
+            value = a.substr(2);
+            a = a.substr(0, 2);
+            inlineValue = true;
         }
         if (flags.count(a)) {
             if (inlineValue) throw UsageError{a + " takes no value"};
@@ -566,28 +589,110 @@ private:
     std::vector<uint8_t> line_;
 };
 
+// ---- one file or many -----------------------------------------------------------------
+
+// Runs the work of one file, turning each failure into its exit code and its
+// line, as the single-file command reports it.
+template <typename Work>
+Outcome Guarded(Work&& work) {
+    Outcome o;
+    const auto fail = [&o](int code, const std::string& message) {
+        o.code = code;
+        o.err += "vexjpeg: " + message + "\n";
+    };
+    try {
+        o.code = work(o);
+    } catch (const UsageError& e) {
+        fail(kExitUsage, e.message);
+    } catch (const InputError& e) {
+        fail(kExitInput, e.message);
+    } catch (const q32vex::Error& e) {
+        fail(kExitCodec, e.what());
+    } catch (const FileError& e) {
+        fail(e.reading ? kExitInput : kExitOutput, e.message);
+    } catch (const std::bad_alloc&) {
+        fail(kExitInput, "out of memory");
+    } catch (const std::exception& e) {
+        fail(kExitInput, e.what());
+    }
+    return o;
+}
+
+// Prints what one file's conversion came to; returns its exit code.
+int Report(const Outcome& o) {
+    std::fputs(o.out.c_str(), stdout);
+    std::fputs(o.err.c_str(), stderr);
+    return o.code;
+}
+
+// The batch form of compress and decompress: FILE... --out-dir DIR [-j N].
+bool IsBatch(const Args& args) { return args.has("--out-dir") || args.has("-j"); }
+
+// The command line of compress or decompress, in either form, with the
+// options of `valued` and `flags` besides the batch form's and --help. False
+// when it asked for the help, which is then printed.
+bool ParseConversion(int argc, char** argv, const std::string& command, const char* help,
+                     std::set<std::string> valued, std::set<std::string> flags, Args* args) {
+    valued.insert({"--out-dir", "-j"});
+    flags.insert({"--help", "-h"});
+    *args = Parse(argc, argv, 2, valued, flags);
+    if (args->flags.count("--help") || args->flags.count("-h")) {
+        std::fputs(help, stdout);
+        std::fputs(kBatchHelp, stdout);
+        return false;
+    }
+    if (!IsBatch(*args) && args->files.size() != 2)
+        throw UsageError{command + " needs IN and OUT, or FILE... --out-dir DIR (see vexjpeg " + command + " --help)"};
+    return true;
+}
+
+// Checks the batch form's files and directory, then converts every file.
+// Nothing is converted when any of the checks fails.
+int RunBatchCommand(const char* command, const Args& args, const std::string& extension, const Conversion& convert) {
+    if (!args.has("--out-dir")) throw UsageError{std::string("-j needs --out-dir DIR (see vexjpeg ") + command + " --help)"};
+    if (args.files.empty()) throw UsageError{std::string(command) + " --out-dir needs input files"};
+    for (const std::string& in : args.files)
+        if (in == "-") throw UsageError{"standard input ('-') cannot be one of several inputs; name the files"};
+    const int jobs = int(Number(args, "-j", 1, kMaxWriters, DefaultJobs()));
+    const std::string dir = args.get("--out-dir");
+    // A missing directory is more likely a mistyped name than a wish for a
+    // new one: refused, as a missing directory in a single OUT name is.
+    if (!IsDirectory(dir)) throw FileError{dir + ": no such directory (--out-dir names an existing one)", false};
+    std::string clash;
+    const std::vector<std::string> outputs = BatchOutputs(args.files, dir, extension, &clash);
+    if (outputs.empty()) throw UsageError{clash + "; nothing was converted"};
+    return RunBatch(args.files, outputs, jobs, convert);
+}
+
+// Converts IN into OUT, or each FILE into DIR, with `convertFile(job, in,
+// out, outcome)`.
+template <typename Job, typename ConvertFile>
+int Convert(const char* command, const Args& args, Job& job, const std::string& extension, ConvertFile convertFile) {
+    if (!IsBatch(args))
+        return Report(Guarded([&](Outcome& o) { return convertFile(job, args.files[0], args.files[1], o); }));
+    // No progress bar: several images are on their way at once.
+    job.progressBar = false;
+    return RunBatchCommand(command, args, extension, [&](const std::string& in, const std::string& out) {
+        return Guarded([&](Outcome& o) { return convertFile(job, in, out, o); });
+    });
+}
+
 // ---- compress -----------------------------------------------------------------------
 
-int Compress(int argc, char** argv) {
-    const Args args = Parse(argc, argv, 2,
-                            {"--quality", "--scale", "--sampling", "--restart", "--container", "--tile", "--band-rows",
-                             "--band-memory", "--comment", "--input-format"},
-                            {"--quiet", "--stats", "--strip", "--help", "-h"});
-    if (args.flags.count("--help") || args.flags.count("-h")) {
-        std::fputs(kCompressHelp, stdout);
-        return kExitOk;
-    }
-    if (args.files.size() != 2) throw UsageError{"compress needs IN and OUT (see vexjpeg compress --help)"};
-    const std::string in = args.files[0], out = args.files[1];
+// What compress does to every file, from the command line.
+struct CompressJob {
+    q32vex::CompressOptions options;  // per file, it gains the segments and the progress callback
+    bool bandsChosen = false;
+    bool wantGray = false;
+    ImageFormat inputFormat = ImageFormat::Unknown;  // Unknown: from each file's content
+    bool strip = false, stats = false;
+    bool progressBar = true;
+};
 
-    q32vex::CompressOptions options;
-    const std::string containerName = args.has("--container") ? Lower(args.get("--container")) : Extension(out);
-    if (!ContainerFromName(containerName, &options.container))
-        throw UsageError{args.has("--container") ? "--container must be jfif, tiff or raw"
-                                                 : "cannot tell the container from '" + out +
-                                                       "': use .jpg, .tif or .raw, or --container"};
-    if (options.container == Container::Raw && out == "-")
-        throw UsageError{"raw data needs a file name: its header goes to OUT.hdr beside it"};
+CompressJob CompressSettings(const Args& args, Container container) {
+    CompressJob job;
+    q32vex::CompressOptions& options = job.options;
+    options.container = container;
     if (args.has("--quality") && args.has("--scale")) throw UsageError{"give --quality or --scale, not both"};
     if (args.has("--scale")) {
         options.quality = int(Number(args, "--scale", 1, 255, 25));
@@ -612,7 +717,6 @@ int Compress(int argc, char** argv) {
         if (options.comment.empty() || options.comment.size() > 65000)
             throw UsageError{"--comment needs 1 to 65000 bytes of text"};
     }
-    bool wantGray = false;
     if (args.has("--sampling")) {
         const std::string s = Lower(args.get("--sampling"));
         Sampling sampling;
@@ -623,14 +727,23 @@ int Compress(int argc, char** argv) {
         else if (s == "gray" || s == "grey") sampling = Sampling::Gray;
         else throw UsageError{"--sampling must be 444, 422, 420, 411 or gray"};
         options.with_sampling(sampling);
-        wantGray = sampling == Sampling::Gray;
+        job.wantGray = sampling == Sampling::Gray;
     }
-
-    ImageFormat inputFormat = ImageFormat::Unknown;
     if (args.has("--input-format")) {
-        inputFormat = FormatFromName(Lower(args.get("--input-format")));
-        if (inputFormat == ImageFormat::Unknown) throw UsageError{"--input-format must be png, ppm, pgm or bmp"};
+        job.inputFormat = FormatFromName(Lower(args.get("--input-format")));
+        if (job.inputFormat == ImageFormat::Unknown) throw UsageError{"--input-format must be png, ppm, pgm or bmp"};
     }
+    job.bandsChosen = options.band_rows != 0 || options.band_memory != 0;
+    job.strip = args.flags.count("--strip") != 0;
+    job.progressBar = args.flags.count("--quiet") == 0;
+    job.stats = args.flags.count("--stats") != 0;
+    return job;
+}
+
+// Compresses the image file `in` into `out`.
+int CompressFile(const CompressJob& job, const std::string& in, const std::string& out, Outcome& outcome) {
+    q32vex::CompressOptions options = job.options;
+    ImageFormat inputFormat = job.inputFormat;
     std::unique_ptr<InputFile> input;
     std::unique_ptr<ImageReader> reader;
     try {
@@ -646,7 +759,7 @@ int Compress(int argc, char** argv) {
     // The pixels the library takes: the file's own, or a conversion that the
     // chosen sampling needs, made row by row.
     PixelFormat format = reader->format;
-    if (wantGray) {
+    if (job.wantGray) {
         format = PixelFormat::Gray8;
     } else if (options.has_sampling && (format == PixelFormat::Gray8 || options.sampling == Sampling::S411)) {
         format = PixelFormat::Bgr24;
@@ -655,7 +768,7 @@ int Compress(int argc, char** argv) {
     RowWindow rows(*reader, format);
     // The profile and Exif block go into a JFIF header, through the
     // library's segment callback: one segment each.
-    if (!args.flags.count("--strip") && options.container == Container::Jfif) {
+    if (!job.strip && options.container == Container::Jfif) {
         const Metadata& m = reader->metadata;
         if (m.icc.size() > kMaxIccBytes)
             throw InputError{input->name() + ": its ICC profile has " + std::to_string(m.icc.size()) +
@@ -667,13 +780,12 @@ int Compress(int argc, char** argv) {
                              " (--strip leaves it out)"};
         options.segments = JpegSegments(m);
     }
-    const bool bandsChosen = options.band_rows != 0 || options.band_memory != 0;
-    if (!bandsChosen) options.band_memory = DefaultBandMemory(width, format);
+    if (!job.bandsChosen) options.band_memory = DefaultBandMemory(width, format);
 
     OutputFile output(out);
     // A TIFF file's tile tables are written back near its start at the end.
     if (options.container == Container::Tiff) output.AllowRewrites();
-    ProgressBar bar("compressing", uint64_t(width) * uint64_t(height), args.flags.count("--quiet") != 0);
+    ProgressBar bar("compressing", uint64_t(width) * uint64_t(height), !job.progressBar);
     options.progress = bar.Callback();
     const auto start = std::chrono::steady_clock::now();
     try {
@@ -688,7 +800,7 @@ int Compress(int argc, char** argv) {
         } catch (const q32vex::Error& e) {
             // A tile too large for the default budget: one band of the whole
             // image then, as the band checks come before anything is written.
-            if (bandsChosen || e.status() != VEX_ERR_BAND || output.Size() != 0) throw;
+            if (job.bandsChosen || e.status() != VEX_ERR_BAND || output.Size() != 0) throw;
             options.band_memory = 0;
             q32vex::compress(width, height, format, options, source, writer);
         }
@@ -728,39 +840,67 @@ int Compress(int argc, char** argv) {
             throw;
         }
     }
-    if (args.flags.count("--stats")) {
-        const double bpp = 8.0 * double(output.Size()) / (double(width) * height);
-        std::printf("stats: width=%d height=%d bytes=%llu bpp=%.4f ms=%.3f\n", width, height,
-                    static_cast<unsigned long long>(output.Size()), bpp, ms);
+    if (job.stats) {
+        char line[160];
+        std::snprintf(line, sizeof line, "stats: width=%d height=%d bytes=%llu bpp=%.4f ms=%.3f\n", width, height,
+                      static_cast<unsigned long long>(output.Size()), 8.0 * double(output.Size()) / (double(width) * height),
+                      ms);
+        outcome.out += line;
     }
     return kExitOk;
 }
 
+int Compress(int argc, char** argv) {
+    Args args;
+    if (!ParseConversion(argc, argv, "compress", kCompressHelp,
+                         {"--quality", "--scale", "--sampling", "--restart", "--container", "--tile", "--band-rows",
+                          "--band-memory", "--comment", "--input-format"},
+                         {"--quiet", "--stats", "--strip"}, &args))
+        return kExitOk;
+    const bool batch = IsBatch(args);
+    const std::string out = batch ? "" : args.files[1];
+
+    // The container: --container, or OUT's extension; JFIF for a batch.
+    const std::string containerName = args.has("--container") ? Lower(args.get("--container"))
+                                      : batch                  ? "jfif"
+                                                               : Extension(out);
+    Container container;
+    if (!ContainerFromName(containerName, &container))
+        throw UsageError{args.has("--container") ? "--container must be jfif, tiff or raw"
+                                                 : "cannot tell the container from '" + out +
+                                                       "': use .jpg, .tif or .raw, or --container"};
+    if (container == Container::Raw && out == "-")
+        throw UsageError{"raw data needs a file name: its header goes to OUT.hdr beside it"};
+    CompressJob job = CompressSettings(args, container);
+    const char* extension = container == Container::Jfif ? ".jpg" : container == Container::Tiff ? ".tif" : ".raw";
+    return Convert("compress", args, job, extension, CompressFile);
+}
+
 // ---- decompress ---------------------------------------------------------------------
 
-int Decompress(int argc, char** argv) {
-    const Args args = Parse(argc, argv, 2,
-                            {"--window", "--pixel-format", "--band-rows", "--band-memory", "--format",
-                             "--container", "--header", "--sampling"},
-                            {"--quiet", "--stats", "--strip", "--raw-channels", "--help", "-h"});
-    if (args.flags.count("--help") || args.flags.count("-h")) {
-        std::fputs(kDecompressHelp, stdout);
-        return kExitOk;
-    }
-    if (args.files.size() != 2) throw UsageError{"decompress needs IN and OUT (see vexjpeg decompress --help)"};
-    const std::string in = args.files[0], out = args.files[1];
+// What decompress does to every file, from the command line.
+struct DecompressJob {
+    explicit DecompressJob(const Args& a) : args(a) {}
+    const Args& args;  // --container and --header, for each file's input
+    q32vex::DecompressOptions options;  // per file, it gains the band budget and the progress callback
+    ImageFormat outFormat = ImageFormat::Unknown;
+    std::string pnmKind;
+    bool rawChannels = false, strip = false, quiet = false, stats = false;
+    bool progressBar = true;
+};
 
-    const std::string formatName = args.has("--format") ? Lower(args.get("--format")) : Extension(out);
-    const ImageFormat outFormat = FormatFromName(formatName);
-    if (outFormat == ImageFormat::Unknown)
+DecompressJob DecompressSettings(const Args& args, const std::string& formatName, const std::string& out) {
+    DecompressJob job(args);
+    job.outFormat = FormatFromName(formatName);
+    if (job.outFormat == ImageFormat::Unknown)
         throw UsageError{args.has("--format") ? "--format must be png, ppm, pgm, pnm or bmp"
                                               : "cannot tell the image format from '" + out +
                                                     "': use .png, .ppm, .pgm, .pnm or .bmp, or --format"};
-    if (outFormat == ImageFormat::Png && !HavePng())
+    if (job.outFormat == ImageFormat::Png && !HavePng())
         throw UsageError{"this vexjpeg was built without PNG support; write .ppm, .pgm or .bmp"};
-    const std::string pnmKind = formatName == "pgm" ? "P5" : formatName == "ppm" ? "P6" : "";
+    job.pnmKind = formatName == "pgm" ? "P5" : formatName == "ppm" ? "P6" : "";
 
-    q32vex::DecompressOptions options;
+    q32vex::DecompressOptions& options = job.options;
     if (args.has("--pixel-format")) {
         const std::string p = Lower(args.get("--pixel-format"));
         if (p == "bgr24") options.format = PixelFormat::Bgr24;
@@ -783,7 +923,22 @@ int Decompress(int argc, char** argv) {
         throw UsageError{"give --band-rows or --band-memory, not both"};
     options.band_rows = int(Number(args, "--band-rows", 1, 65535, 0));
     options.band_memory = int32_t(Number(args, "--band-memory", 1, 0x7FFFFFFF, 0));
+    if (args.has("--container")) {
+        Container container;
+        if (!ContainerFromName(Lower(args.get("--container")), &container))
+            throw UsageError{"--container must be jfif, tiff or raw"};
+    }
+    job.rawChannels = args.flags.count("--raw-channels") != 0;
+    job.strip = args.flags.count("--strip") != 0;
+    job.quiet = args.flags.count("--quiet") != 0;
+    job.progressBar = !job.quiet;
+    job.stats = args.flags.count("--stats") != 0;
+    return job;
+}
 
+// Decompresses the compressed file `in` into the image file `out`.
+int DecompressFile(const DecompressJob& job, const std::string& in, const std::string& out, Outcome& outcome) {
+    q32vex::DecompressOptions options = job.options;
     std::unique_ptr<InputFile> input;
     Container container = Container::Raw;
     try {
@@ -791,7 +946,7 @@ int Decompress(int argc, char** argv) {
         // The library reads the header twice and a TIFF file's tiles where
         // they lie: a pipe is kept in a temporary file first.
         input->MakeSeekable();
-        container = ResolveInput(args, in, input->Peek(16), &options.raw_header);
+        container = ResolveInput(job.args, in, input->Peek(16), &options.raw_header);
     } catch (const FileError& e) {
         throw InputError{e.message};
     }
@@ -814,15 +969,13 @@ int Decompress(int argc, char** argv) {
     } catch (const q32vex::Error&) {
         // The decode below reports the same failure.
     }
-    ProgressBar bar("decompressing", pixels, args.flags.count("--quiet") != 0);
+    ProgressBar bar("decompressing", pixels, !job.progressBar);
     options.progress = bar.Callback();
     if (options.band_rows == 0 && options.band_memory == 0)
         options.band_memory = DefaultBandMemory(std::max(info.width, 1), PixelFormat::Bgrx32);
 
-    const bool rawChannels = args.flags.count("--raw-channels") != 0;
-    const bool quiet = args.flags.count("--quiet") != 0;
     Metadata metadata;
-    if (!args.flags.count("--strip")) metadata = MetadataFromSegments(info.segments);
+    if (!job.strip) metadata = MetadataFromSegments(info.segments);
     const FourComponents fourKind = FourComponentsOf(info.segments);
 
     OutputFile output(out);
@@ -838,22 +991,22 @@ int Decompress(int argc, char** argv) {
                 height = h;
                 // What the image file shows: four components become RGB
                 // unless asked for as they are.
-                const bool toRgb = format == PixelFormat::Four8 && !rawChannels;
+                const bool toRgb = format == PixelFormat::Four8 && !job.rawChannels;
                 const PixelFormat shown = toRgb ? PixelFormat::Bgr24 : format;
                 // A profile goes along only where it describes the pixels
                 // written: not a CMYK profile once the pixels are RGB.
                 const bool grey = shown == PixelFormat::Gray8, four = shown == PixelFormat::Four8;
                 const std::string space = IccColourSpace(metadata.icc);
-                if (!metadata.icc.empty() && outFormat == ImageFormat::Png &&
+                if (!metadata.icc.empty() && job.outFormat == ImageFormat::Png &&
                     space != (grey ? "GRAY" : four ? "CMYK" : "RGB ")) {
-                    if (!quiet)
-                        std::fprintf(stderr, "vexjpeg: note: the ICC profile (%s) does not describe the %s pixels "
-                                             "written; it is left out\n",
-                                     space.empty() ? "damaged" : space.substr(0, space.find_last_not_of(' ') + 1).c_str(),
-                                     grey ? "grey" : four ? "four-component" : "RGB");
+                    if (!job.quiet)
+                        outcome.err += "vexjpeg: note: " + input->name() + ": the ICC profile (" +
+                                       (space.empty() ? "damaged" : space.substr(0, space.find_last_not_of(' ') + 1)) +
+                                       ") does not describe the " + (grey ? "grey" : four ? "four-component" : "RGB") +
+                                       " pixels written; it is left out\n";
                     metadata.icc.clear();
                 }
-                writer = OpenImageWriter(output, outFormat, pnmKind, w, h, shown, metadata);
+                writer = OpenImageWriter(output, job.outFormat, job.pnmKind, w, h, shown, metadata);
                 if (toRgb) writer = std::make_unique<FourToRgbWriter>(std::move(writer), fourKind, w);
                 strips = std::make_unique<StripWriter>(*writer, w, format);
             },
@@ -872,10 +1025,33 @@ int Decompress(int argc, char** argv) {
     const double ms = Milliseconds(start);
     bar.Finish();
     output.Commit();
-    if (args.flags.count("--stats"))
-        std::printf("stats: width=%d height=%d bytes=%llu ms=%.3f\n", width, height,
-                    static_cast<unsigned long long>(input->Size()), ms);
+    if (job.stats) {
+        char line[120];
+        std::snprintf(line, sizeof line, "stats: width=%d height=%d bytes=%llu ms=%.3f\n", width, height,
+                      static_cast<unsigned long long>(input->Size()), ms);
+        outcome.out += line;
+    }
     return kExitOk;
+}
+
+int Decompress(int argc, char** argv) {
+    Args args;
+    if (!ParseConversion(argc, argv, "decompress", kDecompressHelp,
+                         {"--window", "--pixel-format", "--band-rows", "--band-memory", "--format", "--container",
+                          "--header", "--sampling"},
+                         {"--quiet", "--stats", "--strip", "--raw-channels"}, &args))
+        return kExitOk;
+    const bool batch = IsBatch(args);
+    const std::string out = batch ? "" : args.files[1];
+
+    // The image format: --format, or OUT's extension; for a batch PNG, which
+    // keeps every pixel and carries the ICC profile and Exif block (PNM in a
+    // build without PNG).
+    const std::string formatName = args.has("--format") ? Lower(args.get("--format"))
+                                   : batch              ? (HavePng() ? "png" : "pnm")
+                                                        : Extension(out);
+    DecompressJob job = DecompressSettings(args, formatName, out);
+    return Convert("decompress", args, job, "." + formatName, DecompressFile);
 }
 
 // ---- info ---------------------------------------------------------------------------
@@ -1216,28 +1392,7 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
     using namespace vexjpeg;
     InstallInterruptCleanup();
-    int code;
-    try {
-        code = Run(argc, argv);
-    } catch (const UsageError& e) {
-        std::fprintf(stderr, "vexjpeg: %s\n", e.message.c_str());
-        code = kExitUsage;
-    } catch (const InputError& e) {
-        std::fprintf(stderr, "vexjpeg: %s\n", e.message.c_str());
-        code = kExitInput;
-    } catch (const q32vex::Error& e) {
-        std::fprintf(stderr, "vexjpeg: %s\n", e.what());
-        code = kExitCodec;
-    } catch (const FileError& e) {
-        std::fprintf(stderr, "vexjpeg: %s\n", e.message.c_str());
-        code = e.reading ? kExitInput : kExitOutput;
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "vexjpeg: out of memory\n");
-        code = kExitInput;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "vexjpeg: %s\n", e.what());
-        code = kExitInput;
-    }
+    const int code = Report(Guarded([&](Outcome&) { return Run(argc, argv); }));
     // Release what the library caches between sequences.
     AppVexDeallocate();
     return code;
