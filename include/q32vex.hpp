@@ -773,103 +773,14 @@ inline std::vector<uint8_t> compress(const ImageView& image, const CompressOptio
 // is a complete baseline JPEG stream; DecompressOptions::raw_header takes it.
 inline std::vector<uint8_t> raw_stream_header(int width, int height, PixelFormat format,
                                               const CompressOptions& options) {
-    Sampling sampling = options.sampling;
-    if (!options.has_sampling)
-        sampling = format == PixelFormat::Gray8   ? Sampling::Gray
-                   : format == PixelFormat::Four8 ? Sampling::Four444
-                                                  : Sampling::S422;
-    int16_t colorSpace = 0;
-    const SamplingDesc s = detail::sampling_desc(sampling, &colorSpace);
-    const int n = detail::components_of(colorSpace);
-    const uint8_t* const* q = nullptr;
-    const uint8_t* const* dc = nullptr;
-    const uint8_t* const* ac = nullptr;
-    int16_t status = AppVexGetDefaultTables(colorSpace, &q, &dc, &ac);
+    detail::ScaledTables scaled;
+    const AppVexParams p = detail::compress_params(width, height, format, options, &scaled);
+    std::vector<uint8_t> header(2048);
+    size_t size = 0;
+    const int16_t status = VexRawStreamHeader(&p, header.data(), header.size(), &size);
     if (status != 0) throw Error(status);
-    detail::ScaledTables libjpeg;
-    if (options.jpeg_quality > 0) detail::libjpeg_tables(options.jpeg_quality, colorSpace, &libjpeg);
-
-    std::vector<uint8_t> h = {0xFF, 0xD8};
-    auto put16 = [&h](int v) {
-        h.push_back(static_cast<uint8_t>(v >> 8));
-        h.push_back(static_cast<uint8_t>(v));
-    };
-    // One quantisation table per component, table id = component index:
-    // a raw stream is decoded with table slot i serving component i.
-    h.push_back(0xFF);
-    h.push_back(0xDB);
-    put16(2 + 65 * n);
-    for (int c = 0; c < n; ++c) {
-        uint8_t scaled[64];
-        const uint8_t* source = options.quant_tables[c] ? options.quant_tables[c] : q[c];
-        if (libjpeg.pointer[c]) source = libjpeg.pointer[c];
-        const int quality = options.jpeg_quality > 0 ? 50 : options.quality;
-        status = AppVexMakeQTable(source, static_cast<uint16_t>(std::clamp(quality, 0, 65535)), scaled);
-        if (status != 0) throw Error(status);
-        h.push_back(static_cast<uint8_t>(c));
-        h.insert(h.end(), scaled, scaled + 64);
-    }
-    // Huffman slots 0 and 1 serve components 0 and 1; components 2 and 3
-    // name whichever of those two holds their table.
-    const int slots = std::min(n, 2);
-    int dcSelect[4] = {0, 1, 0, 0}, acSelect[4] = {0, 1, 0, 0};
-    for (int c = 2; c < n; ++c) {
-        const uint8_t* const* kinds[2] = {dc, ac};
-        int* select[2] = {dcSelect, acSelect};
-        for (int k = 0; k < 2; ++k) {
-            const int size = detail::table_size(k + 1, kinds[k][c]);
-            select[k][c] = -1;
-            for (int slot = 0; slot < slots; ++slot)
-                if (size == detail::table_size(k + 1, kinds[k][slot]) &&
-                    std::memcmp(kinds[k][c], kinds[k][slot], static_cast<size_t>(size)) == 0)
-                    select[k][c] = slot;
-            if (select[k][c] < 0) throw Error(k == 0 ? VEX_ERR_DC_COUNT : VEX_ERR_AC_COUNT);
-        }
-    }
-    std::vector<uint8_t> dht;
-    for (int k = 0; k < 2; ++k) {
-        const uint8_t* const* tables = k == 0 ? dc : ac;
-        for (int slot = 0; slot < slots; ++slot) {
-            const int size = detail::table_size(k + 1, tables[slot]);
-            if (size < 16) throw Error(k == 0 ? VEX_ERR_DC_TABLE : VEX_ERR_AC_TABLE);
-            dht.push_back(static_cast<uint8_t>((k << 4) | slot));
-            dht.insert(dht.end(), tables[slot], tables[slot] + size);
-        }
-    }
-    h.push_back(0xFF);
-    h.push_back(0xC4);
-    put16(2 + static_cast<int>(dht.size()));
-    h.insert(h.end(), dht.begin(), dht.end());
-    if (options.restart_interval > 0) {
-        h.push_back(0xFF);
-        h.push_back(0xDD);
-        put16(4);
-        put16(options.restart_interval);
-    }
-    h.push_back(0xFF);
-    h.push_back(0xC0);
-    put16(8 + 3 * n);
-    h.push_back(8);
-    put16(height);
-    put16(width);
-    h.push_back(static_cast<uint8_t>(n));
-    for (int c = 0; c < n; ++c) {
-        h.push_back(static_cast<uint8_t>(c + 1));
-        h.push_back(static_cast<uint8_t>((s.h[c] << 4) | s.v[c]));
-        h.push_back(static_cast<uint8_t>(c));
-    }
-    h.push_back(0xFF);
-    h.push_back(0xDA);
-    put16(6 + 2 * n);
-    h.push_back(static_cast<uint8_t>(n));
-    for (int c = 0; c < n; ++c) {
-        h.push_back(static_cast<uint8_t>(c + 1));
-        h.push_back(static_cast<uint8_t>((dcSelect[c] << 4) | acSelect[c]));
-    }
-    h.push_back(0);
-    h.push_back(63);
-    h.push_back(0);
-    return h;
+    header.resize(size);
+    return header;
 }
 
 // ---- decompression -------------------------------------------------------------

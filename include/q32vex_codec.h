@@ -104,6 +104,14 @@ VEXCODECAPI int16_t VexDecompressMemory(VexCodec *codec, AppVexParams *params, c
                                       size_t size, uint8_t *pixels, ptrdiff_t stride);
 VEXCODECAPI void VexFree(void *block);
 
+/* The JPEG header (SOI up to and including SOS) that describes bare
+ * entropy-coded data (VEX_CONTAINER_RAW) compressed with this record: header,
+ * data and the two bytes FF D9 make a baseline JPEG stream. Quantisation
+ * table i serves component i. Writes at most `capacity` bytes (2 KiB always
+ * suffice) and their count to *size;
+ * VEX_ERR_NO_BUFFER when they do not fit. */
+VEXCODECAPI int16_t VexRawStreamHeader(const AppVexParams *params, uint8_t *out, size_t capacity, size_t *size);
+
 /* One picture on up to `threads` threads. A JFIF stream with a restart
  * interval (and one tile) is cut into strips of whole restart intervals,
  * each coded or decoded on an instance of its own: the bytes and pixels are

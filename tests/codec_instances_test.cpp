@@ -271,3 +271,44 @@ TEST_F(CodecInstanceIo, DamagedStreamsGiveAStatusAndReleaseEverything) {
 
 }  // namespace
 }  // namespace vextest
+
+namespace vextest {
+namespace {
+
+// The header of bare data: with the data and EOI it is a stream djpeg
+// decodes to the JFIF file's pixels, and it is refused room it lacks.
+TEST_F(CodecInstanceIo, RawStreamHeaderMakesBareDataAStream) {
+    for (const compress::Shape& s : kShapes) {
+        if (s.container != VEX_CONTAINER_JFIF) continue;
+        const Image image = MakeTestImage(s.width, s.height, BytesPerPixel(s.formatIndex), 21);
+        AppVexParams p = compress::ParamsFor(s);
+        Instance instance;
+        int16_t status = -1;
+        const std::vector<uint8_t> jfif = CompressToMemory(instance.codec, p, image, &status);
+        ASSERT_EQ(status, 0);
+        p.containerKind = VEX_CONTAINER_RAW;
+        std::vector<uint8_t> stream(2048);
+        size_t size = 0;
+        ASSERT_EQ(VexRawStreamHeader(&p, stream.data(), stream.size(), &size), 0) << s.name;
+        EXPECT_EQ(VexRawStreamHeader(&p, stream.data(), size - 1, &size), VEX_ERR_NO_BUFFER);
+        ASSERT_EQ(VexRawStreamHeader(&p, stream.data(), stream.size(), &size), 0);
+        stream.resize(size);
+        const std::vector<uint8_t> raw = CompressToMemory(instance.codec, p, image, &status);
+        ASSERT_EQ(status, 0);
+        stream.insert(stream.end(), raw.begin(), raw.end());
+        stream.push_back(0xFF);
+        stream.push_back(0xD9);
+        Pnm fromRaw, fromJfif;
+        ASSERT_TRUE(Djpeg(stream, &fromRaw)) << s.name;
+        ASSERT_TRUE(Djpeg(jfif, &fromJfif));
+        EXPECT_EQ(fromRaw.samples, fromJfif.samples) << s.name;
+    }
+    AppVexParams bad = compress::ParamsFor(kShapes[0]);
+    bad.quality = 0;
+    uint8_t header[2048];
+    size_t size = 0;
+    EXPECT_EQ(VexRawStreamHeader(&bad, header, sizeof header, &size), VEX_ERR_QUALITY);
+}
+
+}  // namespace
+}  // namespace vextest

@@ -300,4 +300,83 @@ Status WriteJpegHeader(StreamBuffer& out, const AppVexParams* params) {
 
 Status WriteJpegTrailer(StreamBuffer& out) { return WriteMarker(out, kMarkerEoi); }
 
+// The header of bare entropy-coded data, which the data itself does not
+// carry. Its layout suits a reader that takes the tables of such data from
+// fixed places: quantisation table i serves component i, and Huffman tables
+// 0 and 1 serve components 0 and 1, components 2 and 3 naming whichever of
+// those holds their table. The quantisation tables are scaled as the
+// compression open scales them.
+Status WriteRawStreamHeader(StreamBuffer& out, const AppVexParams* params) {
+    HeaderPlan plan{};
+    plan.components = ComponentsOf(params->colorSpace);
+    if (plan.components == 0) return VEX_ERR_COLOR_SPACE;
+    if (params->quality == 0 || params->quality > 255) return VEX_ERR_QUALITY;
+    const DefaultTableSet& defaults = kDefaultTableSets[params->colorSpace];
+    const uint16_t n = plan.components;
+    const uint8_t* dc[4];
+    const uint8_t* ac[4];
+    for (uint16_t c = 0; c < n; ++c) {
+        dc[c] = params->dcTables[c] != nullptr ? params->dcTables[c] : defaults.dc[c];
+        ac[c] = params->acTables[c] != nullptr ? params->acTables[c] : defaults.ac[c];
+        plan.qSelector[c] = uint8_t(c);
+    }
+
+    Q_TRY(WriteMarker(out, kMarkerSoi));
+    Q_TRY(WriteSegmentStart(out, kMarkerDqt, 2u + 65u * n));
+    for (uint16_t c = 0; c < n; ++c) {
+        const uint8_t* source = params->qTables[c] != nullptr ? params->qTables[c] : defaults.q[c];
+        uint16_t size = 0;
+        Q_TRY(GetTableSize(kQuantTable, source, &size));
+        Scratch s{};
+        s.Byte(c);
+        ScaleQuantTable(source, params->quality, s.bytes + s.used);
+        s.used += kQuantTableBytes;
+        Q_TRY(Flush(out, &s));
+    }
+
+    // Huffman slots: one per component for the first two, then a match.
+    const uint16_t slots = n < 2 ? n : 2;
+    const uint8_t* const* kinds[2] = {dc, ac};
+    uint8_t* selectors[2] = {plan.dcSelector, plan.acSelector};
+    uint32_t length = 2;
+    for (int k = 0; k < 2; ++k) {
+        const int16_t kind = k == 0 ? kDcTable : kAcTable;
+        for (uint16_t c = 0; c < n; ++c) {
+            uint16_t size = 0;
+            if (GetTableSize(kind, kinds[k][c], &size) != 0) return k == 0 ? VEX_ERR_DC_TABLE : VEX_ERR_AC_TABLE;
+            if (c < slots) {
+                selectors[k][c] = uint8_t(c);
+                length += 1u + size;
+                continue;
+            }
+            selectors[k][c] = 0xFF;
+            for (uint16_t slot = 0; slot < slots; ++slot) {
+                uint16_t slotSize = 0;
+                Q_TRY(GetTableSize(kind, kinds[k][slot], &slotSize));
+                if (slotSize == size && std::memcmp(kinds[k][slot], kinds[k][c], size) == 0)
+                    selectors[k][c] = uint8_t(slot);
+            }
+            if (selectors[k][c] == 0xFF) return k == 0 ? VEX_ERR_DC_COUNT : VEX_ERR_AC_COUNT;
+        }
+    }
+    Q_TRY(WriteSegmentStart(out, kMarkerDht, length));
+    for (int k = 0; k < 2; ++k) {
+        for (uint16_t slot = 0; slot < slots; ++slot) {
+            const uint8_t* spec = kinds[k][slot];
+            Scratch s{};
+            s.Byte(uint32_t(k) << 4 | slot);
+            Q_TRY(Flush(out, &s));
+            Q_TRY(WriteBytes(out, spec, kHuffBitsBytes + SymbolCount(spec)));
+        }
+    }
+
+    if (params->restartInterval != 0) {
+        Q_TRY(WriteSegmentStart(out, kMarkerDri, 4));
+        const uint8_t interval[2] = {uint8_t(params->restartInterval >> 8), uint8_t(params->restartInterval)};
+        Q_TRY(WriteBytes(out, interval, 2));
+    }
+    Q_TRY(WriteFrameHeader(out, params, plan));
+    return WriteScanHeader(out, plan);
+}
+
 }  // namespace q32vex

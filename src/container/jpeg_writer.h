@@ -8,5 +8,7 @@ struct StreamBuffer;
 
 [[nodiscard]] Status WriteJpegHeader(StreamBuffer& out, const AppVexParams* params);
 [[nodiscard]] Status WriteJpegTrailer(StreamBuffer& out);
+// SOI to SOS for bare entropy-coded data compressed with `params`.
+[[nodiscard]] Status WriteRawStreamHeader(StreamBuffer& out, const AppVexParams* params);
 
 }  // namespace q32vex

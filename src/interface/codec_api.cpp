@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "container/jpeg_writer.h"
+#include "encode/stream_writer.h"
 #include "interface/codec.h"
 #include "interface/compress_sequence.h"
 #include "interface/decompress_sequence.h"
@@ -25,8 +27,9 @@ using q32vex::Status;
 struct MemorySink {
     uint8_t* data = nullptr;
     size_t capacity = 0;
-    size_t size = 0;    // bytes of stream written so far
-    size_t lentAt = 0;  // stream position of the buffer lent
+    size_t size = 0;     // bytes of stream written so far
+    size_t lentAt = 0;   // stream position of the buffer lent
+    bool fixed = false;  // the caller's block: it does not grow
 };
 
 // The whole stream is in memory: each request is answered in place.
@@ -51,6 +54,15 @@ int16_t SinkWrite(void* context, uint8_t** buffer, int32_t position, uint16_t* s
     MemorySink& sink = static_cast<MemoryHost*>(context)->sink;
     if (*buffer != nullptr) sink.size = std::max(sink.size, sink.lentAt + *size);
     const size_t next = position == -1 ? sink.lentAt + *size : size_t(uint32_t(position));
+    if (sink.fixed) {
+        // What is left of the block; none at its end, which fails a write
+        // that needs more but not the last hand-over.
+        const size_t left = next < sink.capacity ? sink.capacity - next : 0;
+        sink.lentAt = next;
+        *buffer = left != 0 ? sink.data + next : nullptr;
+        *size = uint16_t(std::min(left, kLendBytes));
+        return 0;
+    }
     if (next + kLendBytes > sink.capacity) {
         const size_t grown = std::max(next + kLendBytes, sink.capacity * 2);
         auto* data = static_cast<uint8_t*>(std::realloc(sink.data, grown));
@@ -245,6 +257,23 @@ int16_t VexAbort(VexCodec* codec) { return q32vex::AbortSequence(codec->codec); 
 int16_t VexReleaseMemory(VexCodec* codec) { return q32vex::ReleaseCodecMemory(codec->codec); }
 
 void VexFree(void* block) { std::free(block); }
+
+int16_t VexRawStreamHeader(const AppVexParams* params, uint8_t* out, size_t capacity, size_t* size) {
+    *size = 0;
+    MemoryHost memory;
+    memory.sink.data = out;
+    memory.sink.capacity = capacity;
+    memory.sink.fixed = true;
+    q32vex::HostIo io{};
+    io.instance.context = &memory;
+    io.instance.write = SinkWrite;
+    q32vex::StreamBuffer stream;
+    q32vex::OpenStream(stream, io);
+    Q_TRY(q32vex::WriteRawStreamHeader(stream, params));
+    Q_TRY(q32vex::HandOverLastBytes(stream));
+    *size = memory.sink.size;
+    return 0;
+}
 
 int16_t VexCompressMemory(VexCodec* codec, AppVexParams* params, const uint8_t* pixels, ptrdiff_t stride,
                           uint8_t** out, size_t* outSize) {
