@@ -1,5 +1,5 @@
-// Dequantisation and inverse DCT for 64-bit ARM (scalar twins: InverseDctBlock
-// and InverseDctNatural in decode/inverse_dct.cpp; x86 twins:
+// Dequantisation and inverse DCT for 64-bit ARM (scalar twin:
+// InverseDctNatural in decode/inverse_dct.cpp; x86 twins:
 // kernels/x86/inverse_dct_simd.h). The column pass runs on the block as it
 // lies (one lane per column), the row pass on its transpose (one lane per
 // row); the passes themselves are the shared ones of kernels/transform_8.h.
@@ -26,23 +26,7 @@ inline int16x8_t Dequantize(int16x8_t c, int16x8_t scale, int16x8_t multiplier) 
     return MulRoundQ15(vmulq_s16(c, scale), multiplier);
 }
 
-constexpr BlockPermutation kFromZigzag = MakeBlockPermutation(kZigzagPosition);
-
 }  // namespace
-
-void InverseDctBlockNeon(int16_t* block, const DecQuantTable* table) {
-    int16x8_t coded[8], r[8];
-    LoadBlock(block, coded);
-    PermuteBlock(kFromZigzag, coded, r);
-    const int16x8_t shiftMask = vdupq_n_s16(15);
-    for (int i = 0; i < 8; ++i) {
-        // c << (shift & 15) in 16 bits is c times the 16-bit factor 2^shift.
-        const int16x8_t shift = vandq_s16(vreinterpretq_s16_u16(vld1q_u16(table->shift + 8 * i)), shiftMask);
-        const int16x8_t value = vreinterpretq_s16_u16(vld1q_u16(table->value + 8 * i));
-        r[i] = MulRoundQ15(vshlq_s16(r[i], shift), value);
-    }
-    TransformAndStore(r, block);
-}
 
 // The engine's form: natural-order coefficients, dequantised here with the
 // component's DequantTable. A block with only a DC coefficient (the most
