@@ -223,5 +223,25 @@ TEST_F(BatchTest, ClashingNamesAndUnusableArgumentsAreRefusedUpFront) {
         EXPECT_NE(help.out.find(words), std::string::npos) << words;
 }
 
+// --threads N for one picture: with restart intervals the file is coded and
+// decoded in strips, with the bytes and pixels of one thread; without them
+// the option changes nothing.
+TEST_F(BatchTest, ThreadsForOnePictureKeepBytesAndPixels) {
+    WritePicture("big.ppm", 700, 530);
+    for (const std::string restart : {"--restart 2", "--restart 44", ""}) {
+        SCOPED_TRACE(restart);
+        Ok("compress " + Q(Path("big.ppm")) + " " + Q(Path("one.jpg")) + " --sampling 420 " + restart);
+        Ok("decompress " + Q(Path("one.jpg")) + " " + Q(Path("one.ppm")));
+        for (const char* threads : {"2", "3", "0"}) {
+            Ok("compress " + Q(Path("big.ppm")) + " " + Q(Path("many.jpg")) + " --sampling 420 --threads " + threads +
+               " " + restart);
+            EXPECT_EQ(FileBytes(Path("many.jpg")), FileBytes(Path("one.jpg"))) << threads;
+            Ok("decompress " + Q(Path("one.jpg")) + " " + Q(Path("many.ppm")) + " --threads " + threads);
+            EXPECT_EQ(FileBytes(Path("many.ppm")), FileBytes(Path("one.ppm"))) << threads;
+        }
+    }
+    EXPECT_EQ(Vex("compress " + Q(Path("big.ppm")) + " " + Q(Path("x.jpg")) + " --threads 65").code, 1);
+}
+
 }  // namespace
 }  // namespace vextest

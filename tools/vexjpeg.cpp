@@ -84,6 +84,10 @@ const char kCompressHelp[] =
     "  --sampling S        444, 422 (default for colour), 420, 411 or gray\n"
     "                      (a colour input is converted to grey for gray)\n"
     "  --restart N         restart marker every N MCUs (default 0: none)\n"
+    "  --threads N         threads for one picture (0: one per core; default 1).\n"
+    "                      Only JFIF files with --restart are cut into strips\n"
+    "                      of restart intervals, with the bytes of one thread;\n"
+    "                      the picture is then held whole in memory\n"
     "  --container C       jfif, tiff or raw, instead of OUT's extension (with\n"
     "                      --out-dir: DIR/NAME.jpg, .tif or .raw; jfif if not given)\n"
     "  --tile WxH          TIFF tile size, multiples of the MCU size (16x8 for 422)\n"
@@ -116,6 +120,9 @@ const char kDecompressHelp[] =
     "\n"
     "options:\n"
     "  --window X,Y,W,H    decode only this rectangle (clipped to the image)\n"
+    "  --threads N         threads for one picture (0: one per core; default 1).\n"
+    "                      A JFIF file with restart markers, decoded whole, is\n"
+    "                      decoded in strips, held whole in memory\n"
     "  --pixel-format P    bgr24 (default), bgrx32 or bgr555: the pixels the\n"
     "                      library decodes colour images to (BMP keeps them)\n"
     "  --band-rows N       take the image from the library N rows at a time\n"
@@ -679,6 +686,15 @@ int Convert(const char* command, const Args& args, Job& job, const std::string& 
 
 // ---- compress -----------------------------------------------------------------------
 
+// --threads N: threads for one picture (0: one per core). Only a JFIF file
+// with restart intervals is cut into strips, and it is then held whole in
+// memory; every other file streams on one thread, so the default, 1, keeps
+// memory independent of the picture's size.
+int PictureThreads(const Args& args) {
+    const int threads = int(Number(args, "--threads", 0, 64, 1));
+    return threads == 0 ? q32vex::detail::thread_count(0) : threads;
+}
+
 // What compress does to every file, from the command line.
 struct CompressJob {
     q32vex::CompressOptions options;  // per file, it gains the segments and the progress callback
@@ -700,6 +716,7 @@ CompressJob CompressSettings(const Args& args, Container container) {
         options.jpeg_quality = int(Number(args, "--quality", 1, 100, 75));
     }
     options.restart_interval = int(Number(args, "--restart", 0, 65535, 0));
+    options.threads = PictureThreads(args);
     if (args.has("--band-rows") && args.has("--band-memory"))
         throw UsageError{"give --band-rows or --band-memory, not both"};
     options.band_rows = int(Number(args, "--band-rows", 1, 65535, 0));
@@ -796,7 +813,23 @@ int CompressFile(const CompressJob& job, const std::string& in, const std::strin
             output.WriteAt(position, data, size);
         };
         try {
-            q32vex::compress(width, height, format, options, source, writer);
+            if (options.threads > 1 && options.container == Container::Jfif && options.restart_interval > 0) {
+                // Strips of restart intervals on several threads, from the
+                // picture held whole.
+                const size_t stride = size_t(width) * size_t(q32vex::bytes_per_pixel(format));
+                std::vector<uint8_t> picture(stride * size_t(height));
+                for (int y = 0; y < height; ++y) {
+                    const uint8_t* row = nullptr;
+                    rows.Get(0, width - 1, y, y, &row);
+                    std::memcpy(picture.data() + stride * size_t(y), row, stride);
+                }
+                options.progress = nullptr;
+                const std::vector<uint8_t> bytes = q32vex::compress(
+                    q32vex::ImageView{picture.data(), width, height, std::ptrdiff_t(stride), format}, options);
+                writer(0, bytes.data(), bytes.size());
+            } else {
+                q32vex::compress(width, height, format, options, source, writer);
+            }
         } catch (const q32vex::Error& e) {
             // A tile too large for the default budget: one band of the whole
             // image then, as the band checks come before anything is written.
@@ -854,7 +887,7 @@ int Compress(int argc, char** argv) {
     Args args;
     if (!ParseConversion(argc, argv, "compress", kCompressHelp,
                          {"--quality", "--scale", "--sampling", "--restart", "--container", "--tile", "--band-rows",
-                          "--band-memory", "--comment", "--input-format"},
+                          "--band-memory", "--comment", "--input-format", "--threads"},
                          {"--quiet", "--stats", "--strip"}, &args))
         return kExitOk;
     const bool batch = IsBatch(args);
@@ -923,6 +956,7 @@ DecompressJob DecompressSettings(const Args& args, const std::string& formatName
         throw UsageError{"give --band-rows or --band-memory, not both"};
     options.band_rows = int(Number(args, "--band-rows", 1, 65535, 0));
     options.band_memory = int32_t(Number(args, "--band-memory", 1, 0x7FFFFFFF, 0));
+    options.threads = PictureThreads(args);
     if (args.has("--container")) {
         Container container;
         if (!ContainerFromName(Lower(args.get("--container")), &container))
@@ -984,9 +1018,7 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
     int width = 0, height = 0;
     const auto start = std::chrono::steady_clock::now();
     try {
-        q32vex::decompress(
-            reader, container, options,
-            [&](int w, int h, PixelFormat format) {
+        const auto startImage = [&](int w, int h, PixelFormat format) {
                 width = w;
                 height = h;
                 // What the image file shows: four components become RGB
@@ -1009,11 +1041,31 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
                 writer = OpenImageWriter(output, job.outFormat, job.pnmKind, w, h, shown, metadata);
                 if (toRgb) writer = std::make_unique<FourToRgbWriter>(std::move(writer), fourKind, w);
                 strips = std::make_unique<StripWriter>(*writer, w, format);
-            },
-            [&strips](int x, int y, int columns, int rows, const uint8_t* const* data) {
-                strips->Band(x, y, columns, rows, data);
-            },
-            &info);
+        };
+        const auto takeBand = [&strips](int x, int y, int columns, int rows, const uint8_t* const* data) {
+            strips->Band(x, y, columns, rows, data);
+        };
+        if (options.threads > 1 && container == Container::Jfif && info.restart_interval > 0 &&
+            options.window.width == 0) {
+            // Strips of restart intervals on several threads, into the
+            // picture held whole.
+            std::vector<uint8_t> bytes(size_t(input->Size()));
+            size_t got = 0;
+            while (got < bytes.size()) {
+                const size_t n = reader(got, bytes.data() + got, bytes.size() - got);
+                if (n == 0) break;
+                got += n;
+            }
+            bytes.resize(got);
+            options.progress = nullptr;
+            const q32vex::Image image = q32vex::decompress(bytes, options);
+            startImage(image.width, image.height, image.format);
+            std::vector<const uint8_t*> rows(size_t(image.height));
+            for (int y = 0; y < image.height; ++y) rows[size_t(y)] = image.row(y);
+            takeBand(0, 0, image.width, image.height, rows.data());
+        } else {
+            q32vex::decompress(reader, container, options, startImage, takeBand, &info);
+        }
         if (container == Container::Jfif) CheckComplete(*input, container, info);
         if (!strips->Complete(height)) throw ImageFileError{"the library left rows of the window undecoded"};
         writer->Finish();
@@ -1038,7 +1090,7 @@ int Decompress(int argc, char** argv) {
     Args args;
     if (!ParseConversion(argc, argv, "decompress", kDecompressHelp,
                          {"--window", "--pixel-format", "--band-rows", "--band-memory", "--format", "--container",
-                          "--header", "--sampling"},
+                          "--header", "--sampling", "--threads"},
                          {"--quiet", "--stats", "--strip", "--raw-channels"}, &args))
         return kExitOk;
     const bool batch = IsBatch(args);
