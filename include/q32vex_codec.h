@@ -67,6 +67,20 @@ VEXCODECAPI void VexCodecDestroy(VexCodec *codec);
  * them (the record's callbacks serve again). The VexIo is copied. */
 VEXCODECAPI void VexCodecSetIo(VexCodec *codec, const VexIo *io);
 
+/* Behaviour beyond the legacy library's, chosen per instance; every option
+ * is off in a new instance, which then behaves exactly as the AppVex...
+ * exports do. Options take effect at the next open. */
+enum {
+    /* Colour output clamps every channel to 0..255. Off, decoded colours far
+     * outside the YCbCr gamut wrap around as the legacy library's do (a
+     * saturated red next to white may come out black). */
+    VEX_OPTION_SATURATING_COLOUR = 1
+};
+/* Sets option `option` to `value` (0 off, 1 on); VEX_ERR_UNSUPPORTED for an
+ * option or value this library does not know, VEX_ERR_BUSY while a sequence
+ * is open. */
+VEXCODECAPI int16_t VexCodecSetOption(VexCodec *codec, int option, int value);
+
 /* The sequence operations, as AppVexQuerySupport, AppVexCompressBuffInit,
  * AppVexCompressBuff, AppVexGetCompInfo, AppVexDecompressBuffInit,
  * AppVexDecompressBuff, AppVexAbort and AppVexDeallocate. */

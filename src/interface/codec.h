@@ -23,6 +23,11 @@ namespace q32vex {
 
 enum SequenceState : uint16_t { kIdle = 0, kCompressing = 1, kDecompressing = 2 };
 
+// The modern face's choices, one flag per VEX_OPTION_ value.
+struct CodecOptions {
+    bool saturatingColour = false;  // VEX_OPTION_SATURATING_COLOUR
+};
+
 struct SequencePart {
     uint16_t sequenceState;
     AppVexParams params;  // the instance's copy of the host's record
@@ -51,6 +56,10 @@ struct Codec {
     // The functions of a host that drives this instance through the
     // VexCodec interface; all null for the legacy exports' instance.
     VexIo hostIo;
+    // What a host on the VexCodec interface chose beyond the legacy
+    // behaviour; all off for the legacy exports' instance, and kept across
+    // sequences like the host functions.
+    CodecOptions options;
 };
 
 // Clears everything one sequence builds for itself, so that an open starts

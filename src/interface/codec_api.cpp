@@ -218,6 +218,15 @@ void VexCodecDestroy(VexCodec* codec) {
 
 void VexCodecSetIo(VexCodec* codec, const VexIo* io) { codec->codec.hostIo = io != nullptr ? *io : VexIo{}; }
 
+int16_t VexCodecSetOption(VexCodec* codec, int option, int value) {
+    if (value != 0 && value != 1) return VEX_ERR_UNSUPPORTED;
+    if (codec->codec.seq.sequenceState != q32vex::kIdle) return VEX_ERR_BUSY;
+    switch (option) {
+        case VEX_OPTION_SATURATING_COLOUR: codec->codec.options.saturatingColour = value == 1; return 0;
+        default: return VEX_ERR_UNSUPPORTED;
+    }
+}
+
 int16_t VexQuerySupport(VexCodec* codec, int32_t direction, const AppVexParams* params) {
     return q32vex::QuerySupport(codec->codec, direction, params);
 }
