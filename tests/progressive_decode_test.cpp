@@ -335,8 +335,9 @@ TEST_F(ProgressiveRefusal, LegacyExportsAndPlainInstancesRefuseAsBefore) {
     Image out;
     EXPECT_EQ(DecodeOnInstance(plain.codec, jpeg, ReadParams(), &out), VEX_ERR_CONTAINER);
     AppVexParams p = ReadParams();
-    uint8_t pixel[3];
-    EXPECT_EQ(VexDecompressMemory(plain.codec, &p, jpeg.data(), jpeg.size(), pixel, 3), VEX_ERR_CONTAINER);
+    std::vector<uint8_t> pixels(451 * 300 * 3);
+    EXPECT_EQ(VexDecompressMemory(plain.codec, &p, jpeg.data(), jpeg.size(), pixels.data(), 451 * 3),
+              VEX_ERR_CONTAINER);
     // Switched off again, the option leaves an instance as a plain one.
     Instance toggled(true);
     ASSERT_EQ(VexCodecSetOption(toggled.codec, VEX_OPTION_PROGRESSIVE, 0), 0);
