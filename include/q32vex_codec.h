@@ -67,6 +67,35 @@ VEXCODECAPI void VexCodecDestroy(VexCodec *codec);
  * them (the record's callbacks serve again). The VexIo is copied. */
 VEXCODECAPI void VexCodecSetIo(VexCodec *codec, const VexIo *io);
 
+/* Behaviour beyond the legacy library's, chosen per instance; every option
+ * is off in a new instance, which then behaves exactly as the AppVex...
+ * exports do. Options take effect at the next open. */
+enum {
+    /* Colour output clamps every channel to 0..255. Off, decoded colours far
+     * outside the YCbCr gamut wrap around as the legacy library's do (a
+     * saturated red next to white may come out black). */
+    VEX_OPTION_SATURATING_COLOUR = 1,
+    /* Progressive JPEG files (SOF2, 8-bit, Huffman coding) are read and
+     * decoded. Off, they are refused with VEX_ERR_CONTAINER as the legacy
+     * library refuses them. The whole frame's coefficients are held in
+     * memory, 128 bytes per 8x8 block (about 3 bytes per pixel for 4:2:0,
+     * 6 for 4:4:4), within the budget below. */
+    VEX_OPTION_PROGRESSIVE = 2,
+    /* The most a progressive frame may take, coefficients and a copy of its
+     * scans, in MiB (value 1 to 4095; 1024 in a new instance). A frame that
+     * needs more is refused with VEX_ERR_IMAGE_SIZE before anything is
+     * allocated or read past its header; VexCodecProgressiveBytes tells what
+     * it needs. */
+    VEX_OPTION_PROGRESSIVE_BUDGET = 3
+};
+/* Sets option `option` to `value` (0 off, 1 on); VEX_ERR_UNSUPPORTED for an
+ * option or value this library does not know, VEX_ERR_BUSY while a sequence
+ * is open. */
+VEXCODECAPI int16_t VexCodecSetOption(VexCodec *codec, int option, int value);
+/* The bytes of coefficient store the progressive frame last met by
+ * VexReadInfo or an open on this instance needs (0 when none was met). */
+VEXCODECAPI uint64_t VexCodecProgressiveBytes(const VexCodec *codec);
+
 /* The sequence operations, as AppVexQuerySupport, AppVexCompressBuffInit,
  * AppVexCompressBuff, AppVexGetCompInfo, AppVexDecompressBuffInit,
  * AppVexDecompressBuff, AppVexAbort and AppVexDeallocate. */

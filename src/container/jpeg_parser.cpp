@@ -11,6 +11,7 @@ namespace q32vex {
 namespace {
 
 constexpr uint8_t kSof0 = 0xC0;
+constexpr uint8_t kSof2 = 0xC2;
 constexpr uint8_t kDht = 0xC4;
 constexpr uint8_t kSoi = 0xD8;
 constexpr uint8_t kEoi = 0xD9;
@@ -56,6 +57,7 @@ struct ParserState {
     uint16_t tableSegments = 0;
     bool notAfterSoi = false;
     bool jfifSeen = false;
+    JpegFrame* frame = nullptr;  // null: progressive frames are refused
 };
 
 uint16_t BigEndian16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
@@ -146,6 +148,13 @@ Status ParseFrameHeader(ParserState& parser, AppVexParams* params) {
         // Only four quantisation slots exist.
         if (component[2] > 3) return VEX_ERR_CONTAINER;
         parser.quantSelector[c] = component[2];
+    }
+    if (parser.frame != nullptr) {
+        parser.frame->componentCount = nf;
+        for (uint16_t c = 0; c < nf; ++c) {
+            parser.frame->componentId[c] = s[6 + 3 * c];
+            parser.frame->quantSelector[c] = uint8_t(parser.quantSelector[c]);
+        }
     }
     return 0;
 }
@@ -344,12 +353,19 @@ Status ParseSegments(ParserState& parser, AppVexParams* params, uint8_t* marker,
             *reorder = false;
             return 0;
         }
+        if (code == kSos && parser.frame != nullptr && parser.frame->progressive) {
+            // Scans of a progressive frame name components one by one; the
+            // progressive decoder reads every scan header itself.
+            *reorder = parser.tableSegments >= 2;
+            return 0;
+        }
         if (code == kSos) {
             Q_TRY(ParseScanHeader(parser));
             *reorder = parser.tableSegments >= 2;
             return 0;
         }
-        if (code == kSof0) {
+        if (code == kSof0 || (code == kSof2 && parser.frame != nullptr)) {
+            if (parser.frame != nullptr) parser.frame->progressive = code == kSof2;
             Q_TRY(ParseFrameHeader(parser, params));
         } else if (code == kDht) {
             ++parser.tableSegments;
@@ -379,8 +395,14 @@ Status ParseSegments(ParserState& parser, AppVexParams* params, uint8_t* marker,
 }  // namespace
 
 Status ParseJpegHeader(InputBuffer& in, TableSlots& slots, AppVexParams* params) {
+    return ParseJpegHeader(in, slots, params, nullptr);
+}
+
+Status ParseJpegHeader(InputBuffer& in, TableSlots& slots, AppVexParams* params, JpegFrame* frame) {
     if (!HasRead(in.io)) return VEX_ERR_NO_CALLBACK;
     ParserState parser(in, slots);
+    parser.frame = frame;
+    if (frame != nullptr) *frame = JpegFrame{};
     uint8_t marker[2];
     Q_TRY(CopyInput(in, marker, 2));
     if (marker[0] == 0xFF && marker[1] == kSoi) {

@@ -11,6 +11,7 @@
 #include "decode/color_output.h"
 #include "decode/huffman_decoder.h"
 #include "decode/inverse_dct.h"
+#include "decode/progressive_decoder.h"
 
 namespace q32vex {
 
@@ -24,18 +25,10 @@ constexpr McuOutputRoutine kOutputRoutines[kSamplingCount] = {
     OutputH2V1, OutputH2V2, OutputH1V1, OutputGrey, OutputFourH2V2, OutputFour, OutputH4V1,
 };
 
-// Decodes one MCU's blocks into blockBuffers, component by component, each
-// component's blocks in raster order, and inverse-transforms them when the
-// MCU is `visible`. One the window leaves out only needs its entropy decoding
-// (for the predictors and the bit position); its samples are never looked at.
-Status DecodeMcu(EngineState& e, BitReader& bits, InputBuffer& in, const McuHuffTables* tables,
-                 const uint8_t* component, int blocks, bool visible) {
-    uint32_t dcOnly = 0;
-    Q_TRY(e.decodeMcuBlocks(bits, in, e.blockBuffers, blocks, component, e.dcPredictor, tables, &dcOnly));
-    if (!visible) return 0;
-    // Then the inverse transforms: blocks without AC coefficients are flat and
-    // need no transform; the others go two at a time (one vector pass for
-    // both where the level has it).
+// The inverse transforms of one MCU's blocks: blocks without AC
+// coefficients (bit b of dcOnly) are flat and need no transform; the others
+// go two at a time (one vector pass for both where the level has it).
+void TransformMcu(EngineState& e, const uint8_t* component, int blocks, uint32_t dcOnly) {
     int pending = -1;
     for (int b = 0; b < blocks; ++b) {
         if (dcOnly & (1u << b)) {
@@ -49,6 +42,17 @@ Status DecodeMcu(EngineState& e, BitReader& bits, InputBuffer& in, const McuHuff
         }
     }
     if (pending >= 0) e.inverseDct(e.blockBuffers[pending], &e.dequant[component[pending]]);
+}
+
+// Decodes one MCU's blocks into blockBuffers, component by component, each
+// component's blocks in raster order, and inverse-transforms them when the
+// MCU is `visible`. One the window leaves out only needs its entropy decoding
+// (for the predictors and the bit position); its samples are never looked at.
+Status DecodeMcu(EngineState& e, BitReader& bits, InputBuffer& in, const McuHuffTables* tables,
+                 const uint8_t* component, int blocks, bool visible) {
+    uint32_t dcOnly = 0;
+    Q_TRY(e.decodeMcuBlocks(bits, in, e.blockBuffers, blocks, component, e.dcPredictor, tables, &dcOnly));
+    if (visible) TransformMcu(e, component, blocks, dcOnly);
     return 0;
 }
 
@@ -75,7 +79,7 @@ void CopyWindowFromEdgeRows(const EngineState& e, int bpp, uint8_t* const* rows,
 
 }  // namespace
 
-Status SetupDecodeEngine(const DecoderParts& parts, const EngineParams* params) {
+Status SetupDecodeOutput(const DecoderParts& parts, const EngineParams* params) {
     EngineState& e = parts.engine;
     FormatInfo& format = parts.format;
     e.params = *params;
@@ -84,8 +88,6 @@ Status SetupDecodeEngine(const DecoderParts& parts, const EngineParams* params) 
                       e.params.sampling, &format, &support));
     if (support == 0) return VEX_ERR_UNSUPPORTED;
     Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kQuantTable, e.params.qTables, format.componentCount));
-    Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kDcTable, e.params.dcTables, format.componentCount));
-    Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kAcTable, e.params.acTables, format.componentCount));
     e.restartCountdown = e.params.restartInterval;
     // Kernels for this processor, each giving exactly its scalar twin's results.
     const uint16_t sampling = format.samplingIndex;
@@ -97,15 +99,22 @@ Status SetupDecodeEngine(const DecoderParts& parts, const EngineParams* params) 
     e.inverseDct = kernels.inverseDct;
     e.inverseDctPair = kernels.inverseDctPair;
     e.decodeMcuBlocks = kernels.decodeMcuBlocks;
-    for (int c = 0; c < format.componentCount && c < 4; ++c) {
-        MakeDequantTable(DecQuant(parts.tables, c), &e.dequant[c]);
-        BuildFastAcTable(DecAc(parts.tables, c), e.fastAc[c]);
-    }
+    for (int c = 0; c < format.componentCount && c < 4; ++c) MakeDequantTable(DecQuant(parts.tables, c), &e.dequant[c]);
     // The output routines never write the fourth byte of a 32-bit colour pixel.
     // Cleared once here, it reaches the host as 0 from every MCU that the window
     // cuts, instead of bytes left over from an earlier sequence.
     std::memset(e.edgeRows, 0, sizeof(e.edgeRows));
     for (int r = 0; r < kMaxMcuRows; ++r) e.edgeRowPointers[r] = e.edgeRows[r];
+    return 0;
+}
+
+Status SetupDecodeEngine(const DecoderParts& parts, const EngineParams* params) {
+    Q_TRY(SetupDecodeOutput(parts, params));
+    EngineState& e = parts.engine;
+    const FormatInfo& format = parts.format;
+    Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kDcTable, e.params.dcTables, format.componentCount));
+    Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kAcTable, e.params.acTables, format.componentCount));
+    for (int c = 0; c < format.componentCount && c < 4; ++c) BuildFastAcTable(DecAc(parts.tables, c), e.fastAc[c]);
     return 0;
 }
 
@@ -119,21 +128,24 @@ Status StartDecodeSegment(const DecoderParts& parts) {
     return 0;
 }
 
-Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* const* rows) {
+namespace {
+
+// One pass of MCUs: for each, `produce(m, visible, component, blocks)` puts
+// the MCU's samples into blockBuffers (where visible), the part inside the
+// window goes to the host's rows, then `after()` runs.
+template <typename Produce, typename After>
+Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* const* rows, Produce produce,
+                  After after) {
     EngineState& e = parts.engine;
     const FormatInfo& f = parts.format;
-    BitReader& bits = parts.bits;
-    InputBuffer& in = parts.in;
     const int width = f.mcuWidth;
     const int height = std::min<int>(f.mcuHeight, kMaxMcuRows);
     const int bpp = f.bytesPerPixel;
     const int components = std::min<int>(f.componentCount, 4);
 
-    McuHuffTables tables[4];
     uint8_t component[kMaxBlocks];
     int blocks = 0;
     for (int c = 0; c < components; ++c) {
-        tables[c] = McuHuffTables{DecDc(parts.tables, c), DecAc(parts.tables, c), e.fastAc[c]};
         for (int b = 0; b < f.blocksPerComponent[c] && blocks < kMaxBlocks; ++b) component[blocks++] = uint8_t(c);
     }
 
@@ -152,7 +164,7 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
         const int right = std::min<int>(windowRight, mcuLeft + width - 1);
 
         const bool visible = left <= right && top <= bottom;
-        Q_TRY(DecodeMcu(e, bits, in, tables, component, blocks, visible));
+        Q_TRY(produce(m, visible, component, blocks));
 
         if (visible) {
             uint8_t* local[kMaxMcuRows];
@@ -169,10 +181,42 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
             }
         }
 
-        Q_TRY(CountRestart(e, bits, in));
+        Q_TRY(after());
     }
     --e.passesLeft;
     return 0;
+}
+
+}  // namespace
+
+Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* const* rows) {
+    EngineState& e = parts.engine;
+    BitReader& bits = parts.bits;
+    InputBuffer& in = parts.in;
+    McuHuffTables tables[4];
+    for (int c = 0; c < std::min<int>(parts.format.componentCount, 4); ++c)
+        tables[c] = McuHuffTables{DecDc(parts.tables, c), DecAc(parts.tables, c), e.fastAc[c]};
+    return WalkMcuRow(
+        parts, window, rows,
+        [&](int, bool visible, const uint8_t* component, int blocks) {
+            return DecodeMcu(e, bits, in, tables, component, blocks, visible);
+        },
+        [&]() { return CountRestart(e, bits, in); });
+}
+
+Status OutputStoredMcuRow(const DecoderParts& parts, const ProgressiveState& store, uint32_t mcuX, uint32_t mcuY,
+                          const Rect16* window, uint8_t* const* rows) {
+    EngineState& e = parts.engine;
+    return WalkMcuRow(
+        parts, window, rows,
+        [&](int m, bool visible, const uint8_t* component, int blocks) -> Status {
+            if (!visible) return 0;
+            uint32_t dcOnly = 0;
+            LoadProgressiveMcu(store, mcuX + uint32_t(m), mcuY, e.blockBuffers, &dcOnly);
+            TransformMcu(e, component, blocks, dcOnly);
+            return 0;
+        },
+        []() -> Status { return 0; });
 }
 
 }  // namespace q32vex

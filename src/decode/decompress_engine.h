@@ -22,10 +22,19 @@ struct DecoderParts {
     InputBuffer& in;
 };
 
+struct ProgressiveState;
+
 [[nodiscard]] Status SetupDecodeEngine(const DecoderParts& parts, const EngineParams* params);
+// The part of the setup that makes pixels from coefficients (format, dequantisation,
+// inverse DCT and output routine), for coefficients decoded elsewhere.
+[[nodiscard]] Status SetupDecodeOutput(const DecoderParts& parts, const EngineParams* params);
 [[nodiscard]] Status StartDecodeSegment(const DecoderParts& parts);
 // window: pass-relative inclusive rectangle; rows: one pointer per window row,
 // addressing the host's pixel at window column x0.
 [[nodiscard]] Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* const* rows);
+// DecodeMcuRow for a pass whose coefficients are in a progressive frame's
+// store: MCUs mcuX.. of MCU row mcuY.
+[[nodiscard]] Status OutputStoredMcuRow(const DecoderParts& parts, const ProgressiveState& store, uint32_t mcuX,
+                                        uint32_t mcuY, const Rect16* window, uint8_t* const* rows);
 
 }  // namespace q32vex

@@ -25,6 +25,8 @@ void ClearSequenceState(Codec& codec) {
     codec.bitWriter = BitWriter{};
     codec.bitReader = BitReader{};
     codec.tiffWriter = TiffWriterState{};
+    ReleaseProgressive(codec.progressive);
+    codec.progressive = ProgressiveState{};
 }
 
 Status ChooseSequenceGeometry(SequencePart& seq, BandGeometry* band) {
@@ -61,14 +63,17 @@ Status QuerySupport(Codec& codec, int32_t direction, const AppVexParams* params)
 Status AbortSequence(Codec& codec) {
     if (codec.seq.sequenceState == kIdle) return VEX_ERR_NOT_OPEN;
     // Tile arrays and cached tables stay: the next open or AppVexDeallocate
-    // releases them.
+    // releases them. A progressive frame's store, the size of the picture,
+    // goes at once.
     codec.seq.sequenceState = kIdle;
+    ReleaseProgressive(codec.progressive);
     return 0;
 }
 
 Status ReleaseCodecMemory(Codec& codec) {
     FreeTileArrays(codec.tiles);
     ReleaseDerivedTables(codec.cache);
+    ReleaseProgressive(codec.progressive);
     // A sequence left open would go on using the tile arrays and derived tables
     // just released; closing it makes its next band call fail cleanly instead.
     codec.seq.sequenceState = kIdle;

@@ -11,6 +11,7 @@
 #include "container/tiff_writer.h"
 #include "decode/huffman_decoder.h"
 #include "decode/input_reader.h"
+#include "decode/progressive_decoder.h"
 #include "common/derived_tables.h"
 #include "common/engine_params.h"
 #include "encode/huffman_encoder.h"
@@ -22,6 +23,14 @@
 namespace q32vex {
 
 enum SequenceState : uint16_t { kIdle = 0, kCompressing = 1, kDecompressing = 2 };
+
+// The modern face's choices, one flag per VEX_OPTION_ value.
+struct CodecOptions {
+    bool saturatingColour = false;  // VEX_OPTION_SATURATING_COLOUR
+    bool progressive = false;       // VEX_OPTION_PROGRESSIVE
+    // VEX_OPTION_PROGRESSIVE_BUDGET: the most a progressive frame may take.
+    uint32_t progressiveBudgetMiB = kDefaultProgressiveBudgetMiB;
+};
 
 struct SequencePart {
     uint16_t sequenceState;
@@ -51,6 +60,13 @@ struct Codec {
     // The functions of a host that drives this instance through the
     // VexCodec interface; all null for the legacy exports' instance.
     VexIo hostIo;
+    // What a host on the VexCodec interface chose beyond the legacy
+    // behaviour; all off for the legacy exports' instance, and kept across
+    // sequences like the host functions.
+    CodecOptions options;
+    // The coefficient store of a progressive frame, from the open that
+    // decodes its scans to the end of the sequence.
+    ProgressiveState progressive;
 };
 
 // Clears everything one sequence builds for itself, so that an open starts

@@ -216,6 +216,14 @@ Status DecompressImage(q32vex::Codec& codec, AppVexParams* params, uint8_t* pixe
     return status != 0 ? Abort(codec, status) : 0;
 }
 
+// A budget in MiB, 1 to the largest block the allocator can count.
+Status SetProgressiveBudget(q32vex::Codec& codec, int mebibytes) {
+    if (mebibytes < 1 || uint32_t(mebibytes) > q32vex::kMaxProgressiveBudgetMiB) return VEX_ERR_UNSUPPORTED;
+    if (codec.seq.sequenceState != q32vex::kIdle) return VEX_ERR_BUSY;
+    codec.options.progressiveBudgetMiB = uint32_t(mebibytes);
+    return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -229,6 +237,19 @@ void VexCodecDestroy(VexCodec* codec) {
 }
 
 void VexCodecSetIo(VexCodec* codec, const VexIo* io) { codec->codec.hostIo = io != nullptr ? *io : VexIo{}; }
+
+int16_t VexCodecSetOption(VexCodec* codec, int option, int value) {
+    if (option == VEX_OPTION_PROGRESSIVE_BUDGET) return SetProgressiveBudget(codec->codec, value);
+    if (value != 0 && value != 1) return VEX_ERR_UNSUPPORTED;
+    if (codec->codec.seq.sequenceState != q32vex::kIdle) return VEX_ERR_BUSY;
+    switch (option) {
+        case VEX_OPTION_SATURATING_COLOUR: codec->codec.options.saturatingColour = value == 1; return 0;
+        case VEX_OPTION_PROGRESSIVE: codec->codec.options.progressive = value == 1; return 0;
+        default: return VEX_ERR_UNSUPPORTED;
+    }
+}
+
+uint64_t VexCodecProgressiveBytes(const VexCodec* codec) { return codec->codec.progressive.bytesNeeded; }
 
 int16_t VexQuerySupport(VexCodec* codec, int32_t direction, const AppVexParams* params) {
     return q32vex::QuerySupport(codec->codec, direction, params);

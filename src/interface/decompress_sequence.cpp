@@ -8,6 +8,7 @@
 #include "container/tiff_reader.h"
 #include "decode/decompress_engine.h"
 #include "decode/input_reader.h"
+#include "decode/progressive_decoder.h"
 #include "common/bytes.h"
 #include "common/format.h"
 #include "common/tables.h"
@@ -29,12 +30,14 @@ void PointTablesAtSlots(const TableSlots& slots, AppVexParams* params) {
     }
 }
 
-Status ReadHeader(Codec& c, AppVexParams* params, bool rawAllowed) {
+// A frame the header reader met, for instances that read progressive
+// frames; the legacy behaviour refuses them in the reader.
+Status ReadHeader(Codec& c, AppVexParams* params, bool rawAllowed, JpegFrame* frame) {
     switch (params->containerKind) {
         case VEX_CONTAINER_RAW:
             return rawAllowed ? 0 : VEX_ERR_CONTAINER;
         case VEX_CONTAINER_JFIF:
-            return ParseJpegHeader(c.in, c.slots, params);
+            return ParseJpegHeader(c.in, c.slots, params, c.options.progressive ? frame : nullptr);
         case VEX_CONTAINER_TIFF:
             return ReadTiffHeader(c.in, c.slots, c.tiles, params);
         default:
@@ -147,6 +150,33 @@ Status NumberComponentTables(SequencePart& s, uint16_t components) {
     return 0;
 }
 
+uint64_t ProgressiveBudgetBytes(const CodecOptions& options) {
+    return uint64_t(options.progressiveBudgetMiB) << 20;
+}
+
+// A progressive frame: every scan into the coefficient store, and the part of
+// the engine that makes pixels from it. Each component's blocks must be the
+// ones the output routine of the matched sampling takes.
+Status OpenProgressive(Codec& c, const JpegFrame& frame) {
+    SequencePart& s = c.seq;
+    AppVexParams& p = s.params;
+    EngineParams& e = s.engineParams;
+    ProgressiveState& store = c.progressive;
+    Q_TRY(DecodeProgressiveScans(store, frame, p, c.slots, c.in, ProgressiveBudgetBytes(c.options)));
+    const uint16_t components = kColorSpaceComponents[p.colorSpace];
+    if (components != store.componentCount) return VEX_ERR_SAMPLING;
+    for (uint16_t i = 0; i < 4; ++i) {
+        e.qTables[i] = i < components ? store.quant[i] : nullptr;
+        e.dcTables[i] = nullptr;
+        e.acTables[i] = nullptr;
+    }
+    Q_TRY(SetupDecodeOutput(Decoder(c), &e));
+    for (uint16_t i = 0; i < components; ++i) {
+        if (c.format.blocksPerComponent[i] != store.h[i] * store.v[i]) return VEX_ERR_SAMPLING;
+    }
+    return 0;
+}
+
 Status OpenSequence(Codec& c, AppVexParams* host) {
     SequencePart& s = c.seq;
     AppVexParams& p = s.params;
@@ -155,7 +185,8 @@ Status OpenSequence(Codec& c, AppVexParams* host) {
     const HostIo io = BindHostIo(c.hostIo, p);
     if (!HasRead(io)) return VEX_ERR_NO_CALLBACK;
     ResetInput(c.in, io);
-    Q_TRY(ReadHeader(c, &p, true));
+    JpegFrame frame = {};
+    Q_TRY(ReadHeader(c, &p, true, &frame));
     Q_TRY(PrepareSegments(c));
 
     Q_TRY(GetMcuDims(p.colorSpace, &p.sampling, &s.mcuWidth, &s.mcuHeight));
@@ -176,10 +207,13 @@ Status OpenSequence(Codec& c, AppVexParams* host) {
     e.colorSpace = p.colorSpace;
     e.sampling = &p.sampling;
     e.kernels = &KernelsFor(ActiveSimdLevel());
-    Q_TRY(NumberComponentTables(s, kColorSpaceComponents[p.colorSpace]));
-
-    Q_TRY(SetupDecodeEngine(Decoder(c), &e));
-    Q_TRY(StartDecodeSegment(Decoder(c)));
+    if (frame.progressive) {
+        Q_TRY(OpenProgressive(c, frame));
+    } else {
+        Q_TRY(NumberComponentTables(s, kColorSpaceComponents[p.colorSpace]));
+        Q_TRY(SetupDecodeEngine(Decoder(c), &e));
+        Q_TRY(StartDecodeSegment(Decoder(c)));
+    }
 
     if (p.windowLeft >= p.width || p.windowTop >= p.height) return VEX_ERR_WINDOW;
     if (p.windowRight >= p.width) p.windowRight = uint16_t(p.width - 1);
@@ -225,6 +259,7 @@ Status DecodeUnit(Codec& c, uint8_t** rows, const Rect16& visible, bool hasVisib
         if (hasVisible) clip = Intersect(clip, visible);
         if (!hasVisible || IsEmpty(clip)) {
             const Rect16 none = {1, 0, 0, 0};
+            if (c.progressive.coefficients != nullptr) continue;  // nothing to read
             Q_TRY(DecodeMcuRow(decoder, &none, b.rowPointers));
             continue;
         }
@@ -238,6 +273,13 @@ Status DecodeUnit(Codec& c, uint8_t** rows, const Rect16& visible, bool hasVisib
         }
         const Rect16 relative = {uint16_t(clip.x0 - pass.x0), uint16_t(clip.y0 - pass.y0),
                                  uint16_t(clip.x1 - pass.x0), uint16_t(clip.y1 - pass.y0)};
+        if (c.progressive.coefficients != nullptr) {
+            // The frame's coefficients are all decoded: the pass is made from
+            // the store, MCU column and row from its place in the image.
+            Q_TRY(OutputStoredMcuRow(decoder, c.progressive, x / c.format.mcuWidth, unit.y0 / c.format.mcuHeight,
+                                     &relative, b.rowPointers));
+            continue;
+        }
         Q_TRY(DecodeMcuRow(decoder, &relative, b.rowPointers));
     }
     return 0;
@@ -284,6 +326,7 @@ Status DecodeBands(Codec& c, uint8_t** rows, BandRect* filled) {
             const int next = AdvanceUnit(b);
             if (next == kImageDone) {
                 c.seq.sequenceState = kIdle;
+                ReleaseProgressive(c.progressive);
                 if (hasVisible) {
                     ReportVisible(p, visible, filled);
                 } else {
@@ -315,7 +358,10 @@ Status ReadStreamInfo(Codec& c, AppVexParams* params) {
     ResetInput(c.in, io);
     CopyWords(&s.params, params, sizeof(AppVexParams));
     PointTablesAtSlots(c.slots, &s.params);
-    const Status status = ReadHeader(c, &s.params, false);
+    JpegFrame frame = {};
+    Status status = ReadHeader(c, &s.params, false, &frame);
+    // What a progressive frame would need is known from its header alone.
+    if (status == 0 && frame.progressive) status = PlanProgressiveFrame(c.progressive, frame, s.params);
     if (status == 0) CopyWords(params, &s.params, sizeof(AppVexParams));
     return status;
 }
@@ -325,7 +371,9 @@ Status OpenDecompression(Codec& c, AppVexParams* params) {
     // too: nothing may act on them afterwards.
     ClearSequenceState(c);
     FreeTileArrays(c.tiles);
-    return OpenSequence(c, params);
+    const Status status = OpenSequence(c, params);
+    if (status != 0) ReleaseProgressive(c.progressive);
+    return status;
 }
 
 Status DecompressBand(Codec& c, uint8_t** rows, BandRect* filled) {
@@ -334,7 +382,10 @@ Status DecompressBand(Codec& c, uint8_t** rows, BandRect* filled) {
         return 0;
     }
     const Status status = DecodeBands(c, rows, filled);
-    if (status != 0) c.seq.sequenceState = kIdle;
+    if (status != 0) {
+        c.seq.sequenceState = kIdle;
+        ReleaseProgressive(c.progressive);
+    }
     return status;
 }
 
