@@ -143,8 +143,8 @@ TEST_F(BatchTest, MessagesComeInFileOrderAndTheHighestCodeWins) {
         files.push_back(good);
         files.push_back(cut);
     }
-    ASSERT_EQ(vextest::Run("cjpeg -progressive -outfile " + Q(Path("progressive.jpg")) + " " + Q(DataPath("photo2.ppm"))), 0);
-    files.push_back("progressive.jpg");
+    ASSERT_EQ(vextest::Run("cjpeg -arithmetic -outfile " + Q(Path("arithmetic.jpg")) + " " + Q(DataPath("photo2.ppm"))), 0);
+    files.push_back("arithmetic.jpg");
     std::string list;
     for (const std::string& f : files) list += " " + Q(Path(f));
 

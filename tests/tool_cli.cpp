@@ -163,15 +163,16 @@ TEST_F(ToolTest, QualityGivesCjpegsTables) {
 
 // Files of other coding processes are named, and info still describes them.
 TEST_F(ToolTest, InfoDescribesJpegFilesItCannotDecode) {
-    Sh("cjpeg -progressive -outfile " + Q(Path("p.jpg")) + " " + Data("photo2.ppm"));
+    Sh("cjpeg -arithmetic -progressive -outfile " + Q(Path("p.jpg")) + " " + Data("photo2.ppm"));
     Ok("compress " + Data("photo1.ppm") + " " + Q(Path("b.jpg")));
     const Result text = Vex("info " + Q(Path("p.jpg")) + " " + Q(Path("b.jpg")));
     EXPECT_EQ(text.code, 0) << text.err;
-    for (const char* words : {"JPEG, progressive", "8 bits per sample", "sampling: 2x2 1x1 1x1",
-                              "progressive JPEG (SOF2): not supported by this codec", "JFIF (JPEG interchange"})
+    for (const char* words : {"JPEG, progressive, arithmetic-coded", "8 bits per sample", "sampling: 2x2 1x1 1x1",
+                              "progressive, arithmetic-coded JPEG (SOF10): not supported by this codec",
+                              "JFIF (JPEG interchange"})
         EXPECT_NE(text.out.find(words), std::string::npos) << words << " in\n" << text.out;
     const Result json = Vex("info --json " + Q(Path("p.jpg")));
-    EXPECT_EQ(Json(json.out, "sof"), std::vector<long>{2});
+    EXPECT_EQ(Json(json.out, "sof"), std::vector<long>{10});
     EXPECT_EQ(Json(json.out, "h"), (std::vector<long>{2, 1, 1}));
     EXPECT_NE(json.out.find("\"decodable\": false"), std::string::npos) << json.out;
 }
@@ -286,7 +287,7 @@ TEST_F(ToolTest, EveryFailureNamesItsCauseAndExitCodeAndLeavesNoOutput) {
     const std::vector<uint8_t> good = Bytes(Path("good.jpg"));
     WriteFile(Path("cut-data.jpg"), std::vector<uint8_t>(good.begin(), good.begin() + long(good.size() / 2)));
     WriteFile(Path("cut-header.jpg"), std::vector<uint8_t>(good.begin(), good.begin() + 120));
-    Sh("cjpeg -progressive -outfile " + Q(Path("progressive.jpg")) + " " + Data("photo2.ppm"));
+    Sh("cjpeg -arithmetic -progressive -outfile " + Q(Path("arith-progressive.jpg")) + " " + Data("photo2.ppm"));
     Sh("cjpeg -arithmetic -outfile " + Q(Path("arithmetic.jpg")) + " " + Data("photo2.ppm"));
     WriteFile(Path("text.txt"), {'h', 'e', 'l', 'l', 'o', '\n'});
     auto header = [](const std::string& text, size_t extra, uint8_t fill) {
@@ -331,7 +332,8 @@ TEST_F(ToolTest, EveryFailureNamesItsCauseAndExitCodeAndLeavesNoOutput) {
         {"compress " + photo + " " + out + " --band-rows 8 --sampling 420", 3,
          "--band-rows must be at least 16 for this sampling"},
         {"decompress " + Q(Path("good.jpg")) + " " + img + " --window 451,0,10,10", 3, "VEX_ERR_WINDOW (-370)"},
-        {"decompress " + Q(Path("progressive.jpg")) + " " + img, 3, "progressive JPEG (SOF2): not supported by this codec"},
+        {"decompress " + Q(Path("arith-progressive.jpg")) + " " + img, 3,
+         "progressive, arithmetic-coded JPEG (SOF10): not supported by this codec"},
         {"decompress " + Q(Path("arithmetic.jpg")) + " " + img, 3,
          "extended sequential, arithmetic-coded JPEG (SOF9): not supported by this codec"},
         {"decompress " + Q(Path("text.txt")) + " " + img + " --container tiff", 3, "VEX_ERR_"},
@@ -374,6 +376,18 @@ TEST_F(ToolTest, EveryFailureNamesItsCauseAndExitCodeAndLeavesNoOutput) {
         for (const std::string& w : words) EXPECT_NE(r.out.find(w), std::string::npos) << command << ": " << w;
     }
     EXPECT_EQ(Vex("").code, 1);
+}
+
+// Progressive files decode as djpeg decodes them, one picture or a batch.
+TEST_F(ToolTest, ProgressiveFilesDecode) {
+    Sh("cjpeg -progressive -restart 2 -outfile " + Q(Path("p.jpg")) + " " + Data("photo1.ppm"));
+    Ok("decompress " + Q(Path("p.jpg")) + " " + Q(Path("p.ppm")));
+    Sh("djpeg -dct int -nosmooth -outfile " + Q(Path("d.ppm")) + " " + Q(Path("p.jpg")));
+    Pnm ours, theirs;
+    ASSERT_TRUE(ReadPnm(Path("p.ppm"), &ours));
+    ASSERT_TRUE(ReadPnm(Path("d.ppm"), &theirs));
+    ASSERT_EQ(ours.samples.size(), theirs.samples.size());
+    EXPECT_GE(Psnr(ours.samples.data(), theirs.samples.data(), ours.samples.size()), 40.0);
 }
 
 }  // namespace

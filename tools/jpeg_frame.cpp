@@ -71,7 +71,8 @@ std::string ProcessName(uint8_t sof) {
 std::string UnsupportedProcess(const JpegFrame& frame) {
     if (frame.sof == 0) return "";
     const std::string tag = " (SOF" + std::to_string(frame.sof - 0xC0) + ")";
-    if (frame.sof != 0xC0 && frame.sof != 0xC1) return ProcessName(frame.sof) + " JPEG" + tag + ": not supported by this codec";
+    if (frame.sof != 0xC0 && frame.sof != 0xC1 && frame.sof != 0xC2)
+        return ProcessName(frame.sof) + " JPEG" + tag + ": not supported by this codec";
     if (frame.precision != 8)
         return std::to_string(frame.precision) + "-bit JPEG" + tag + ": not supported by this codec (8-bit samples only)";
     if (frame.sof == 0xC1) return "extended sequential JPEG (SOF1): not supported by this codec";

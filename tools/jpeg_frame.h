@@ -30,8 +30,9 @@ bool ReadJpegFrame(InputFile& in, JpegFrame* frame);
 // arithmetic-coded and hierarchical forms.
 std::string ProcessName(uint8_t sof);
 
-// Empty when the codec decodes this frame (baseline, 8 bits); else what to
-// tell the user, such as "progressive JPEG (SOF2): not supported by this codec".
+// Empty when the codec decodes this frame; else what to
+// tell the user, such as "lossless JPEG (SOF3): not supported by this codec".
+// Baseline and progressive files at 8 bits are decoded.
 std::string UnsupportedProcess(const JpegFrame& frame);
 
 }  // namespace vexjpeg

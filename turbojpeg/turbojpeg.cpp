@@ -69,6 +69,8 @@ tjhandle NewHandle(bool compresses, bool decompresses) {
     }
     h->compresses = compresses;
     h->decompresses = decompresses;
+    // TurboJPEG hosts expect progressive files to open.
+    VexCodecSetOption(h->codec, VEX_OPTION_PROGRESSIVE, 1);
     return h;
 }
 

@@ -9,7 +9,7 @@ const char* FrameKind(const uint8_t* data, size_t size) {
     static const char* const kKinds[16] = {
         nullptr,
         "extended sequential JPEG (SOF1)",
-        "progressive JPEG (SOF2)",
+        nullptr,  // progressive: read
         "lossless JPEG (SOF3)",
         nullptr,
         "hierarchical JPEG (SOF5)",

@@ -268,15 +268,15 @@ TEST_F(TurboJpeg, PeerStreamsDecodeAtFortyDecibels) {
 // sanitizer builds check that part).
 TEST_F(TurboJpeg, RefusalsAndDamagedFilesGiveMinusOneAndAMessage) {
     const Picture photo = Photo(TJPF_BGR);
-    const std::vector<unsigned char> progressive = Cjpeg("-progressive");
+    const std::vector<unsigned char> arithmetic = Cjpeg("-arithmetic");
     const std::vector<unsigned char> rotated = Cjpeg("-sample 1x2");
-    ASSERT_FALSE(progressive.empty());
+    ASSERT_FALSE(arithmetic.empty());
     ASSERT_FALSE(rotated.empty());
     int status = 0;
     std::string message;
-    Decode(progressive, TJPF_BGR, false, &status, &message);
+    Decode(arithmetic, TJPF_BGR, false, &status, &message);
     EXPECT_EQ(status, -1);
-    EXPECT_NE(message.find("progressive JPEG (SOF2)"), std::string::npos) << message;
+    EXPECT_NE(message.find("arithmetic-coded JPEG (SOF9)"), std::string::npos) << message;
     Decode(rotated, TJPF_BGR, false, &status, &message);
     EXPECT_EQ(status, -1);
     EXPECT_FALSE(message.empty());
@@ -319,6 +319,30 @@ TEST_F(TurboJpeg, RefusalsAndDamagedFilesGiveMinusOneAndAMessage) {
         failures += status != 0;
     }
     EXPECT_GT(failures, 0);
+}
+
+// Progressive files open, as they do with libjpeg-turbo: the pixels are
+// those of the baseline file with the same coefficients (jpegtran makes it).
+TEST_F(TurboJpeg, ProgressiveFilesDecode) {
+    const std::vector<unsigned char> baseline = Ours(Photo(TJPF_BGR), TJSAMP_420, 85);
+    const std::string in = TempPath("base.jpg"), out = TempPath("prog.jpg");
+    std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(baseline.data()),
+                                              std::streamsize(baseline.size()));
+    ASSERT_EQ(std::system(("jpegtran -progressive -outfile '" + out + "' '" + in + "'").c_str()), 0);
+    std::ifstream file(out, std::ios::binary);
+    const std::vector<unsigned char> progressive((std::istreambuf_iterator<char>(file)), {});
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+    int width = 0, height = 0, subsamp = -1, colorspace = -1;
+    tjhandle h = tjInitDecompress();
+    ASSERT_EQ(tjDecompressHeader3(h, progressive.data(), progressive.size(), &width, &height, &subsamp, &colorspace), 0)
+        << tjGetErrorStr2(h);
+    EXPECT_EQ(subsamp, TJSAMP_420);
+    tjDestroy(h);
+    for (int pf : {TJPF_BGR, TJPF_RGBA, TJPF_GRAY}) {
+        const Picture fromProgressive = Decode(progressive, pf, false);
+        EXPECT_EQ(fromProgressive.pixels, Decode(baseline, pf, false).pixels) << "format " << pf;
+    }
 }
 
 // Row order, pitch, buffer reuse and NOREALLOC.
