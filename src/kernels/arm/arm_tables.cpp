@@ -17,7 +17,6 @@ const KernelTable kNeonKernels = {
     DecodeMcuBlocks,
     ChooseConverterNeon,
     ChooseOutputRoutineNeon,
-    InverseDctBlockNeon,
 };
 
 }  // namespace q32vex
