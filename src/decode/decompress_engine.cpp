@@ -19,11 +19,6 @@ namespace {
 constexpr int kMaxBlocks = 10;
 constexpr int kMaxMcuRows = 16;
 
-// By sampling index; the format tables know no index beyond these.
-constexpr McuOutputRoutine kOutputRoutines[kSamplingCount] = {
-    OutputH2V1, OutputH2V2, OutputH1V1, OutputGrey, OutputFourH2V2, OutputFour, OutputH4V1,
-};
-
 // Decodes one MCU's blocks into blockBuffers, component by component, each
 // component's blocks in raster order, and inverse-transforms them when the
 // MCU is `visible`. One the window leaves out only needs its entropy decoding
@@ -88,10 +83,11 @@ Status SetupDecodeEngine(const DecoderParts& parts, const EngineParams* params) 
     Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kAcTable, e.params.acTables, format.componentCount));
     e.restartCountdown = e.params.restartInterval;
     // Kernels for this processor, each giving exactly its scalar twin's results.
+    // The format tables know no sampling index beyond kSamplingCount.
     const uint16_t sampling = format.samplingIndex;
-    const McuOutputRoutine scalar =
-        sampling < kSamplingCount ? kOutputRoutines[sampling] : OutputGrey;
     const KernelTable& kernels = *params->kernels;
+    const McuOutputRoutine scalar =
+        sampling < kSamplingCount ? kernels.scalarOutputRoutines[sampling] : OutputGrey;
     const McuOutputRoutine vector = kernels.outputRoutine(sampling, format.bytesPerPixel);
     e.outputRoutine = vector != nullptr ? vector : scalar;
     e.inverseDct = kernels.inverseDct;
