@@ -206,6 +206,12 @@ Status DecompressImage(q32vex::Codec& codec, AppVexParams* params, uint8_t* pixe
 
 }  // namespace
 
+VexCodec* q32vex::CreateHelperInstance(const VexCodec* parent) {
+    VexCodec* helper = VexCodecCreate();
+    if (helper != nullptr) helper->codec.options = parent->codec.options;
+    return helper;
+}
+
 extern "C" {
 
 VexCodec* VexCodecCreate(void) { return new (std::nothrow) VexCodec; }
