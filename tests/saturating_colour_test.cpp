@@ -21,8 +21,21 @@ struct Instance {
     ~Instance() { VexCodecDestroy(codec); }
 };
 
+// Blue, green, red triples as red, green, blue (as djpeg writes them).
+std::vector<uint8_t> Rgb(std::vector<uint8_t> bgr) {
+    for (size_t i = 0; i + 2 < bgr.size(); i += 3) std::swap(bgr[i], bgr[i + 2]);
+    return bgr;
+}
+
+// The legacy exports' decode of a JFIF stream to 24-bit pixels, as Rgb.
+std::vector<uint8_t> LegacyRgb(const std::vector<uint8_t>& jpeg, int sampling) {
+    Image legacy;
+    EXPECT_EQ(DecompressImage(jpeg, compress::ReadParams(VEX_CONTAINER_JFIF, 1, sampling), {}, &legacy), 0);
+    return Rgb(legacy.pixels);
+}
+
 // Decodes a JFIF stream to 24-bit pixels on `codec`, `threads` at a time,
-// and returns them as red, green, blue triples (as djpeg writes them).
+// as Rgb.
 std::vector<uint8_t> DecodeRgb(VexCodec* codec, const std::vector<uint8_t>& jpeg, int sampling, int threads = 1) {
     AppVexParams p = compress::ReadParams(VEX_CONTAINER_JFIF, 1, sampling);
     EXPECT_EQ(VexReadInfoMemory(codec, &p, jpeg.data(), jpeg.size()), 0);
@@ -30,8 +43,7 @@ std::vector<uint8_t> DecodeRgb(VexCodec* codec, const std::vector<uint8_t>& jpeg
     EXPECT_EQ(VexDecompressMemoryThreads(codec, &p, jpeg.data(), jpeg.size(), bgr.data(), ptrdiff_t(p.width) * 3,
                                          threads),
               0);
-    for (size_t i = 0; i + 2 < bgr.size(); i += 3) std::swap(bgr[i], bgr[i + 2]);
-    return bgr;
+    return Rgb(bgr);
 }
 
 int LargestDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
@@ -53,7 +65,8 @@ int CountWraps(const std::vector<uint8_t>& clamped, const std::vector<uint8_t>& 
     return wraps;
 }
 
-std::vector<uint8_t> Cjpeg(const std::string& options) { return vextest::Cjpeg(options, DataPath("saturated.ppm")); }
+// What cjpeg makes of tests/data/saturated.ppm with `options`.
+std::vector<uint8_t> Saturated(const std::string& options) { return Cjpeg(options, DataPath("saturated.ppm")); }
 
 class SaturatingColour : public LibraryTest {
 protected:
@@ -77,7 +90,7 @@ TEST_F(SaturatingColour, StrongColoursMatchLibjpegWithTheOptionAndWrapWithout) {
                   {"-quality 95 -sample 2x1", 0, false},
                   {"-quality 95,80 -sample 2x1", 0, true}};
     for (const auto& c : kCases) {
-        const std::vector<uint8_t> jpeg = Cjpeg(c.options);
+        const std::vector<uint8_t> jpeg = Saturated(c.options);
         ASSERT_FALSE(jpeg.empty()) << c.options;
         Pnm theirs;
         ASSERT_TRUE(Djpeg(jpeg, &theirs, "-dct int -nosmooth")) << c.options;
@@ -94,10 +107,7 @@ TEST_F(SaturatingColour, StrongColoursMatchLibjpegWithTheOptionAndWrapWithout) {
         }
 
         // The legacy exports keep the wrap, byte for byte.
-        Image legacy;
-        ASSERT_EQ(DecompressImage(jpeg, compress::ReadParams(VEX_CONTAINER_JFIF, 1, c.sampling), {}, &legacy), 0);
-        for (size_t i = 0; i + 2 < legacy.pixels.size(); i += 3) std::swap(legacy.pixels[i], legacy.pixels[i + 2]);
-        EXPECT_EQ(legacy.pixels, wrapped) << c.options;
+        EXPECT_EQ(LegacyRgb(jpeg, c.sampling), wrapped) << c.options;
     }
 }
 
@@ -105,7 +115,7 @@ TEST_F(SaturatingColour, StrongColoursMatchLibjpegWithTheOptionAndWrapWithout) {
 // on an instance of its own; every strip clamps as the whole picture does.
 // Through the C++ wrapper too, whose option defaults to the wrap.
 TEST_F(SaturatingColour, EveryStripOfAParallelDecodeAndTheWrapperKeepTheChoice) {
-    const std::vector<uint8_t> jpeg = Cjpeg("-quality 95,80 -sample 2x1 -restart 1B");
+    const std::vector<uint8_t> jpeg = Saturated("-quality 95,80 -sample 2x1 -restart 1B");
     ASSERT_FALSE(jpeg.empty());
     Instance saturating, wrapping;
     ASSERT_EQ(VexCodecSetOption(saturating.codec, VEX_OPTION_SATURATING_COLOUR, 1), 0);
@@ -119,11 +129,7 @@ TEST_F(SaturatingColour, EveryStripOfAParallelDecodeAndTheWrapperKeepTheChoice) 
         q32vex::DecompressOptions options;
         options.threads = threads;
         options.format = q32vex::PixelFormat::Bgr24;
-        auto rgb = [&] {
-            q32vex::Image image = q32vex::decompress(jpeg, options);
-            for (size_t i = 0; i + 2 < image.pixels.size(); i += 3) std::swap(image.pixels[i], image.pixels[i + 2]);
-            return image.pixels;
-        };
+        auto rgb = [&] { return Rgb(q32vex::decompress(jpeg, options).pixels); };
         EXPECT_EQ(rgb(), wrapped) << threads << " threads";
         options.saturating_colour = true;
         EXPECT_EQ(rgb(), clamped) << threads << " threads";
@@ -131,17 +137,11 @@ TEST_F(SaturatingColour, EveryStripOfAParallelDecodeAndTheWrapperKeepTheChoice) 
 }
 
 // The tool clamps unless asked for the legacy decoder's pixels.
-class SaturatingColourTool : public tooltest::VexjpegTest {
-protected:
-    void SetUp() override {
-        tooltest::VexjpegTest::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
-        if (!HaveTool("djpeg") || !HaveTool("cjpeg")) GTEST_SKIP() << "djpeg/cjpeg missing";
-    }
-};
+using SaturatingColourTool = tooltest::VexjpegTest;
 
 TEST_F(SaturatingColourTool, DecompressClampsAndLegacyColourWraps) {
-    const std::vector<uint8_t> jpeg = Cjpeg("-quality 95 -sample 2x2");
+    if (!HaveTool("djpeg") || !HaveTool("cjpeg")) GTEST_SKIP() << "djpeg/cjpeg missing";
+    const std::vector<uint8_t> jpeg = Saturated("-quality 95 -sample 2x2");
     ASSERT_TRUE(WriteFile(Path("in.jpg"), jpeg));
     Ok("decompress " + tooltest::Q(Path("in.jpg")) + " " + tooltest::Q(Path("clamped.ppm")) + " --quiet");
     Ok("decompress " + tooltest::Q(Path("in.jpg")) + " " + tooltest::Q(Path("wrapped.ppm")) +
@@ -151,10 +151,7 @@ TEST_F(SaturatingColourTool, DecompressClampsAndLegacyColourWraps) {
     ASSERT_TRUE(ReadPnm(Path("wrapped.ppm"), &wrapped));
     ASSERT_TRUE(Djpeg(jpeg, &theirs, "-dct int -nosmooth"));
     EXPECT_LE(LargestDifference(clamped.samples, theirs.samples), 8);
-    Image legacy;
-    ASSERT_EQ(DecompressImage(jpeg, compress::ReadParams(VEX_CONTAINER_JFIF, 1, 1), {}, &legacy), 0);
-    for (size_t i = 0; i + 2 < legacy.pixels.size(); i += 3) std::swap(legacy.pixels[i], legacy.pixels[i + 2]);
-    EXPECT_EQ(wrapped.samples, legacy.pixels);
+    EXPECT_EQ(wrapped.samples, LegacyRgb(jpeg, 1));
     EXPECT_GT(CountWraps(clamped.samples, wrapped.samples, "tool"), 0);
 }
 
@@ -227,8 +224,7 @@ TEST_F(SaturatingColourOption, RefusesWhatItDoesNotKnowAndWhileASequenceIsOpen) 
     ASSERT_EQ(VexDecompressBand(instance.codec, rows.data(), &filled), 0);
     EXPECT_EQ(filled.x0, 0);
     EXPECT_EQ(filled.y1, 15);
-    for (size_t i = 0; i + 2 < bgr.size(); i += 3) std::swap(bgr[i], bgr[i + 2]);
-    EXPECT_EQ(bgr, clamped) << "the sequence opened saturating";
+    EXPECT_EQ(Rgb(bgr), clamped) << "the sequence opened saturating";
     BandRect end = {1, 0, 0, 0};
     ASSERT_EQ(VexDecompressBand(instance.codec, rows.data(), &end), 0);
     EXPECT_GT(end.x0, end.x1) << "no band after the last";
