@@ -329,6 +329,10 @@ struct DecompressOptions {
     // progress function, is decoded in strips with exactly the pixels of one
     // thread.
     int threads = 1;
+    // Colour channels clamped to 0..255, as libjpeg gives them. Off, colours
+    // far outside the YCbCr gamut wrap around exactly as the AppVex...
+    // exports give them: a saturated red next to white may come out black.
+    bool saturating_colour = false;
 };
 
 // A Huffman table definition: 16 code counts, then the symbols.
@@ -790,6 +794,13 @@ inline std::vector<uint8_t> raw_stream_header(int width, int height, PixelFormat
 
 namespace detail {
 
+// Sets the instance's options for decoding as `options` ask.
+inline void set_decode_options(const Instance& instance, const DecompressOptions& options) {
+    const int16_t status =
+        VexCodecSetOption(instance.get(), VEX_OPTION_SATURATING_COLOUR, options.saturating_colour ? 1 : 0);
+    if (status != 0) throw Error(status);
+}
+
 // The pixel format a stream with this header decodes to.
 inline PixelFormat decoded_format(const AppVexParams& p, const DecompressOptions& options) {
     const int components = components_of(p.colorSpace);
@@ -833,6 +844,7 @@ inline void decompress(const Reader& reader, Container container, const Decompre
     AppVexSetDefaultDecompress(&p);
     detail::Host host;
     Instance instance;
+    detail::set_decode_options(instance, options);
     detail::attach(instance, host, false, false);
     detail::check(detail::read_header(instance.get(), p, host, reader, container, &options.raw_header,
                                       options.four_sampling),
@@ -935,6 +947,7 @@ inline Image decompress(const std::vector<uint8_t>& bytes, const DecompressOptio
     AppVexSetDefaultDecompress(&p);
     detail::Host host;
     Instance instance;
+    detail::set_decode_options(instance, options);
     detail::check(VexReadInfoMemory(instance.get(), &p, bytes.data(), bytes.size()), host);
     Image image;
     image.width = p.width;

@@ -4,6 +4,8 @@
 // packing, what the entropy decoder makes of codes a table lacks or of runs
 // past the block, and the refusals of Huffman tables and input requests.
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <tuple>
 #include <vector>
@@ -87,8 +89,9 @@ TEST_F(DecodeExactness, InverseDctSaturatesAndWrapsLikeSixteenBitRegisters) {
 }
 
 // One pixel of an H1V1 MCU from luma and chroma samples as the inverse DCT
-// gives them, in `bpp` bytes.
-std::vector<uint8_t> ColourPixel(int16_t luma, int16_t cb, int16_t cr, int bpp = 3) {
+// gives them, in `bpp` bytes, from the wrapping or the saturating routine.
+std::vector<uint8_t> ColourPixel(int16_t luma, int16_t cb, int16_t cr, int bpp = 3,
+                                 McuOutputRoutine routine = OutputH1V1) {
     alignas(32) int16_t blocks[10][64] = {};
     blocks[0][0] = luma;
     blocks[1][0] = cb;
@@ -96,7 +99,7 @@ std::vector<uint8_t> ColourPixel(int16_t luma, int16_t cb, int16_t cr, int bpp =
     std::vector<uint8_t> out(size_t(8) * (8 * bpp + 16), 0xAA);
     std::vector<uint8_t*> rows;
     for (int y = 0; y < 8; ++y) rows.push_back(out.data() + size_t(y) * (8 * bpp + 16));
-    OutputH1V1(rows.data(), blocks, bpp);
+    routine(rows.data(), blocks, bpp);
     EXPECT_TRUE(std::all_of(rows[0] + 8 * bpp, rows[0] + 8 * bpp + 16, [](uint8_t b) { return b == 0xAA; }));
     return std::vector<uint8_t>(rows[0], rows[0] + bpp);
 }
@@ -119,6 +122,97 @@ TEST_F(DecodeExactness, ColourOutputClampsAndPacks) {
     // 5-5-5 words keep the top five bits of each channel, bit 15 clear.
     const Bgr word = ColourPixel(0, 100 * 64, 100 * 64, 2);
     EXPECT_EQ(word[0] | word[1] << 8, (163 >> 3) << 10 | (102 >> 3) << 5 | (172 >> 3));
+}
+
+// Beyond -128..383 the legacy arithmetic wraps and the saturating one
+// clamps. Top luma (255 and 127/128) under the strongest red chroma: red
+// 255 + 179 wraps to 0, green 255 - 91 stays at 165. Bottom luma under the
+// most negative blue chroma: blue -226 wraps to 255.
+TEST_F(DecodeExactness, SaturatingColourOutputClampsWhereTheLegacyOneWraps) {
+    using Bgr = std::vector<uint8_t>;
+    const int16_t white = 32767, black = -32768, strongest = 511 * 64, weakest = -32768;
+    EXPECT_EQ(ColourPixel(white, 0, strongest), Bgr({255, 165, 0}));
+    EXPECT_EQ(ColourPixel(white, 0, strongest, 3, OutputH1V1Saturating), Bgr({255, 165, 255}));
+    EXPECT_EQ(ColourPixel(black, weakest, 0), Bgr({255, 44, 0}));
+    EXPECT_EQ(ColourPixel(black, weakest, 0, 3, OutputH1V1Saturating), Bgr({0, 44, 0}));
+    // 32-bit pixels leave the fourth byte; 5-5-5 words pack the clamped channels.
+    EXPECT_EQ(ColourPixel(white, 0, strongest, 4, OutputH1V1Saturating), Bgr({255, 165, 255, 0xAA}));
+    const Bgr word = ColourPixel(white, 0, strongest, 2, OutputH1V1Saturating);
+    EXPECT_EQ(word[0] | word[1] << 8, (255 >> 3) << 10 | (165 >> 3) << 5 | (255 >> 3));
+}
+
+// The JFIF 1.02 conversion in this library's fixed point, one pixel at a
+// time: luma (s + 32768) / 2 with seven fraction bits; each chroma sample
+// read to a quarter level, c = (s >> 6) / 4; each term 128 k c truncated
+// towards zero, with half a level added to the blue, red and one green term
+// so that the final floor rounds; k the library's coefficients (1.77,
+// -0.3437 and -0.7143, and 1.402 in single precision, where JFIF has 1.772,
+// -0.344136, -0.714136 and 1.402). Returns blue, green and red before
+// clamping.
+std::array<int, 3> FixedPointChannels(int16_t luma, int16_t cb, int16_t cr) {
+    const int y = (int(luma) + 32768) >> 1;
+    const double b = (cb >> 6) / 4.0, r = (cr >> 6) / 4.0;
+    const int blue = int(128 * 1.77 * b + 64);
+    const int green = int(128 * -0.3437 * b + 64) + int(128 * -0.7143 * r);
+    const int red = int(128 * double(1.402f) * r + 64);
+    auto level = [y](int term) { return int(std::floor((y + term) / 128.0)); };
+    return {level(blue), level(green), level(red)};
+}
+
+// On a grid of every luma level (with changing fractions) and every fourth
+// chroma level of both components, ends included: the saturating routine
+// gives each channel of the fixed-point reference clamped to 0..255, within
+// two levels of JFIF's exact equations clamped and rounded; the legacy
+// routine gives the same wherever the channel is within -128..383 and the
+// opposite extreme beyond.
+TEST_F(DecodeExactness, SaturatingColourOutputFollowsTheJfifEquationsEverywhere) {
+    std::vector<int> chroma;
+    for (int c4 = -512; c4 < 512; c4 += 4) chroma.push_back(c4);
+    chroma.push_back(511);
+    alignas(32) int16_t blocks[10][64];
+    uint8_t clamped[8][24], wrapped[8][24];
+    uint8_t* clampedRows[8];
+    uint8_t* wrappedRows[8];
+    for (int r = 0; r < 8; ++r) clampedRows[r] = clamped[r], wrappedRows[r] = wrapped[r];
+    int worstJfif = 0, wraps = 0;
+    uint32_t fraction = 1;
+    for (int cb4 : chroma) {
+        for (size_t k = 0; k < chroma.size(); ++k) {
+            const int cr4 = chroma[k];
+            for (int start = 0; start < 256; start += 64) {
+                for (int i = 0; i < 64; ++i) {
+                    fraction = fraction * 1103515245u + 12345u;
+                    blocks[0][i] = int16_t((start + i - 128) * 256 + int((fraction >> 16) & 255));
+                    blocks[1][i] = int16_t(cb4 * 64 + int((fraction >> 8) & 63));
+                    blocks[2][i] = int16_t(cr4 * 64 + int((fraction >> 24) & 63));
+                }
+                OutputH1V1Saturating(clampedRows, blocks, 3);
+                OutputH1V1(wrappedRows, blocks, 3);
+                for (int i = 0; i < 64; ++i) {
+                    const std::array<int, 3> exact = FixedPointChannels(blocks[0][i], blocks[1][i], blocks[2][i]);
+                    const double y = (blocks[0][i] + 32768) / 256.0, b = blocks[1][i] / 256.0,
+                                 r = blocks[2][i] / 256.0;
+                    const double jfif[3] = {y + 1.772 * b, y - 0.344136 * b - 0.714136 * r, y + 1.402 * r};
+                    for (int ch = 0; ch < 3; ++ch) {
+                        const int got = clamped[i / 8][3 * (i % 8) + ch];
+                        const int legacy = wrapped[i / 8][3 * (i % 8) + ch];
+                        const int want = std::clamp(exact[ch], 0, 255);
+                        if (got != want)
+                            FAIL() << "luma " << blocks[0][i] << ", Cb " << blocks[1][i] << ", Cr " << blocks[2][i]
+                                   << ", channel " << ch << ": " << got << ", reference " << want;
+                        worstJfif = std::max(worstJfif, std::abs(got - std::clamp(int(std::lround(jfif[ch])), 0, 255)));
+                        const bool exactInSixteenBits = exact[ch] >= -128 && exact[ch] <= 383;
+                        if (legacy != (exactInSixteenBits ? want : 255 - want))
+                            FAIL() << "legacy: luma " << blocks[0][i] << ", Cb " << blocks[1][i] << ", Cr "
+                                   << blocks[2][i] << ", channel " << ch << ": " << legacy << " against " << want;
+                        wraps += exactInSixteenBits ? 0 : 1;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_LE(worstJfif, 2);
+    EXPECT_GT(wraps, 100000);  // the grid reaches far beyond what 16 bits hold
 }
 
 // ---- the entropy decoder on corrupt data ------------------------------------------

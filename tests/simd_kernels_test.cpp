@@ -1,6 +1,7 @@
 // Every vector kernel, at every SIMD level this processor has, gives exactly
 // the scalar kernel's results: on random blocks, on extreme blocks, on real
-// photographs, and for colour exhaustively over all 2^24 RGB values.
+// photographs, and for colour exhaustively over all 2^24 RGB values and all
+// chroma pairs, with either colour output.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -32,10 +33,11 @@ McuConverter ChooseConverter(uint16_t sampling, uint16_t bytesPerPixel, McuConve
     const McuConverter vector = KernelsFor(level).converter(sampling, bytesPerPixel);
     return vector != nullptr ? vector : scalar;
 }
-McuOutputRoutine ChooseOutputRoutine(uint16_t sampling, uint16_t bytesPerPixel, McuOutputRoutine scalar,
-                                     SimdLevel level) {
-    const McuOutputRoutine vector = KernelsFor(level).outputRoutine(sampling, bytesPerPixel);
-    return vector != nullptr ? vector : scalar;
+McuOutputRoutine ChooseOutputRoutine(uint16_t sampling, uint16_t bytesPerPixel, SimdLevel level,
+                                     ColourOutput colour = ColourOutput::kWrapping) {
+    const KernelTable& kernels = KernelsFor(level, colour);
+    const McuOutputRoutine vector = kernels.outputRoutine(sampling, bytesPerPixel);
+    return vector != nullptr ? vector : kernels.scalarOutputRoutines[sampling];
 }
 
 // The vector levels this processor can run, with the scalar level in front
@@ -334,23 +336,32 @@ TEST_F(SimdInverseDct, PairKernelsMatchTwoScalarBlocks) {
 struct Layout {
     int sampling, bytesPerPixel;
     McuConverter converter;
-    McuOutputRoutine output;
+    McuOutputRoutine output, saturating;  // the scalar routines of each colour output
     int mcuWidth, mcuHeight, blocks;
+    bool threeComponents() const { return saturating != output; }
 };
 
 const Layout kLayouts[] = {
-    {0, 2, ConvertH2V1, OutputH2V1, 16, 8, 4},  {0, 3, ConvertH2V1, OutputH2V1, 16, 8, 4},
-    {0, 4, ConvertH2V1, OutputH2V1, 16, 8, 4},  {1, 2, ConvertH2V2, OutputH2V2, 16, 16, 6},
-    {1, 3, ConvertH2V2, OutputH2V2, 16, 16, 6}, {1, 4, ConvertH2V2, OutputH2V2, 16, 16, 6},
-    {2, 2, ConvertH1V1, OutputH1V1, 8, 8, 3},   {2, 3, ConvertH1V1, OutputH1V1, 8, 8, 3},
-    {2, 4, ConvertH1V1, OutputH1V1, 8, 8, 3},   {3, 1, ConvertGrey, OutputGrey, 8, 8, 1},
-    {6, 3, ConvertH4V1, OutputH4V1, 32, 8, 6},  {4, 4, ConvertCmykH2V2, OutputFourH2V2, 16, 16, 10},
-    {5, 4, ConvertCmyk, OutputFour, 8, 8, 4},
+    {0, 2, ConvertH2V1, OutputH2V1, OutputH2V1Saturating, 16, 8, 4},
+    {0, 3, ConvertH2V1, OutputH2V1, OutputH2V1Saturating, 16, 8, 4},
+    {0, 4, ConvertH2V1, OutputH2V1, OutputH2V1Saturating, 16, 8, 4},
+    {1, 2, ConvertH2V2, OutputH2V2, OutputH2V2Saturating, 16, 16, 6},
+    {1, 3, ConvertH2V2, OutputH2V2, OutputH2V2Saturating, 16, 16, 6},
+    {1, 4, ConvertH2V2, OutputH2V2, OutputH2V2Saturating, 16, 16, 6},
+    {2, 2, ConvertH1V1, OutputH1V1, OutputH1V1Saturating, 8, 8, 3},
+    {2, 3, ConvertH1V1, OutputH1V1, OutputH1V1Saturating, 8, 8, 3},
+    {2, 4, ConvertH1V1, OutputH1V1, OutputH1V1Saturating, 8, 8, 3},
+    {3, 1, ConvertGrey, OutputGrey, OutputGrey, 8, 8, 1},
+    {6, 3, ConvertH4V1, OutputH4V1, OutputH4V1Saturating, 32, 8, 6},
+    {4, 4, ConvertCmykH2V2, OutputFourH2V2, OutputFourH2V2, 16, 16, 10},
+    {5, 4, ConvertCmyk, OutputFour, OutputFour, 8, 8, 4},
 };
+constexpr ColourOutput kColourOutputs[] = {ColourOutput::kWrapping, ColourOutput::kSaturating};
 
-std::string Describe(const Layout& l, SimdLevel level) {
+std::string Describe(const Layout& l, SimdLevel level, ColourOutput colour = ColourOutput::kWrapping) {
     return "sampling " + std::to_string(l.sampling) + ", " + std::to_string(l.bytesPerPixel) +
-           " bytes per pixel, level " + SimdLevelName(level);
+           " bytes per pixel, level " + SimdLevelName(level) +
+           (colour == ColourOutput::kSaturating ? ", saturating" : ", wrapping");
 }
 
 // Converts one MCU whose rows are `pixels` (laid out without gaps) with the
@@ -378,9 +389,10 @@ void CheckConverter(const Layout& layout, const uint8_t* pixels, const std::stri
     }
 }
 
-// Writes one MCU from `blocks` with the scalar and every vector routine into
-// rows prefilled with 0xAA and followed by guard bytes that stay untouched.
-void CheckOutput(const Layout& layout, const int16_t (*blocks)[64], const std::string& what) {
+// Writes one MCU from `blocks` with the scalar and every vector routine of
+// the colour output into rows prefilled with 0xAA and followed by guard
+// bytes that stay untouched.
+void CheckOutput(const Layout& layout, const int16_t (*blocks)[64], const std::string& what, ColourOutput colour) {
     constexpr int kGuard = 16;
     const int bpp = layout.bytesPerPixel;
     alignas(32) int16_t mcu[10][64];
@@ -393,14 +405,14 @@ void CheckOutput(const Layout& layout, const int16_t (*blocks)[64], const std::s
         routine(rows, mcu, bpp);
         return out;
     };
-    const std::vector<uint8_t> expected = run(layout.output);
+    const std::vector<uint8_t> expected =
+        run(colour == ColourOutput::kSaturating ? layout.saturating : layout.output);
     for (int r = 0; r < layout.mcuHeight; ++r)
         for (int i = 0; i < kGuard; ++i) ASSERT_EQ(expected[r * (rowBytes + kGuard) + rowBytes + i], 0xAA);
     for (SimdLevel level : Levels())
-        ASSERT_EQ(
-            run(ChooseOutputRoutine(uint16_t(layout.sampling), uint16_t(layout.bytesPerPixel), layout.output, level)),
-            expected)
-            << what << ": " << Describe(layout, level);
+        ASSERT_EQ(run(ChooseOutputRoutine(uint16_t(layout.sampling), uint16_t(layout.bytesPerPixel), level, colour)),
+                  expected)
+            << what << ": " << Describe(layout, level, colour);
 }
 
 using SimdColor = vextest::LibraryTest;
@@ -416,7 +428,7 @@ TEST_F(SimdColor, RandomUniformAndPhotographMcusMatchScalar) {
             CheckConverter(layout, pixels.data(), "random MCU");
             for (auto& block : blocks)
                 for (auto& s : block) s = int16_t(rng());
-            CheckOutput(layout, blocks, "random samples");
+            for (ColourOutput colour : kColourOutputs) CheckOutput(layout, blocks, "random samples", colour);
         }
         for (int fill : {0, 255, 128, 127, 1}) {
             std::fill(pixels.begin(), pixels.end(), uint8_t(fill));
@@ -424,7 +436,8 @@ TEST_F(SimdColor, RandomUniformAndPhotographMcusMatchScalar) {
         }
         for (int16_t fill : {int16_t(0), int16_t(32767), int16_t(-32768), int16_t(32760), int16_t(-256)}) {
             for (auto& block : blocks) std::fill(std::begin(block), std::end(block), fill);
-            CheckOutput(layout, blocks, "uniform samples " + std::to_string(fill));
+            for (ColourOutput colour : kColourOutputs)
+                CheckOutput(layout, blocks, "uniform samples " + std::to_string(fill), colour);
         }
         vextest::Image image;
         const std::string name = layout.bytesPerPixel == 1 ? "gray1.pgm" : "photo2.ppm";
@@ -469,23 +482,29 @@ TEST_F(SimdColor, AllRgbValuesConvertAsScalar) {
 }
 
 // Every chroma index pair (1024 x 1024) with luma running through all 16-bit
-// values, in the 4:4:4 routines where each pixel has its own chroma.
+// values, in every three-component routine (the 4:4:4 ones give each pixel
+// its own chroma) and with either colour output: every channel sum the
+// kernels can meet, from far below 0 to far above 255.
 TEST_F(SimdColor, AllChromaPairsOutputAsScalar) {
     SKIP_WITHOUT_VECTOR_LEVEL();
-    for (int bpp : {3, 2}) {
-        const Layout& layout = kLayouts[bpp == 3 ? 7 : 6];
-        int16_t blocks[3][64];
+    for (const Layout& layout : kLayouts) {
+        if (!layout.threeComponents()) continue;
+        const int lumaBlocks = layout.blocks - 2;
+        int16_t blocks[10][64];
         uint32_t pixel = 0;
         for (uint32_t base = 0; base < (1u << 20); base += 64) {
+            for (int b = 0; b < lumaBlocks; ++b)
+                for (int i = 0; i < 64; ++i) blocks[b][i] = int16_t(uint16_t((pixel + uint32_t(64 * b + i)) * 40503u));
             for (int i = 0; i < 64; ++i, ++pixel) {
                 const uint32_t pair = base + uint32_t(i);
-                blocks[0][i] = int16_t(uint16_t(pixel * 40503u));
                 // Chroma index = bits 6..15; the low six bits vary too.
-                blocks[1][i] = int16_t(uint16_t(((pair & 1023) << 6) | (pixel & 63)));
-                blocks[2][i] = int16_t(uint16_t(((pair >> 10) << 6) | ((pixel >> 3) & 63)));
+                blocks[lumaBlocks][i] = int16_t(uint16_t(((pair & 1023) << 6) | (pixel & 63)));
+                blocks[lumaBlocks + 1][i] = int16_t(uint16_t(((pair >> 10) << 6) | ((pixel >> 3) & 63)));
             }
-            CheckOutput(layout, blocks, "chroma pairs from " + std::to_string(base));
-            if (HasFatalFailure()) return;
+            for (ColourOutput colour : kColourOutputs) {
+                CheckOutput(layout, blocks, "chroma pairs from " + std::to_string(base), colour);
+                if (HasFatalFailure()) return;
+            }
         }
     }
 }
@@ -493,15 +512,44 @@ TEST_F(SimdColor, AllChromaPairsOutputAsScalar) {
 TEST_F(SimdColor, VectorKernelsAreChosenOnlyAboveTheScalarLevel) {
     // The comparisons above mean something only if the dispatch hands out
     // the scalar kernels at the scalar level and others above it.
-    EXPECT_EQ(ChooseOutputRoutine(1, 3, OutputH2V2, kSimdScalar), &OutputH2V2);
+    EXPECT_EQ(ChooseOutputRoutine(1, 3, kSimdScalar), &OutputH2V2);
     EXPECT_EQ(ChooseConverter(1, 3, ConvertH2V2, kSimdScalar), &ConvertH2V2);
     EXPECT_EQ(KernelsFor(kSimdScalar).forwardDct, &ForwardDctQuantize);
     EXPECT_EQ(KernelsFor(kSimdScalar).inverseDct, &InverseDctNatural);
     for (SimdLevel level : Levels()) {
-        EXPECT_NE(ChooseOutputRoutine(1, 3, OutputH2V2, level), &OutputH2V2) << SimdLevelName(level);
+        EXPECT_NE(ChooseOutputRoutine(1, 3, level), &OutputH2V2) << SimdLevelName(level);
         EXPECT_NE(ChooseConverter(1, 3, ConvertH2V2, level), &ConvertH2V2) << SimdLevelName(level);
         EXPECT_NE(KernelsFor(level).forwardDct, &ForwardDctQuantize) << SimdLevelName(level);
         EXPECT_NE(KernelsFor(level).inverseDct, &InverseDctNatural) << SimdLevelName(level);
+    }
+}
+
+// Each level has a saturating table that differs from its wrapping one in
+// the output routines only: the three-component ones are its own (the
+// scalar level's are the scalar saturating routines), grey and
+// four-component samples cannot leave 0..255 and keep theirs.
+TEST_F(SimdColor, SaturatingTablesDifferInTheThreeComponentOutputOnly) {
+    for (SimdLevel level : Levels(true)) {
+        const KernelTable& wrapping = KernelsFor(level);
+        const KernelTable& saturating = KernelsFor(level, ColourOutput::kSaturating);
+        const std::string name = SimdLevelName(level);
+        EXPECT_NE(&wrapping, &saturating) << name;
+        EXPECT_STREQ(saturating.name, wrapping.name);
+        EXPECT_EQ(saturating.inverseDct, wrapping.inverseDct) << name;
+        EXPECT_EQ(saturating.decodeMcuBlocks, wrapping.decodeMcuBlocks) << name;
+        EXPECT_EQ(saturating.converter, wrapping.converter) << name;
+        for (const Layout& l : kLayouts) {
+            const uint16_t sampling = uint16_t(l.sampling), bpp = uint16_t(l.bytesPerPixel);
+            const McuOutputRoutine w = ChooseOutputRoutine(sampling, bpp, level);
+            const McuOutputRoutine s = ChooseOutputRoutine(sampling, bpp, level, ColourOutput::kSaturating);
+            if (!l.threeComponents()) {
+                EXPECT_EQ(s, w) << Describe(l, level);
+            } else {
+                EXPECT_NE(s, w) << Describe(l, level);
+                if (level == kSimdScalar) EXPECT_EQ(s, l.saturating) << Describe(l, level);
+                else EXPECT_NE(s, l.saturating) << Describe(l, level);
+            }
+        }
     }
 }
 

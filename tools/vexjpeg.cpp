@@ -137,9 +137,12 @@ const char kDecompressHelp[] =
     "  --raw-channels      write a four-component image's channels as they are\n"
     "                      (PNG only, as red, green, blue and alpha)\n"
     "  --strip             leave out the ICC profile and Exif block\n"
+    "  --legacy-colour     let colours beyond the YCbCr gamut wrap around, as\n"
+    "                      the legacy library's decoder does (its exact pixels)\n"
     "  --stats             print size and codec time on stdout\n"
     "  --quiet             no progress bar\n"
     "\n"
+    "Colour channels are clamped to 0..255, as djpeg clamps them.\n"
     "A four-component (CMYK or YCCK) image is converted to RGB, as djpeg and\n"
     "ImageMagick show it: samples are taken as Adobe stores them, inverted\n"
     "(255 is no ink), and an Adobe APP14 segment with transform 2 marks YCCK.\n"
@@ -962,6 +965,10 @@ DecompressJob DecompressSettings(const Args& args, const std::string& formatName
         if (!ContainerFromName(Lower(args.get("--container")), &container))
             throw UsageError{"--container must be jfif, tiff or raw"};
     }
+    // The pictures people look at: a wrapped channel turns a red next to
+    // white black. --legacy-colour gives the legacy decoder's pixels, byte
+    // for byte, where those are what a comparison needs.
+    options.saturating_colour = args.flags.count("--legacy-colour") == 0;
     job.rawChannels = args.flags.count("--raw-channels") != 0;
     job.strip = args.flags.count("--strip") != 0;
     job.quiet = args.flags.count("--quiet") != 0;
@@ -1091,7 +1098,7 @@ int Decompress(int argc, char** argv) {
     if (!ParseConversion(argc, argv, "decompress", kDecompressHelp,
                          {"--window", "--pixel-format", "--band-rows", "--band-memory", "--format", "--container",
                           "--header", "--sampling", "--threads"},
-                         {"--quiet", "--stats", "--strip", "--raw-channels"}, &args))
+                         {"--quiet", "--stats", "--strip", "--raw-channels", "--legacy-colour"}, &args))
         return kExitOk;
     const bool batch = IsBatch(args);
     const std::string out = batch ? "" : args.files[1];

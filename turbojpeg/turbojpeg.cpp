@@ -67,6 +67,9 @@ tjhandle NewHandle(bool compresses, bool decompresses) {
         Fail(nullptr, "tjInit(): out of memory");
         return nullptr;
     }
+    // libjpeg-turbo clamps every colour channel to 0..255; so do the handles
+    // here, instead of the legacy wrap-around of colours beyond the gamut.
+    VexCodecSetOption(h->codec, VEX_OPTION_SATURATING_COLOUR, 1);
     h->compresses = compresses;
     h->decompresses = decompresses;
     // TurboJPEG hosts expect progressive files to open.

@@ -72,10 +72,20 @@ using McuDecoderFn = Status (*)(BitReader& bits, InputBuffer& in, int16_t (*bloc
 using McuConverter = void (*)(uint8_t* const* rows, int16_t (*blocks)[64], int bytesPerPixel);
 using McuOutputRoutine = void (*)(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
 
+// What the colour output does with a channel outside 0..255, which strong
+// colours next to bright or dark ones reach: kWrapping is the legacy
+// library's 16-bit arithmetic, exact for channel values -128..383 and wrapped
+// beyond (a saturated red next to white can come out black), kept byte for
+// byte by the legacy exports; kSaturating clamps every channel, for hosts
+// that opt in on their instance.
+enum class ColourOutput : uint8_t { kWrapping, kSaturating };
+
 // The kernels of one instruction set (kernels/kernels.h has the tables and
 // the lookup by level), each with its scalar twin's signature and exactly
 // its results. The opens hand one table to the engines, which copy its
-// pointers at setup, so no per-block code ever looks at the level.
+// pointers at setup, so no per-block code ever looks at the level. Each
+// level has a table per ColourOutput, which differ in the output routines
+// only.
 struct KernelTable {
     const char* name;
     void (*forwardDct)(int16_t* block, const uint32_t* table);
@@ -89,6 +99,9 @@ struct KernelTable {
     // the engine's scalar one is to be used.
     McuConverter (*converter)(uint16_t samplingIndex, uint16_t bytesPerPixel);
     McuOutputRoutine (*outputRoutine)(uint16_t samplingIndex, uint16_t bytesPerPixel);
+    // The engine's scalar output routines by sampling index (kSamplingCount
+    // of them), of the table's colour output.
+    const McuOutputRoutine* scalarOutputRoutines;
 };
 
 struct alignas(32) EngineState {

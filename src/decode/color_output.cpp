@@ -79,13 +79,23 @@ inline uint16_t ChromaIndex(int16_t s) {
     return (uint16_t(s) >> 6) & 0x3FF;
 }
 
-// A channel sum of luma (0..32767, seven fraction bits) and a signed term, in
-// 16 bits: bit 15 clear is a level, bits 15 and 14 set went below zero, bit 15
-// alone passed 255. Exact for channel values -128..383.
+// A channel sum of luma (0..32767, seven fraction bits) and a signed term.
+// Wrapping: in 16 bits, bit 15 clear is a level, bits 15 and 14 set went below
+// zero, bit 15 alone passed 255; exact for channel values -128..383, and the
+// values beyond wrap (384 comes out 0, -129 comes out 255). Saturating: the
+// sum in full (-28935..61774) clamped to 0..255, exact for every value and
+// equal to the wrapping result wherever that one is exact.
+template <ColourOutput kColour>
 inline uint8_t Channel(uint16_t y, int16_t term) {
-    const uint16_t sum = uint16_t(y + uint16_t(term));
-    if ((sum & 0x8000) == 0) return uint8_t(sum >> 7);
-    return (sum & 0x4000) ? 0 : 255;
+    if constexpr (kColour == ColourOutput::kSaturating) {
+        const int32_t sum = int32_t(y) + term;
+        if (sum < 0) return 0;
+        return sum > 32767 ? 255 : uint8_t(sum >> 7);
+    } else {
+        const uint16_t sum = uint16_t(y + uint16_t(term));
+        if ((sum & 0x8000) == 0) return uint8_t(sum >> 7);
+        return (sum & 0x4000) ? 0 : 255;
+    }
 }
 
 // The colour terms that one chroma pair contributes to every pixel it covers.
@@ -101,12 +111,12 @@ inline ChromaTerms TermsOf(int16_t cb, int16_t cr) {
 
 // Pixel packing by bytes per pixel: 3 and 4 are blue, green, red (a fourth
 // byte is left as the destination holds it), 2 is a 5-5-5 word, little-endian.
-template <int kBytes>
+template <int kBytes, ColourOutput kColour>
 inline void PutPixel(uint8_t* p, int16_t luma, const ChromaTerms& t) {
     const uint16_t y = uint16_t(uint16_t(luma) ^ 0x8000) >> 1;
-    const uint8_t blue = Channel(y, t.blue);
-    const uint8_t green = Channel(y, t.green);
-    const uint8_t red = Channel(y, t.red);
+    const uint8_t blue = Channel<kColour>(y, t.blue);
+    const uint8_t green = Channel<kColour>(y, t.green);
+    const uint8_t red = Channel<kColour>(y, t.red);
     if constexpr (kBytes == 2) {
         const uint16_t word = uint16_t((red >> 3) << 10 | (green >> 3) << 5 | (blue >> 3));
         p[0] = uint8_t(word);
@@ -120,7 +130,7 @@ inline void PutPixel(uint8_t* p, int16_t luma, const ChromaTerms& t) {
 
 // Three-component MCUs: component 0 in kH x kV blocks, then one Cb and one Cr
 // block, each chroma sample replicated over kH x kV pixels.
-template <int kBytes, int kH, int kV>
+template <int kBytes, int kH, int kV, ColourOutput kColour>
 void WriteThree(uint8_t* const* rows, const Block* blocks) {
     const Block& cb = blocks[kH * kV];
     const Block& cr = blocks[kH * kV + 1];
@@ -134,7 +144,7 @@ void WriteThree(uint8_t* const* rows, const Block* blocks) {
                 const int chromaColumn = (bx * 8 + x) / kH;
                 const ChromaTerms t =
                     TermsOf(cb[chromaRow + chromaColumn], cr[chromaRow + chromaColumn]);
-                PutPixel<kBytes>(p, luma[lumaRow + x], t);
+                PutPixel<kBytes, kColour>(p, luma[lumaRow + x], t);
                 p += kBytes;
             }
         }
@@ -144,12 +154,12 @@ void WriteThree(uint8_t* const* rows, const Block* blocks) {
 // The pixel-size test, made once per call. The format tables pair every
 // three-component sampling with 2, 3 or 4 bytes per pixel; any other size
 // writes nothing rather than guess a layout the host did not size its rows for.
-template <int kH, int kV>
+template <int kH, int kV, ColourOutput kColour = ColourOutput::kWrapping>
 void OutputThree(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
     switch (bytesPerPixel) {
-        case 2: WriteThree<2, kH, kV>(rows, blocks); break;
-        case 3: WriteThree<3, kH, kV>(rows, blocks); break;
-        case 4: WriteThree<4, kH, kV>(rows, blocks); break;
+        case 2: WriteThree<2, kH, kV, kColour>(rows, blocks); break;
+        case 3: WriteThree<3, kH, kV, kColour>(rows, blocks); break;
+        case 4: WriteThree<4, kH, kV, kColour>(rows, blocks); break;
         default: break;
     }
 }
@@ -167,6 +177,19 @@ void OutputH1V1(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
 }
 void OutputH4V1(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
     OutputThree<4, 1>(rows, blocks, bytesPerPixel);
+}
+
+void OutputH2V1Saturating(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
+    OutputThree<2, 1, ColourOutput::kSaturating>(rows, blocks, bytesPerPixel);
+}
+void OutputH2V2Saturating(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
+    OutputThree<2, 2, ColourOutput::kSaturating>(rows, blocks, bytesPerPixel);
+}
+void OutputH1V1Saturating(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
+    OutputThree<1, 1, ColourOutput::kSaturating>(rows, blocks, bytesPerPixel);
+}
+void OutputH4V1Saturating(uint8_t* const* rows, const Block* blocks, int bytesPerPixel) {
+    OutputThree<4, 1, ColourOutput::kSaturating>(rows, blocks, bytesPerPixel);
 }
 
 // Grey and four-component pixels have one size each (1 and 4 bytes).
@@ -209,5 +232,15 @@ void OutputFourH2V2(uint8_t* const* rows, const Block* blocks, int /*bytesPerPix
         }
     }
 }
+
+// Grey and four-component pixels are level-restored samples, (s >> 8) + 128,
+// which never leave 0..255: both colour outputs share their routines.
+const McuOutputRoutine kOutputRoutines[kSamplingCount] = {
+    OutputH2V1, OutputH2V2, OutputH1V1, OutputGrey, OutputFourH2V2, OutputFour, OutputH4V1,
+};
+const McuOutputRoutine kSaturatingOutputRoutines[kSamplingCount] = {
+    OutputH2V1Saturating, OutputH2V2Saturating, OutputH1V1Saturating, OutputGrey,
+    OutputFourH2V2,       OutputFour,           OutputH4V1Saturating,
+};
 
 }  // namespace q32vex

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "common/engine_params.h"
+#include "common/format.h"
 
 namespace q32vex {
 
@@ -23,5 +24,17 @@ void OutputGrey(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerP
 void OutputFourH2V2(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
 void OutputFour(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
 void OutputH4V1(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
+
+// The three-component routines with every channel clamped to 0..255 instead
+// of wrapped (see ColourOutput).
+void OutputH2V1Saturating(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
+void OutputH2V2Saturating(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
+void OutputH1V1Saturating(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
+void OutputH4V1Saturating(uint8_t* const* rows, const int16_t (*blocks)[64], int bytesPerPixel);
+
+// The routines by sampling index, of each colour output; a kernel table
+// names one of the two as its scalar routines.
+extern const McuOutputRoutine kOutputRoutines[kSamplingCount];
+extern const McuOutputRoutine kSaturatingOutputRoutines[kSamplingCount];
 
 }  // namespace q32vex

@@ -20,11 +20,6 @@ namespace {
 constexpr int kMaxBlocks = 10;
 constexpr int kMaxMcuRows = 16;
 
-// By sampling index; the format tables know no index beyond these.
-constexpr McuOutputRoutine kOutputRoutines[kSamplingCount] = {
-    OutputH2V1, OutputH2V2, OutputH1V1, OutputGrey, OutputFourH2V2, OutputFour, OutputH4V1,
-};
-
 // The inverse transforms of one MCU's blocks: blocks without AC
 // coefficients (bit b of dcOnly) are flat and need no transform; the others
 // go two at a time (one vector pass for both where the level has it).
@@ -91,9 +86,10 @@ Status SetupDecodeOutput(const DecoderParts& parts, const EngineParams* params) 
     e.restartCountdown = e.params.restartInterval;
     // Kernels for this processor, each giving exactly its scalar twin's results.
     const uint16_t sampling = format.samplingIndex;
-    const McuOutputRoutine scalar =
-        sampling < kSamplingCount ? kOutputRoutines[sampling] : OutputGrey;
     const KernelTable& kernels = *params->kernels;
+    // The format tables know no sampling index beyond kSamplingCount.
+    const McuOutputRoutine scalar =
+        sampling < kSamplingCount ? kernels.scalarOutputRoutines[sampling] : OutputGrey;
     const McuOutputRoutine vector = kernels.outputRoutine(sampling, format.bytesPerPixel);
     e.outputRoutine = vector != nullptr ? vector : scalar;
     e.inverseDct = kernels.inverseDct;

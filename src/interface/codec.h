@@ -87,3 +87,14 @@ void ClearSequenceState(Codec& codec);
 [[nodiscard]] Status ReleaseCodecMemory(Codec& codec);
 
 }  // namespace q32vex
+
+struct VexCodec;
+
+namespace q32vex {
+
+// A new instance for a share of `parent`'s work (a strip of its picture):
+// it has `parent`'s options, so that every strip comes out as the whole
+// picture would, and nothing else of it. Null when memory runs out.
+VexCodec* CreateHelperInstance(const VexCodec* parent);
+
+}  // namespace q32vex

@@ -226,6 +226,12 @@ Status SetProgressiveBudget(q32vex::Codec& codec, int mebibytes) {
 
 }  // namespace
 
+VexCodec* q32vex::CreateHelperInstance(const VexCodec* parent) {
+    VexCodec* helper = VexCodecCreate();
+    if (helper != nullptr) helper->codec.options = parent->codec.options;
+    return helper;
+}
+
 extern "C" {
 
 VexCodec* VexCodecCreate(void) { return new (std::nothrow) VexCodec; }

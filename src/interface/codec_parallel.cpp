@@ -169,7 +169,7 @@ int16_t VexCompressMemoryThreads(VexCodec* codec, AppVexParams* params, const ui
         p.tileHeight = std::min(p.tileHeight, p.height);
         // The first strip carries the header; the others are bare data.
         if (s.firstRow != 0) p.containerKind = VEX_CONTAINER_RAW;
-        VexCodec* own = s.firstRow == 0 ? codec : VexCodecCreate();
+        VexCodec* own = s.firstRow == 0 ? codec : q32vex::CreateHelperInstance(codec);
         s.status = own == nullptr ? VEX_ERR_NO_MEMORY
                                   : VexCompressMemory(own, &p, pixels + ptrdiff_t(s.firstRow) * stride, stride,
                                                       &s.out, &s.outSize);
@@ -226,7 +226,7 @@ int16_t VexDecompressMemoryThreads(VexCodec* codec, AppVexParams* params, const 
         // strip's height in its frame header, the strip's intervals, EOI.
         const size_t length = scan + s.size + 2;
         auto* stream = static_cast<uint8_t*>(std::malloc(length));
-        VexCodec* own = s.firstRow == 0 ? codec : VexCodecCreate();
+        VexCodec* own = s.firstRow == 0 ? codec : q32vex::CreateHelperInstance(codec);
         if (stream == nullptr || own == nullptr) {
             s.status = VEX_ERR_NO_MEMORY;
         } else {

@@ -206,7 +206,9 @@ Status OpenSequence(Codec& c, AppVexParams* host) {
     e.pixelFormat = &p.pixelFormat;
     e.colorSpace = p.colorSpace;
     e.sampling = &p.sampling;
-    e.kernels = &KernelsFor(ActiveSimdLevel());
+    // The legacy exports' instance never sets the option, so its colours wrap.
+    e.kernels = &KernelsFor(ActiveSimdLevel(), c.options.saturatingColour ? ColourOutput::kSaturating
+                                                                          : ColourOutput::kWrapping);
     if (frame.progressive) {
         Q_TRY(OpenProgressive(c, frame));
     } else {

@@ -16,7 +16,7 @@ McuOutputRoutine NoVectorOutput(uint16_t, uint16_t) { return nullptr; }
 
 }  // namespace
 
-const KernelTable kScalarKernels = {
+constexpr KernelTable kScalarKernels = {
     "scalar",
     ForwardDctQuantize,
     ForwardDctQuantizePair,
@@ -26,19 +26,22 @@ const KernelTable kScalarKernels = {
     DecodeMcuBlocks,
     NoVectorConverter,
     NoVectorOutput,
+    kOutputRoutines,
 };
+const KernelTable kScalarSaturatingKernels = SaturatingTwin(kScalarKernels, NoVectorOutput);
 
-const KernelTable& KernelsFor(SimdLevel level) {
+const KernelTable& KernelsFor(SimdLevel level, ColourOutput colour) {
+    const bool clamp = colour == ColourOutput::kSaturating;
     switch (level) {
 #if defined(Q32VEX_X86_KERNELS)
-        case kSimdSse2: return kSse2Kernels;
-        case kSimdSsse3: return kSsse3Kernels;
-        case kSimdAvx2Bmi2: return kAvx2Bmi2Kernels;
+        case kSimdSse2: return clamp ? kSse2SaturatingKernels : kSse2Kernels;
+        case kSimdSsse3: return clamp ? kSsse3SaturatingKernels : kSsse3Kernels;
+        case kSimdAvx2Bmi2: return clamp ? kAvx2Bmi2SaturatingKernels : kAvx2Bmi2Kernels;
 #endif
 #if defined(Q32VEX_ARM_KERNELS)
-        case kSimdNeon: return kNeonKernels;
+        case kSimdNeon: return clamp ? kNeonSaturatingKernels : kNeonKernels;
 #endif
-        default: return kScalarKernels;
+        default: return clamp ? kScalarSaturatingKernels : kScalarKernels;
     }
 }
 

@@ -263,6 +263,38 @@ TEST_F(TurboJpeg, PeerStreamsDecodeAtFortyDecibels) {
     P.destroy(peer);
 }
 
+// Pure colours dotted with white and black (tests/data/saturated.ppm) take
+// decoded channels far outside 0..255 once chroma is subsampled; they are
+// clamped as the peer clamps them, to within a few levels of its pixels
+// (its plain upsampling, which replicates chroma as this codec does).
+TEST_F(TurboJpeg, StrongColoursAreClampedAsThePeerClampsThem) {
+    REQUIRE_PEER();
+    Peer& P = ThePeer();
+    Picture picture;
+    const std::string path = std::string(Q32VEX_SOURCE_DIR) + "/tests/data/saturated.ppm";
+    unsigned char* data = tjLoadImage(path.c_str(), &picture.width, 1, &picture.height, &picture.pf, 0);
+    ASSERT_NE(data, nullptr) << tjGetErrorStr2(nullptr);
+    picture.pixels.assign(data, data + picture.pitch() * size_t(picture.height));
+    tjFree(data);
+    tjhandle peer = P.initCompress();
+    for (int subsamp : {TJSAMP_420, TJSAMP_422}) {
+        const std::vector<unsigned char> jpeg = Compress(P.compress, peer, picture, subsamp, 95);
+        ASSERT_FALSE(jpeg.empty());
+        const Picture ours = Decode(jpeg, TJPF_RGB, false);
+        tjhandle h = P.initDecompress();
+        Picture theirs = ours;
+        ASSERT_EQ(P.decompress(h, jpeg.data(), jpeg.size(), theirs.pixels.data(), theirs.width, 0, theirs.height,
+                               TJPF_RGB, TJFLAG_ACCURATEDCT | TJFLAG_FASTUPSAMPLE),
+                  0);
+        P.destroy(h);
+        int largest = 0;
+        for (size_t i = 0; i < ours.pixels.size(); ++i)
+            largest = std::max(largest, std::abs(int(ours.pixels[i]) - int(theirs.pixels[i])));
+        EXPECT_LE(largest, 8) << "subsampling " << subsamp;
+    }
+    P.destroy(peer);
+}
+
 // What the codec does not read is named; damaged files fail cleanly or
 // decode, and never touch memory outside the caller's buffers (the
 // sanitizer builds check that part).

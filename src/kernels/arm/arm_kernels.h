@@ -20,5 +20,6 @@ void InverseDctNaturalPairNeon(int16_t* a, const DequantTable* ta, int16_t* b, c
 // or null where only the scalar one exists.
 McuConverter ChooseConverterNeon(uint16_t samplingIndex, uint16_t bytesPerPixel);
 McuOutputRoutine ChooseOutputRoutineNeon(uint16_t samplingIndex, uint16_t bytesPerPixel);
+McuOutputRoutine ChooseSaturatingOutputRoutineNeon(uint16_t samplingIndex, uint16_t bytesPerPixel);
 
 }  // namespace q32vex

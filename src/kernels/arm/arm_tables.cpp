@@ -1,5 +1,6 @@
 // The kernel table of 64-bit ARM. The entropy coders have no vector build
-// here and are the scalar ones.
+// here and are the scalar ones. The saturating table differs in the output
+// routines only.
 #include "decode/huffman_decoder.h"
 #include "encode/huffman_encoder.h"
 #include "kernels/arm/arm_kernels.h"
@@ -7,7 +8,7 @@
 
 namespace q32vex {
 
-const KernelTable kNeonKernels = {
+constexpr KernelTable kNeonKernels = {
     "neon",
     ForwardDctQuantizeNeon,
     ForwardDctQuantizePairNeon,
@@ -17,6 +18,8 @@ const KernelTable kNeonKernels = {
     DecodeMcuBlocks,
     ChooseConverterNeon,
     ChooseOutputRoutineNeon,
+    kOutputRoutines,
 };
+const KernelTable kNeonSaturatingKernels = SaturatingTwin(kNeonKernels, ChooseSaturatingOutputRoutineNeon);
 
 }  // namespace q32vex

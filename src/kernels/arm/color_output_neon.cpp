@@ -57,26 +57,34 @@ inline ChromaTerms Widen2x32(const ChromaTerms& t) {
     return ChromaTerms{PairTwice<High>(t.blue), PairTwice<High>(t.green), PairTwice<High>(t.red)};
 }
 
-// A channel sum of luma (0..32767, seven fraction bits) and a term to a byte:
-// bit 15 clear gives sum >> 7, bits 15 and 14 set (below zero) give 0, bit 15
-// alone (past 255) gives 255. Adding a quarter and taking it off again with
-// unsigned saturation sends the negative sums to 0 and leaves the others,
-// and the saturating narrowing shift clips 256..383 to 255.
+// A channel sum of luma (0..32767, seven fraction bits) and a term to a byte.
+// Wrapping, in 16 bits: bit 15 clear gives sum >> 7, bits 15 and 14 set
+// (below zero) give 0, bit 15 alone (past 255) gives 255. Adding a quarter and
+// taking it off again with unsigned saturation sends the negative sums to 0
+// and leaves the others, and the saturating narrowing shift clips 256..383 to
+// 255. Saturating: the sum with signed saturation, exact for every sum up to
+// 32767 (the smallest, -28935, included) and 32767 for the larger ones; the
+// narrowing shift to unsigned bytes clamps it to 0..255.
+template <ColourOutput Colour>
 inline uint8x8_t ChannelBytes(uint16x8_t y, int16x8_t term) {
-    const uint16x8_t quarter = vdupq_n_u16(0x4000);
-    const uint16x8_t sum = vaddq_u16(y, vreinterpretq_u16_s16(term));
-    return vqshrn_n_u16(vqsubq_u16(vaddq_u16(sum, quarter), quarter), 7);
+    if constexpr (Colour == ColourOutput::kSaturating) {
+        return vqshrun_n_s16(vqaddq_s16(vreinterpretq_s16_u16(y), term), 7);
+    } else {
+        const uint16x8_t quarter = vdupq_n_u16(0x4000);
+        const uint16x8_t sum = vaddq_u16(y, vreinterpretq_u16_s16(term));
+        return vqshrn_n_u16(vqsubq_u16(vaddq_u16(sum, quarter), quarter), 7);
+    }
 }
 
 // Eight pixels of Bpp bytes at out from their luma samples and chroma terms.
 // Three and four bytes are blue, green, red; the fourth byte keeps what the
 // destination held. Two bytes are a 5-5-5 word, little-endian.
-template <int Bpp>
+template <int Bpp, ColourOutput Colour>
 inline void StorePixels(uint8_t* out, int16x8_t luma, const ChromaTerms& t) {
     const uint16x8_t y = vshrq_n_u16(veorq_u16(vreinterpretq_u16_s16(luma), vdupq_n_u16(0x8000)), 1);
-    const uint8x8_t blue = ChannelBytes(y, t.blue);
-    const uint8x8_t green = ChannelBytes(y, t.green);
-    const uint8x8_t red = ChannelBytes(y, t.red);
+    const uint8x8_t blue = ChannelBytes<Colour>(y, t.blue);
+    const uint8x8_t green = ChannelBytes<Colour>(y, t.green);
+    const uint8x8_t red = ChannelBytes<Colour>(y, t.red);
     if constexpr (Bpp == 4) {
         uint8x8x4_t pixels = vld4_u8(out);
         pixels.val[0] = blue;
@@ -141,35 +149,45 @@ void OutputFourH2V2Neon(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPer
     }
 }
 
-template <int Bpp>
+template <int Bpp, ColourOutput Colour>
 McuOutputRoutine ThreeComponentRoutine(uint16_t samplingIndex) {
     switch (samplingIndex) {
-        case 0: return OutputH2V1Vector<Bpp>;
-        case 1: return OutputH2V2Vector<Bpp>;
-        case 2: return OutputH1V1Vector<Bpp>;
+        case 0: return OutputH2V1Vector<Bpp, Colour>;
+        case 1: return OutputH2V2Vector<Bpp, Colour>;
+        case 2: return OutputH1V1Vector<Bpp, Colour>;
+        default: return nullptr;
+    }
+}
+
+// Each routine is built for its pixel size, so the size the engine passes
+// it (as it does the scalar ones) is not read. Grey and four-component
+// samples cannot leave 0..255, so both colour outputs have the same
+// routines for them.
+template <ColourOutput Colour>
+McuOutputRoutine ChooseVectorOutput(uint16_t samplingIndex, uint16_t bytesPerPixel) {
+    switch (samplingIndex) {
+        case 3: return bytesPerPixel == 1 ? OutputGreyNeon : nullptr;
+        case 4: return bytesPerPixel == 4 ? OutputFourH2V2Neon : nullptr;
+        case 5: return bytesPerPixel == 4 ? OutputFourNeon : nullptr;
+        // 4:1:1 comes with 24-bit pixels only.
+        case 6: return bytesPerPixel == 3 ? OutputH4V1Vector<3, Colour> : nullptr;
+        default: break;
+    }
+    switch (bytesPerPixel) {
+        case 2: return ThreeComponentRoutine<2, Colour>(samplingIndex);
+        case 3: return ThreeComponentRoutine<3, Colour>(samplingIndex);
+        case 4: return ThreeComponentRoutine<4, Colour>(samplingIndex);
         default: return nullptr;
     }
 }
 
 }  // namespace
 
-// Each routine is built for its pixel size, so the size the engine passes
-// it (as it does the scalar ones) is not read.
 McuOutputRoutine ChooseOutputRoutineNeon(uint16_t samplingIndex, uint16_t bytesPerPixel) {
-    switch (samplingIndex) {
-        case 3: return bytesPerPixel == 1 ? OutputGreyNeon : nullptr;
-        case 4: return bytesPerPixel == 4 ? OutputFourH2V2Neon : nullptr;
-        case 5: return bytesPerPixel == 4 ? OutputFourNeon : nullptr;
-        // 4:1:1 comes with 24-bit pixels only.
-        case 6: return bytesPerPixel == 3 ? OutputH4V1Vector<3> : nullptr;
-        default: break;
-    }
-    switch (bytesPerPixel) {
-        case 2: return ThreeComponentRoutine<2>(samplingIndex);
-        case 3: return ThreeComponentRoutine<3>(samplingIndex);
-        case 4: return ThreeComponentRoutine<4>(samplingIndex);
-        default: return nullptr;
-    }
+    return ChooseVectorOutput<ColourOutput::kWrapping>(samplingIndex, bytesPerPixel);
+}
+McuOutputRoutine ChooseSaturatingOutputRoutineNeon(uint16_t samplingIndex, uint16_t bytesPerPixel) {
+    return ChooseVectorOutput<ColourOutput::kSaturating>(samplingIndex, bytesPerPixel);
 }
 
 }  // namespace q32vex

@@ -88,15 +88,27 @@ constexpr InterleaveMasks kInterleave = MakeInterleaveMasks();
 inline __m128i MaskAt(const uint8_t* m) { return _mm_load_si128(reinterpret_cast<const __m128i*>(m)); }
 #endif
 
+// A channel of eight pixels from their luma (0..32767, seven fraction bits)
+// and colour terms. Wrapping: the 16-bit sum through ReduceChannel, 0..383.
+// Saturating: the sum with signed saturation, exact for every sum up to 32767
+// (the smallest, -28935, included) and 32767 for the larger ones; shifted to
+// -227..255 and the negatives raised to 0.
+template <ColourOutput Colour>
+inline __m128i ChannelOf(__m128i y, __m128i term) {
+    if (Colour == ColourOutput::kSaturating)
+        return _mm_max_epi16(_mm_srai_epi16(_mm_adds_epi16(y, term), 7), _mm_setzero_si128());
+    return ReduceChannel(_mm_add_epi16(y, term));
+}
+
 // Blue, green and red of eight pixels from luma samples and the chroma terms
-// of their positions, each 0..383 (see ReduceChannel).
+// of their positions: 0..383 wrapping, 0..255 saturating (see ChannelOf).
 struct Channels {
     __m128i blue, green, red;
 };
+template <ColourOutput Colour>
 inline Channels PixelChannels(__m128i luma, const ChromaTerms& t) {
     const __m128i y = _mm_srli_epi16(_mm_xor_si128(luma, Set16(0x8000)), 1);
-    return Channels{ReduceChannel(_mm_add_epi16(y, t.blue)), ReduceChannel(_mm_add_epi16(y, t.green)),
-                    ReduceChannel(_mm_add_epi16(y, t.red))};
+    return Channels{ChannelOf<Colour>(y, t.blue), ChannelOf<Colour>(y, t.green), ChannelOf<Colour>(y, t.red)};
 }
 
 // Eight pixels packed into Bpp bytes each at out. The fourth byte of 4-byte
@@ -144,9 +156,9 @@ inline void PackPixels(uint8_t* out, const Channels& c) {
     }
 }
 
-template <int Bpp>
+template <int Bpp, ColourOutput Colour>
 inline void StorePixels(uint8_t* out, __m128i luma, const ChromaTerms& t) {
-    PackPixels<Bpp>(out, PixelChannels(luma, t));
+    PackPixels<Bpp>(out, PixelChannels<Colour>(luma, t));
 }
 
 using ConstBlocks = const int16_t (*)[64];
@@ -233,13 +245,20 @@ inline __m256i ReduceChannel(__m256i sum) {
     return _mm256_srli_epi16(_mm256_subs_epu16(_mm256_add_epi16(sum, quarter), quarter), 7);
 }
 
+template <ColourOutput Colour>
+inline __m256i ChannelOf(__m256i y, __m256i term) {
+    if (Colour == ColourOutput::kSaturating)
+        return _mm256_max_epi16(_mm256_srai_epi16(_mm256_adds_epi16(y, term), 7), _mm256_setzero_si256());
+    return ReduceChannel(_mm256_add_epi16(y, term));
+}
+
 // Pixels 0..7 of the register to low, 8..15 to high.
-template <int Bpp>
+template <int Bpp, ColourOutput Colour>
 inline void StoreWide(uint8_t* low, uint8_t* high, __m256i luma, const WideTerms& t) {
     const __m256i y = _mm256_srli_epi16(_mm256_xor_si256(luma, Set16x(0x8000)), 1);
-    const __m256i b = ReduceChannel(_mm256_add_epi16(y, t.blue));
-    const __m256i gr = ReduceChannel(_mm256_add_epi16(y, t.green));
-    const __m256i r = ReduceChannel(_mm256_add_epi16(y, t.red));
+    const __m256i b = ChannelOf<Colour>(y, t.blue);
+    const __m256i gr = ChannelOf<Colour>(y, t.green);
+    const __m256i r = ChannelOf<Colour>(y, t.red);
     PackPixels<Bpp>(low, Channels{LowHalf(b), LowHalf(gr), LowHalf(r)});
     PackPixels<Bpp>(high, Channels{HighHalf(b), HighHalf(gr), HighHalf(r)});
 }
@@ -248,10 +267,10 @@ inline __m256i TwoRows(ConstBlocks blocks, int block, int row) {
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(blocks[block] + 8 * row));
 }
 
-template <int Bpp>
+template <int Bpp, ColourOutput Colour>
 void OutputH1V1Wide(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; row += 2)
-        StoreWide<Bpp>(rows[row], rows[row + 1], TwoRows(blocks, 0, row), WideChroma(TwoRows(blocks, 1, row), TwoRows(blocks, 2, row)));
+        StoreWide<Bpp, Colour>(rows[row], rows[row + 1], TwoRows(blocks, 0, row), WideChroma(TwoRows(blocks, 1, row), TwoRows(blocks, 2, row)));
 }
 
 // Chroma samples of one row, each twice: the sixteen pixels they cover.
@@ -260,50 +279,53 @@ inline __m256i Doubled(ConstBlocks blocks, int block, int row) {
     return Join(_mm_unpacklo_epi16(s, s), _mm_unpackhi_epi16(s, s));
 }
 
-template <int Bpp>
+template <int Bpp, ColourOutput Colour>
 void OutputH2V1Wide(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int row = 0; row < 8; ++row) {
         const WideTerms t = WideChroma(Doubled(blocks, 2, row), Doubled(blocks, 3, row));
-        StoreWide<Bpp>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(blocks, 0, row), LumaRow(blocks, 1, row)), t);
+        StoreWide<Bpp, Colour>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(blocks, 0, row), LumaRow(blocks, 1, row)), t);
     }
 }
 
-template <int Bpp>
+template <int Bpp, ColourOutput Colour>
 void OutputH2V2Wide(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
     for (int pair = 0; pair < 8; ++pair) {
         const WideTerms t = WideChroma(Doubled(blocks, 4, pair), Doubled(blocks, 5, pair));
         for (int k = 0; k < 2; ++k) {
             const int row = 2 * pair + k;
             const int yBlock = row < 8 ? 0 : 2;
-            StoreWide<Bpp>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(blocks, yBlock, row & 7), LumaRow(blocks, yBlock + 1, row & 7)),
+            StoreWide<Bpp, Colour>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(blocks, yBlock, row & 7), LumaRow(blocks, yBlock + 1, row & 7)),
                            t);
         }
     }
 }
 #endif
 
-template <int Bpp>
+template <int Bpp, ColourOutput Colour>
 McuOutputRoutine ThreeComponentRoutine(uint16_t samplingIndex) {
 #if defined(__AVX2__)
     switch (samplingIndex) {
-        case 0: return OutputH2V1Wide<Bpp>;
-        case 1: return OutputH2V2Wide<Bpp>;
-        case 2: return OutputH1V1Wide<Bpp>;
+        case 0: return OutputH2V1Wide<Bpp, Colour>;
+        case 1: return OutputH2V2Wide<Bpp, Colour>;
+        case 2: return OutputH1V1Wide<Bpp, Colour>;
         default: break;
     }
 #endif
     switch (samplingIndex) {
-        case 0: return OutputH2V1Vector<Bpp>;
-        case 1: return OutputH2V2Vector<Bpp>;
-        case 2: return OutputH1V1Vector<Bpp>;
-        case 6: return OutputH4V1Vector<Bpp>;
+        case 0: return OutputH2V1Vector<Bpp, Colour>;
+        case 1: return OutputH2V2Vector<Bpp, Colour>;
+        case 2: return OutputH1V1Vector<Bpp, Colour>;
+        case 6: return OutputH4V1Vector<Bpp, Colour>;
         default: return nullptr;
     }
 }
 
 // The routine for a sampling index and pixel size, or null where the scalar
 // routine is the only one. Each routine is built for its pixel size, so the
-// size the engine passes it (as it does the scalar ones) is not read.
+// size the engine passes it (as it does the scalar ones) is not read. Grey
+// and four-component samples cannot leave 0..255, so both colour outputs
+// have the same routines for them.
+template <ColourOutput Colour>
 McuOutputRoutine ChooseVectorOutput(uint16_t samplingIndex, uint16_t bytesPerPixel) {
     switch (samplingIndex) {
         case 3: return bytesPerPixel == 1 ? OutputGreyVector : nullptr;
@@ -312,9 +334,9 @@ McuOutputRoutine ChooseVectorOutput(uint16_t samplingIndex, uint16_t bytesPerPix
         default: break;
     }
     switch (bytesPerPixel) {
-        case 2: return ThreeComponentRoutine<2>(samplingIndex);
-        case 3: return ThreeComponentRoutine<3>(samplingIndex);
-        case 4: return ThreeComponentRoutine<4>(samplingIndex);
+        case 2: return ThreeComponentRoutine<2, Colour>(samplingIndex);
+        case 3: return ThreeComponentRoutine<3, Colour>(samplingIndex);
+        case 4: return ThreeComponentRoutine<4, Colour>(samplingIndex);
         default: return nullptr;
     }
 }

@@ -42,5 +42,8 @@ McuConverter ChooseConverterAvx2(uint16_t samplingIndex, uint16_t bytesPerPixel)
 McuOutputRoutine ChooseOutputRoutineSse2(uint16_t samplingIndex, uint16_t bytesPerPixel);
 McuOutputRoutine ChooseOutputRoutineSsse3(uint16_t samplingIndex, uint16_t bytesPerPixel);
 McuOutputRoutine ChooseOutputRoutineAvx2(uint16_t samplingIndex, uint16_t bytesPerPixel);
+McuOutputRoutine ChooseSaturatingOutputRoutineSse2(uint16_t samplingIndex, uint16_t bytesPerPixel);
+McuOutputRoutine ChooseSaturatingOutputRoutineSsse3(uint16_t samplingIndex, uint16_t bytesPerPixel);
+McuOutputRoutine ChooseSaturatingOutputRoutineAvx2(uint16_t samplingIndex, uint16_t bytesPerPixel);
 
 }  // namespace q32vex

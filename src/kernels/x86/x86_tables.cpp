@@ -1,6 +1,7 @@
 // The kernel tables of the x86 levels. Each level's table names that level's
 // own kernels where it has them; the entropy coders have one vector build, at
-// the AVX2 level, and the lower levels take the scalar ones.
+// the AVX2 level, and the lower levels take the scalar ones. Each saturating
+// table is its level's table with the saturating output routines.
 #include "decode/huffman_decoder.h"
 #include "encode/huffman_encoder.h"
 #include "kernels/kernels.h"
@@ -8,7 +9,7 @@
 
 namespace q32vex {
 
-const KernelTable kSse2Kernels = {
+constexpr KernelTable kSse2Kernels = {
     "sse2",
     ForwardDctQuantizeSse2,
     ForwardDctQuantizePairSse2,
@@ -18,9 +19,11 @@ const KernelTable kSse2Kernels = {
     DecodeMcuBlocks,
     ChooseConverterSse2,
     ChooseOutputRoutineSse2,
+    kOutputRoutines,
 };
+const KernelTable kSse2SaturatingKernels = SaturatingTwin(kSse2Kernels, ChooseSaturatingOutputRoutineSse2);
 
-const KernelTable kSsse3Kernels = {
+constexpr KernelTable kSsse3Kernels = {
     "ssse3",
     ForwardDctQuantizeSsse3,
     ForwardDctQuantizePairSsse3,
@@ -30,9 +33,11 @@ const KernelTable kSsse3Kernels = {
     DecodeMcuBlocks,
     ChooseConverterSsse3,
     ChooseOutputRoutineSsse3,
+    kOutputRoutines,
 };
+const KernelTable kSsse3SaturatingKernels = SaturatingTwin(kSsse3Kernels, ChooseSaturatingOutputRoutineSsse3);
 
-const KernelTable kAvx2Bmi2Kernels = {
+constexpr KernelTable kAvx2Bmi2Kernels = {
     "avx2-bmi2",
     ForwardDctQuantizeAvx2,
     ForwardDctQuantizePairAvx2,
@@ -42,6 +47,8 @@ const KernelTable kAvx2Bmi2Kernels = {
     DecodeMcuBlocksAvx2,
     ChooseConverterAvx2,
     ChooseOutputRoutineAvx2,
+    kOutputRoutines,
 };
+const KernelTable kAvx2Bmi2SaturatingKernels = SaturatingTwin(kAvx2Bmi2Kernels, ChooseSaturatingOutputRoutineAvx2);
 
 }  // namespace q32vex
