@@ -100,7 +100,7 @@ struct SequenceWorld {
     std::string failure;
 };
 
-// A Huffman specification of exactly 16 + sum(bits) bytes.
+// A Huffman table definition of exactly 16 + sum(bits) bytes.
 inline Bytes HuffmanSpec(const uint8_t* bits, const uint8_t* symbols = nullptr) {
     Bytes spec(SpecSize(bits));
     for (size_t i = 0; i < spec.size(); ++i) spec[i] = i < 16 ? bits[i] : symbols ? symbols[i] : uint8_t(i);
@@ -115,8 +115,8 @@ inline SequenceWorld MakeWorld() {
         return w;
     }
     // Host tables, each exactly as long as its content: a table, one with a
-    // zero entry, Huffman specifications one symbol too long, and a DC
-    // specification with more codes than lengths allow.
+    // zero entry, Huffman table definitions one symbol too long, and a DC
+    // table definition with more codes than lengths allow.
     Bytes q(64), zero(64);
     for (int i = 0; i < 64; ++i) q[size_t(i)] = zero[size_t(i)] = uint8_t(3 + i % 29);
     zero[37] = 0;

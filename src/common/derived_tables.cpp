@@ -135,9 +135,9 @@ bool HuffmanCodesFit(const uint8_t* spec) {
 // would name an entry that does not exist.
 constexpr int kDcCategories = 13;
 
-// What both directions ask of a Huffman specification: at least one code,
+// What both directions ask of a Huffman table definition: at least one code,
 // and DC symbols that are categories. Encoding takes an over-subscribed
-// specification as it stands: its codes are built as ITU-T T.81 Annex C
+// table as it stands: its codes are built as ITU-T T.81 Annex C
 // builds them and each is cut to its length when written, so the bytes follow
 // from the table alone.
 Status CheckHuffmanSpec(uint16_t direction, int16_t kind, const uint8_t* spec) {

@@ -1,4 +1,4 @@
-// Default quantisation tables and Huffman specifications (T.81 Annex K), the
+// Default quantisation tables and Huffman table definitions (ITU-T T.81 Annex K), the
 // zigzag map, quality scaling and the numbering of equal tables. Everything
 // here is a compile-time table; the routines only validate, scale and compare.
 #include "common/tables.h"
@@ -113,7 +113,7 @@ constexpr uint8_t kChromAcSpec[kAcSpecBytes] = {
     0xf9, 0xfa,
 };
 
-// The DC specifications code the 12 difference categories; the AC ones fill
+// The DC table definitions code the 12 difference categories; the AC ones fill
 // their 178-byte slots exactly (162 run/size symbols).
 static_assert(HuffSpecSize(kLumDcSpec) == 28 && HuffSpecSize(kChromDcSpec) == 28, "DC spec size");
 static_assert(HuffSpecSize(kLumAcSpec) == kAcSpecBytes, "luminance AC spec size");

@@ -60,7 +60,7 @@ Status PrepareQuantTables(Codec& c, uint16_t n) {
     return 0;
 }
 
-// Huffman specifications stay the host's (or the defaults); equal ones are
+// Huffman table definitions stay the host's (or the defaults); equal ones are
 // merged onto the first component that holds them.
 Status PrepareHuffmanTables(Codec& c, uint16_t n, int16_t kind, Status tooMany) {
     AppVexParams& p = c.seq.params;
