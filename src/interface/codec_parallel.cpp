@@ -90,11 +90,16 @@ size_t SegmentEnd(const uint8_t* data, size_t size, size_t at) {
     return end <= size ? end : 0;
 }
 
-// The SOF0 segment's offset in a header the library wrote, or 0.
-size_t FrameHeader(const uint8_t* data, size_t size) {
+// The offset of the first segment with this marker before the scan (SOS
+// itself included), stepping over fill bytes; 0 when there is none.
+size_t FindSegment(const uint8_t* data, size_t size, uint8_t marker) {
     size_t at = 2;
     while (at + 4 <= size && data[at] == 0xFF) {
-        if (data[at + 1] == 0xC0) return at;
+        if (data[at + 1] == 0xFF) {
+            ++at;
+            continue;
+        }
+        if (data[at + 1] == marker) return at;
         if (data[at + 1] == 0xDA) return 0;
         at = SegmentEnd(data, size, at);
         if (at == 0) return 0;
@@ -102,21 +107,13 @@ size_t FrameHeader(const uint8_t* data, size_t size) {
     return 0;
 }
 
-// The offset of the entropy-coded data of a JFIF stream's only scan, or 0.
+// The SOF0 segment's offset, or 0.
+size_t FrameHeader(const uint8_t* data, size_t size) { return FindSegment(data, size, 0xC0); }
+
+// The offset of the entropy-coded data of a JFIF stream's first scan, or 0.
 size_t ScanData(const uint8_t* data, size_t size) {
-    size_t at = 2;
-    while (at + 4 <= size) {
-        if (data[at] != 0xFF) return 0;
-        if (data[at + 1] == 0xFF) {
-            ++at;
-            continue;
-        }
-        const size_t end = SegmentEnd(data, size, at);
-        if (end == 0) return 0;
-        if (data[at + 1] == 0xDA) return end;
-        at = end;
-    }
-    return 0;
+    const size_t sos = FindSegment(data, size, 0xDA);
+    return sos == 0 ? 0 : SegmentEnd(data, size, sos);
 }
 
 // Splits the entropy-coded data into the strips' pieces: strip k starts right
