@@ -237,15 +237,16 @@ using BandSink = std::function<void(int x, int y, int columns, int rows, const u
 
 // ---- codec instances -----------------------------------------------------------
 
-// Owns one codec instance, with progressive decoding on. Each compress or
+// Owns one codec instance, with progressive and extended frames on. Each compress or
 // decompress call below makes its own; a caller may hold one to reuse
 // across calls on one thread.
 class Instance {
 public:
     Instance() : codec_(VexCodecCreate()) {
         if (!codec_) throw Error(VEX_ERR_NO_MEMORY);
-        // Progressive files decode here, as modern hosts expect.
+        // Progressive files and other samplings decode here, as modern hosts expect.
         VexCodecSetOption(codec_, VEX_OPTION_PROGRESSIVE, 1);
+        VexCodecSetOption(codec_, VEX_OPTION_EXTENDED_FRAMES, 1);
     }
     ~Instance() { VexCodecDestroy(codec_); }
     Instance(const Instance&) = delete;

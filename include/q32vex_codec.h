@@ -86,7 +86,12 @@ enum {
      * needs more is refused with VEX_ERR_IMAGE_SIZE before anything is
      * allocated or read past its header; VexCodecProgressiveBytes tells what
      * it needs. */
-    VEX_OPTION_PROGRESSIVE_BUDGET = 3
+    VEX_OPTION_PROGRESSIVE_BUDGET = 3,
+    /* Sequential frames beyond what the legacy library reads: any sampling
+     * factors, several scans per frame, Adobe and RGB colour transforms, and
+     * damaged streams read as far as they go. Off, such files are refused
+     * with the codes the AppVex... exports give. */
+    VEX_OPTION_EXTENDED_FRAMES = 4
 };
 /* Sets option `option` to `value` (0 off, 1 on); VEX_ERR_UNSUPPORTED for an
  * option or value this library does not know, VEX_ERR_BUSY while a sequence

@@ -72,8 +72,9 @@ tjhandle NewHandle(bool compresses, bool decompresses) {
     VexCodecSetOption(h->codec, VEX_OPTION_SATURATING_COLOUR, 1);
     h->compresses = compresses;
     h->decompresses = decompresses;
-    // TurboJPEG hosts expect progressive files to open.
+    // TurboJPEG hosts expect progressive files and other samplings to open.
     VexCodecSetOption(h->codec, VEX_OPTION_PROGRESSIVE, 1);
+    VexCodecSetOption(h->codec, VEX_OPTION_EXTENDED_FRAMES, 1);
     return h;
 }
 

@@ -28,6 +28,7 @@ enum SequenceState : uint16_t { kIdle = 0, kCompressing = 1, kDecompressing = 2 
 struct CodecOptions {
     bool saturatingColour = false;  // VEX_OPTION_SATURATING_COLOUR
     bool progressive = false;       // VEX_OPTION_PROGRESSIVE
+    bool extendedFrames = false;    // VEX_OPTION_EXTENDED_FRAMES
     // VEX_OPTION_PROGRESSIVE_BUDGET: the most a progressive frame may take.
     uint32_t progressiveBudgetMiB = kDefaultProgressiveBudgetMiB;
 };

@@ -251,6 +251,7 @@ int16_t VexCodecSetOption(VexCodec* codec, int option, int value) {
     switch (option) {
         case VEX_OPTION_SATURATING_COLOUR: codec->codec.options.saturatingColour = value == 1; return 0;
         case VEX_OPTION_PROGRESSIVE: codec->codec.options.progressive = value == 1; return 0;
+        case VEX_OPTION_EXTENDED_FRAMES: codec->codec.options.extendedFrames = value == 1; return 0;
         default: return VEX_ERR_UNSUPPORTED;
     }
 }
