@@ -138,6 +138,26 @@ VEXCODECAPI int16_t VexDecompressMemory(VexCodec *codec, AppVexParams *params, c
                                       size_t size, uint8_t *pixels, ptrdiff_t stride);
 VEXCODECAPI void VexFree(void *block);
 
+/* A host pixel layout other than the record's, which the converted one-call
+ * forms translate band by band while the band is in cache. `convert` turns
+ * `count` pixels at `from` into `count` pixels at `to`: for compression from
+ * the host's layout into the record's pixel format, for decompression the
+ * other way. Each host pixel is `hostBytesPerPixel` bytes. */
+typedef struct VexPixelConversion {
+    void (*convert)(void *context, const uint8_t *from, uint8_t *to, uint32_t count);
+    void *context;
+    uint32_t hostBytesPerPixel;
+} VexPixelConversion;
+/* As VexCompressMemory and VexDecompressMemory, with the caller's image in
+ * the conversion's layout. Bands left for the library to choose are kept to
+ * a buffer of about 1 MiB. */
+VEXCODECAPI int16_t VexCompressMemoryConverted(VexCodec *codec, AppVexParams *params, const uint8_t *pixels,
+                                               ptrdiff_t stride, const VexPixelConversion *conversion,
+                                               uint8_t **out, size_t *outSize);
+VEXCODECAPI int16_t VexDecompressMemoryConverted(VexCodec *codec, AppVexParams *params, const uint8_t *data,
+                                                 size_t size, uint8_t *pixels, ptrdiff_t stride,
+                                                 const VexPixelConversion *conversion);
+
 /* The JPEG header (SOI up to and including SOS) that describes bare
  * entropy-coded data (VEX_CONTAINER_RAW) compressed with this record: header,
  * data and the two bytes FF D9 make a baseline JPEG stream. Quantisation

@@ -86,11 +86,9 @@ bool ReadBmp(FILE* f, Picture* out) {
     for (int y = 0; y < out->height; ++y) {
         if (std::fread(row.data(), 1, rowBytes, f) != rowBytes) return false;
         uint8_t* dst = out->pixels.data() + outRow * size_t(topDown ? y : out->height - 1 - y);
-        if (bits == 8) std::memcpy(dst, row.data(), outRow);
-        else q32vex_tj::ToBgr(row.data(), bits == 24 ? TJPF_BGR : TJPF_BGRX, dst, size_t(width));
         // BMP rows are BGR; the picture keeps RGB.
-        if (bits != 8)
-            for (int x = 0; x < width; ++x) std::swap(dst[3 * x], dst[3 * x + 2]);
+        if (bits == 8) std::memcpy(dst, row.data(), outRow);
+        else q32vex_tj::ConvertRow(bits == 24 ? TJPF_BGR : TJPF_BGRX, TJPF_RGB, row.data(), dst, size_t(width));
     }
     return true;
 }
@@ -144,18 +142,12 @@ unsigned char* tjLoadImage(const char* filename, int* width, int align, int* hei
         FailLoad("tjLoadImage", "out of memory");
         return nullptr;
     }
-    std::vector<uint8_t> bgr(size_t(picture.width) * 3);
+    const q32vex_tj::RowConversion conversion = q32vex_tj::MakeConversion(picture.grey ? TJPF_GRAY : TJPF_RGB, pf);
     for (int y = 0; y < picture.height; ++y) {
         const int row = (flags & TJFLAG_BOTTOMUP) != 0 ? picture.height - 1 - y : y;
         unsigned char* dst = buffer + pitch * size_t(row);
         const size_t n = size_t(picture.width);
-        if (picture.grey) {
-            if (pf == TJPF_GRAY) std::memcpy(dst, picture.pixels.data() + n * size_t(y), n);
-            else q32vex_tj::FromGray(picture.pixels.data() + n * size_t(y), pf, dst, n);
-        } else {
-            q32vex_tj::ToBgr(picture.pixels.data() + 3 * n * size_t(y), TJPF_RGB, bgr.data(), n);
-            q32vex_tj::FromBgr(bgr.data(), pf, dst, n);
-        }
+        q32vex_tj::ConvertRow(conversion, picture.pixels.data() + size_t(conversion.fromBytes) * n * size_t(y), dst, n);
     }
     *width = picture.width;
     *height = picture.height;
@@ -204,18 +196,14 @@ int tjSaveImage(const char* filename, unsigned char* buffer, int width, int pitc
     } else {
         std::fprintf(f.get(), "P%c\n%d %d\n255\n", grey ? '5' : '6', width, height);
     }
-    std::vector<uint8_t> row(rowBytes, 0), bgr(n * 3);
+    std::vector<uint8_t> row(rowBytes, 0);
     for (int y = 0; y < height; ++y) {
         // BMP files hold the bottom row first.
         const int fileRow = bmp ? height - 1 - y : y;
         const int bufferRow = (flags & TJFLAG_BOTTOMUP) != 0 ? height - 1 - fileRow : fileRow;
         const unsigned char* src = buffer + ptrdiff_t(bufferRow) * pitch;
-        if (grey) {
-            std::memcpy(row.data(), src, n);
-        } else {
-            q32vex_tj::ToBgr(src, pixelFormat, bgr.data(), n);
-            q32vex_tj::FromBgr(bgr.data(), bmp ? TJPF_BGR : TJPF_RGB, row.data(), n);
-        }
+        if (grey) std::memcpy(row.data(), src, n);
+        else q32vex_tj::ConvertRow(pixelFormat, bmp ? TJPF_BGR : TJPF_RGB, src, row.data(), n);
         if (std::fwrite(row.data(), 1, rowBytes, f.get()) != rowBytes)
             return FailLoad("tjSaveImage", "cannot write output file");
     }

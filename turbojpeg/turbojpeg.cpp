@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "pixels.h"
 #include "q32vex.hpp"
@@ -190,29 +189,18 @@ int Compress(Handle* h, const unsigned char* src, int width, int pitch, int heig
         first = src + ptrdiff_t(height - 1) * pitch;
         stride = -stride;
     }
-    std::vector<uint8_t> converted;
-    if (!direct) {
-        const size_t rowBytes = size_t(width) * size_t(q32vex::bytes_per_pixel(format));
-        converted.resize(rowBytes * size_t(height));
-        std::vector<uint8_t> bgr(format == q32vex::PixelFormat::Bgrx32 ? size_t(width) * 3 : 0);
-        for (int y = 0; y < height; ++y) {
-            const unsigned char* row = first + ptrdiff_t(y) * stride;
-            uint8_t* out = converted.data() + rowBytes * size_t(y);
-            if (grey) {
-                ToGray(row, pf, out, size_t(width));
-            } else if (format == q32vex::PixelFormat::Bgr24) {
-                ToBgr(row, pf, out, size_t(width));
-            } else {
-                ToBgr(row, pf, bgr.data(), size_t(width));
-                FromBgr(bgr.data(), TJPF_BGRX, out, size_t(width));
-            }
-        }
-        first = converted.data();
-        stride = ptrdiff_t(rowBytes);
-    }
     uint8_t* stream = nullptr;
     size_t size = 0;
-    const int16_t status = VexCompressMemory(h->codec, &p, first, stride, &stream, &size);
+    int16_t status = 0;
+    if (direct) {
+        status = VexCompressMemory(h->codec, &p, first, stride, &stream, &size);
+    } else {
+        // Converted band by band, while each band is in cache.
+        const int codecPf = grey ? TJPF_GRAY : format == q32vex::PixelFormat::Bgr24 ? TJPF_BGR : TJPF_BGRX;
+        RowConversion conversion = MakeConversion(pf, codecPf);
+        const VexPixelConversion host = {ConvertPixels, &conversion, uint32_t(tjPixelSize[pf])};
+        status = VexCompressMemoryConverted(h->codec, &p, first, stride, &host, &stream, &size);
+    }
     if (status != 0) return FailStatus(h, "tjCompress2", status);
     return Deliver(h, stream, size, jpegBuf, jpegSize, flags);
 }
@@ -263,7 +251,8 @@ int Decompress(Handle* h, const unsigned char* jpegBuf, unsigned long jpegSize, 
                   : decodedPf == TJPF_CMYK ? q32vex::PixelFormat::Four8
                   : decodedPf == TJPF_BGRX ? q32vex::PixelFormat::Bgrx32
                                            : q32vex::PixelFormat::Bgr24);
-    const bool direct = pf == decodedPf || (pf == TJPF_BGRA && decodedPf == TJPF_BGRX);
+    // Pixels with a fourth byte are converted too, which sets it.
+    const bool direct = pf == decodedPf && (tjPixelSize[pf] != 4 || pf == TJPF_CMYK);
 
     unsigned char* first = dst;
     ptrdiff_t stride = pitch;
@@ -274,25 +263,10 @@ int Decompress(Handle* h, const unsigned char* jpegBuf, unsigned long jpegSize, 
     int16_t status = 0;
     if (direct) {
         status = VexDecompressMemory(h->codec, &p, jpegBuf, jpegSize, first, stride);
-        if (status == 0 && tjPixelSize[pf] == 4 && pf != TJPF_CMYK)
-            for (int y = 0; y < height; ++y) SetAlpha(first + ptrdiff_t(y) * stride, 3, size_t(width));
     } else {
-        const size_t rowBytes = size_t(width) * size_t(tjPixelSize[decodedPf]);
-        std::vector<uint8_t> decoded(rowBytes * size_t(height));
-        std::vector<uint8_t> bgr(decodedPf == TJPF_BGRX ? size_t(width) * 3 : 0);
-        status = VexDecompressMemory(h->codec, &p, jpegBuf, jpegSize, decoded.data(), ptrdiff_t(rowBytes));
-        for (int y = 0; status == 0 && y < height; ++y) {
-            const uint8_t* row = decoded.data() + rowBytes * size_t(y);
-            unsigned char* out = first + ptrdiff_t(y) * stride;
-            if (decodedPf == TJPF_GRAY) {
-                FromGray(row, pf, out, size_t(width));
-            } else if (decodedPf == TJPF_BGR) {
-                FromBgr(row, pf, out, size_t(width));
-            } else {
-                ToBgr(row, TJPF_BGRX, bgr.data(), size_t(width));
-                FromBgr(bgr.data(), pf, out, size_t(width));
-            }
-        }
+        RowConversion conversion = MakeConversion(decodedPf, pf);
+        const VexPixelConversion host = {ConvertPixels, &conversion, uint32_t(tjPixelSize[pf])};
+        status = VexDecompressMemoryConverted(h->codec, &p, jpegBuf, jpegSize, first, stride, &host);
     }
     if (status != 0) return FailStatus(h, "tjDecompress2", status);
     return 0;

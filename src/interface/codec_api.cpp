@@ -132,9 +132,10 @@ bool EmptyRect(const BandRect& r) { return r.x0 == 1 && r.x1 == 0; }
 
 // A record that leaves the band size and the band memory at zero lets the
 // one-call forms choose: compression reads straight from the caller's image,
-// so one band is the whole image; decompression goes through a band buffer
-// of its own, so it is kept to a budget that still decodes at full speed.
-constexpr int32_t kDecodeBandBudget = 1 << 20;
+// so one band is the whole image; decompression, and compression through a
+// conversion, go through a band buffer of their own, so it is kept to a
+// budget that still codes at full speed.
+constexpr int32_t kBandBufferBudget = 1 << 20;
 
 bool BandsUnset(const AppVexParams& p) { return p.bandWidth == 0 && p.bandHeight == 0 && p.bandMemory == 0; }
 
@@ -148,68 +149,89 @@ Status Abort(q32vex::Codec& codec, Status status) {
     return status;
 }
 
-Status CompressImage(q32vex::Codec& codec, AppVexParams* params, const uint8_t* pixels, ptrdiff_t stride) {
+Status CompressImage(q32vex::Codec& codec, AppVexParams* params, const uint8_t* pixels, ptrdiff_t stride,
+                     const VexPixelConversion* conversion) {
     if (BandsUnset(*params)) {
-        params->bandWidth = params->width;
-        params->bandHeight = params->height;
+        if (conversion != nullptr) {
+            params->bandMemory = kBandBufferBudget;
+        } else {
+            params->bandWidth = params->width;
+            params->bandHeight = params->height;
+        }
     }
     Q_TRY(q32vex::OpenCompression(codec, params));
     const uint32_t bpp = BytesPerPixel(codec);
+    const uint32_t hostBpp = conversion != nullptr ? conversion->hostBytesPerPixel : bpp;
     const uint16_t bandWidth = std::min(params->bandWidth, params->width);
     const uint16_t bandHeight = std::min(params->bandHeight, params->height);
+    const size_t rowBytes = size_t(bandWidth) * bpp;
     uint8_t** rows = AllocRows(bandHeight);
-    if (rows == nullptr) return Abort(codec, VEX_ERR_NO_MEMORY);
+    uint8_t* converted = conversion != nullptr ? static_cast<uint8_t*>(std::malloc(rowBytes * bandHeight)) : nullptr;
+    Status status = rows == nullptr || (conversion != nullptr && converted == nullptr) ? VEX_ERR_NO_MEMORY : 0;
     BandRect band = {0, 0, uint16_t(bandWidth - 1), uint16_t(bandHeight - 1)};
-    Status status = 0;
-    for (;;) {
+    while (status == 0) {
         // The library asks only for bands inside the image, at most a band's
         // height each.
-        for (uint32_t y = band.y0; y <= band.y1; ++y)
-            rows[y - band.y0] = const_cast<uint8_t*>(pixels) + ptrdiff_t(y) * stride + ptrdiff_t(band.x0) * bpp;
+        for (uint32_t y = band.y0; y <= band.y1; ++y) {
+            const uint8_t* row = pixels + ptrdiff_t(y) * stride + ptrdiff_t(band.x0) * hostBpp;
+            if (conversion == nullptr) {
+                rows[y - band.y0] = const_cast<uint8_t*>(row);
+                continue;
+            }
+            rows[y - band.y0] = converted + (y - band.y0) * rowBytes;
+            conversion->convert(conversion->context, row, rows[y - band.y0], uint32_t(band.x1 - band.x0 + 1));
+        }
         BandRect next = {1, 0, 0, 0};
         status = q32vex::CompressBand(codec, rows, &next);
         if (status != 0 || EmptyRect(next)) break;
         band = next;
     }
     std::free(rows);
+    std::free(converted);
     return status != 0 ? Abort(codec, status) : 0;
 }
 
 // Bands that span the window's width come top to bottom, so the library can
-// decode straight into the caller's rows; rows past the window's bottom
-// (the last band may be shorter) point at one spare row. Other bands, tile by
-// tile, go through a band buffer and are copied into place.
-Status DecompressImage(q32vex::Codec& codec, AppVexParams* params, uint8_t* pixels, ptrdiff_t stride) {
-    if (BandsUnset(*params)) params->bandMemory = kDecodeBandBudget;
+// decode straight into the caller's rows, unless they need converting; rows
+// past the window's bottom (the last band may be shorter) point at one spare
+// row. Other bands, tile by tile, go through a band buffer and are copied or
+// converted into place.
+Status DecompressImage(q32vex::Codec& codec, AppVexParams* params, uint8_t* pixels, ptrdiff_t stride,
+                       const VexPixelConversion* conversion) {
+    if (BandsUnset(*params)) params->bandMemory = kBandBufferBudget;
     Q_TRY(q32vex::OpenDecompression(codec, params));
     const uint32_t bpp = BytesPerPixel(codec);
+    const uint32_t hostBpp = conversion != nullptr ? conversion->hostBytesPerPixel : bpp;
     const uint32_t width = uint32_t(params->windowRight - params->windowLeft + 1);
     const uint32_t height = uint32_t(params->windowBottom - params->windowTop + 1);
     const uint32_t bandWidth = std::max<uint32_t>(1, std::min<uint32_t>(params->bandWidth, width));
     const uint32_t bandHeight = std::max<uint32_t>(1, std::min<uint32_t>(params->bandHeight, height));
-    const bool strips = bandWidth == width;
+    const bool inPlace = bandWidth == width && conversion == nullptr;
     const size_t rowBytes = size_t(bandWidth) * bpp;
     uint8_t** rows = AllocRows(bandHeight);
-    auto* band = static_cast<uint8_t*>(std::malloc(rowBytes * (strips ? 1 : bandHeight)));
+    auto* band = static_cast<uint8_t*>(std::malloc(rowBytes * (inPlace ? 1 : bandHeight)));
     Status status = rows == nullptr || band == nullptr ? VEX_ERR_NO_MEMORY : 0;
     uint32_t nextRow = 0;
     while (status == 0) {
         for (uint32_t y = 0; y < bandHeight; ++y) {
-            if (!strips) rows[y] = band + y * rowBytes;
+            if (!inPlace) rows[y] = band + y * rowBytes;
             else rows[y] = nextRow + y < height ? pixels + ptrdiff_t(nextRow + y) * stride : band;
         }
         BandRect r = {1, 0, 0, 0};
         status = q32vex::DecompressBand(codec, rows, &r);
         if (status != 0 || EmptyRect(r)) break;
-        if (strips) {
+        if (inPlace) {
             // Anything else would have put the rows in the wrong place.
             if (r.y0 != nextRow || r.x0 != 0) status = VEX_ERR_BAND;
             nextRow = uint32_t(r.y1) + 1;
             continue;
         }
         const uint32_t columns = uint32_t(r.x1 - r.x0 + 1);
-        for (uint32_t y = r.y0; y <= r.y1; ++y)
-            std::memcpy(pixels + ptrdiff_t(y) * stride + ptrdiff_t(r.x0) * bpp, rows[y - r.y0], columns * bpp);
+        for (uint32_t y = r.y0; y <= r.y1; ++y) {
+            uint8_t* out = pixels + ptrdiff_t(y) * stride + ptrdiff_t(r.x0) * hostBpp;
+            if (conversion != nullptr) conversion->convert(conversion->context, rows[y - r.y0], out, columns);
+            else std::memcpy(out, rows[y - r.y0], columns * bpp);
+        }
     }
     std::free(rows);
     std::free(band);
@@ -305,13 +327,18 @@ int16_t VexRawStreamHeader(const AppVexParams* params, uint8_t* out, size_t capa
 
 int16_t VexCompressMemory(VexCodec* codec, AppVexParams* params, const uint8_t* pixels, ptrdiff_t stride,
                           uint8_t** out, size_t* outSize) {
+    return VexCompressMemoryConverted(codec, params, pixels, stride, nullptr, out, outSize);
+}
+
+int16_t VexCompressMemoryConverted(VexCodec* codec, AppVexParams* params, const uint8_t* pixels, ptrdiff_t stride,
+                                   const VexPixelConversion* conversion, uint8_t** out, size_t* outSize) {
     *out = nullptr;
     *outSize = 0;
     MemoryHost memory;
     Status status = 0;
     {
         MemoryIoScope scope(codec->codec, memory, true);
-        status = CompressImage(codec->codec, params, pixels, stride);
+        status = CompressImage(codec->codec, params, pixels, stride, conversion);
     }
     if (status != 0) {
         std::free(memory.sink.data);
@@ -331,10 +358,15 @@ int16_t VexReadInfoMemory(VexCodec* codec, AppVexParams* params, const uint8_t* 
 
 int16_t VexDecompressMemory(VexCodec* codec, AppVexParams* params, const uint8_t* data, size_t size,
                             uint8_t* pixels, ptrdiff_t stride) {
+    return VexDecompressMemoryConverted(codec, params, data, size, pixels, stride, nullptr);
+}
+
+int16_t VexDecompressMemoryConverted(VexCodec* codec, AppVexParams* params, const uint8_t* data, size_t size,
+                                     uint8_t* pixels, ptrdiff_t stride, const VexPixelConversion* conversion) {
     MemoryHost memory;
     memory.source = {data, size, 0};
     MemoryIoScope scope(codec->codec, memory, false);
-    return DecompressImage(codec->codec, params, pixels, stride);
+    return DecompressImage(codec->codec, params, pixels, stride, conversion);
 }
 
 }  // extern "C"

@@ -214,6 +214,41 @@ TEST_F(TurboJpeg, EveryFormatAndSubsamplingBothWays) {
     }
 }
 
+// Formats other than the codec's own are converted band by band on the way
+// in and out, changing nothing: every colour format compresses to the bytes
+// BGR gives, and every format decodes to the BGR decode's channels (grey:
+// their rounded BT.601 luma), with 0xFF in a fourth byte.
+TEST_F(TurboJpeg, ConvertedFormatsGiveExactlyTheDirectResults) {
+    const Picture bgr = Photo(TJPF_BGR);
+    for (int subsamp : kSubsamplings) {
+        SCOPED_TRACE("subsampling " + std::to_string(subsamp));
+        const std::vector<unsigned char> reference = Ours(bgr, subsamp, 85);
+        for (int pf : kCompressFormats) {
+            if (pf != TJPF_GRAY) EXPECT_EQ(Ours(Photo(pf), subsamp, 85), reference) << "from format " << pf;
+        }
+        const Picture direct = Decode(reference, TJPF_BGR, false);
+        for (int out = 0; out < TJPF_CMYK; ++out) {
+            const Picture got = Decode(reference, out, false);
+            ASSERT_EQ(got.pixels.size(), direct.pixels.size() / 3 * size_t(tjPixelSize[out]));
+            size_t wrong = 0;
+            for (size_t i = 0; i < size_t(got.width) * size_t(got.height); ++i) {
+                const unsigned char* d = &direct.pixels[3 * i];
+                const unsigned char* g = &got.pixels[size_t(tjPixelSize[out]) * i];
+                if (out == TJPF_GRAY) {
+                    wrong += g[0] != ((19595u * d[2] + 38470u * d[1] + 7471u * d[0] + 32768u) >> 16);
+                    continue;
+                }
+                wrong += g[tjRedOffset[out]] != d[2] || g[tjGreenOffset[out]] != d[1] || g[tjBlueOffset[out]] != d[0];
+                if (tjPixelSize[out] == 4) {
+                    const int fourth = 6 - tjRedOffset[out] - tjGreenOffset[out] - tjBlueOffset[out];
+                    wrong += g[fourth] != 0xFF;
+                }
+            }
+            EXPECT_EQ(wrong, 0u) << "pixels wrong in format " << out;
+        }
+    }
+}
+
 // Quality 50, 75 and 95 reach the peer's PSNR within 0.3 dB, at a size
 // within 5% of the peer's. From quality 93 on (96 for chrominance) libjpeg's
 // tables hold steps of 1, which this codec raises to 2, so its files are
