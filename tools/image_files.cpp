@@ -15,6 +15,10 @@
 #include <png.h>
 #endif
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#endif
+
 namespace vexjpeg {
 
 using q32vex::Image;
@@ -68,24 +72,12 @@ void PutLe32(uint8_t* out, uint32_t v) {
     PutLe16(out + 2, v >> 16);
 }
 
-// ThreadSanitizer instruments the load-time chooser of target_clones, which
-// then runs before the sanitizer is set up and crashes: one version there.
-#if defined(__SANITIZE_THREAD__)
-#define VEXJPEG_THREAD_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define VEXJPEG_THREAD_SANITIZER 1
-#endif
-#endif
-
-// Red-green-blue triples to blue-green-red (and back: the same swap). Built
-// for several x86 levels where the toolchain can choose among them at load
-// time, since the byte shuffle is most of a PPM row's cost.
-#if defined(__x86_64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__)) && \
-    !defined(VEXJPEG_THREAD_SANITIZER)
-__attribute__((target_clones("default", "ssse3", "avx2")))
-#endif
-void SwapRedBlue(const uint8_t* in, uint8_t* out, size_t pixels) {
+// Red-green-blue triples to blue-green-red (and back: the same swap), the
+// most of a PPM row's cost. Four pixels a step through one byte shuffle
+// where the processor has SSSE3: each 16-byte store reaches 4 bytes past its
+// pixels, which it writes back as they were read, so the swap also works in
+// place; the last pixels go through the plain loop.
+void SwapRedBlueScalar(const uint8_t* in, uint8_t* out, size_t pixels) {
     for (size_t i = 0; i < pixels; ++i) {
         const uint8_t first = in[3 * i];
         out[3 * i] = in[3 * i + 2];
@@ -93,6 +85,26 @@ void SwapRedBlue(const uint8_t* in, uint8_t* out, size_t pixels) {
         out[3 * i + 2] = first;
     }
 }
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("ssse3"))) void SwapRedBlueSsse3(const uint8_t* in, uint8_t* out, size_t pixels) {
+    const __m128i swap = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
+    size_t i = 0;
+    for (; i + 6 <= pixels; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * i), _mm_shuffle_epi8(v, swap));
+    }
+    SwapRedBlueScalar(in + 3 * i, out + 3 * i, pixels - i);
+}
+
+void SwapRedBlue(const uint8_t* in, uint8_t* out, size_t pixels) {
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) SwapRedBlueSsse3(in, out, pixels);
+    else SwapRedBlueScalar(in, out, pixels);
+}
+#else
+void SwapRedBlue(const uint8_t* in, uint8_t* out, size_t pixels) { SwapRedBlueScalar(in, out, pixels); }
+#endif
 
 uint8_t Expand5(uint32_t c) { return uint8_t((c << 3) | (c >> 2)); }
 uint8_t Expand6(uint32_t c) { return uint8_t((c << 2) | (c >> 4)); }
