@@ -179,6 +179,28 @@ VEXCODECAPI int16_t VexCompressMemoryThreads(VexCodec *codec, AppVexParams *para
 VEXCODECAPI int16_t VexDecompressMemoryThreads(VexCodec *codec, AppVexParams *params, const uint8_t *data,
                                                size_t size, uint8_t *pixels, ptrdiff_t stride, int threads);
 
+/* The same without holding the picture: strips of whole restart intervals
+ * (about 1 MiB of pixels each) go through up to `threads` instances at once,
+ * and the host sees them strictly in order.
+ *
+ * VexCompressStrips asks `rows` for strip after strip: it fills rows[i]
+ * with row firstRow + i of the picture (count rows), which the library
+ * copies before it asks again; `write` receives the stream's bytes in order.
+ * VexDecompressStrips decodes data[0..size) and hands each strip's rows to
+ * `deliver`, top to bottom, valid during the call. A non-zero return from a
+ * host function ends the work with that status. Both refuse with
+ * VEX_ERR_UNSUPPORTED, before calling any host function, what cannot be cut
+ * into strips (no restart interval, tiles, other containers, a window
+ * smaller than the image, frames beyond baseline); the host then takes the
+ * band-by-band path. The bytes and pixels are exactly those of one thread. */
+typedef int16_t (*VexRowRequest)(void *context, uint32_t firstRow, uint32_t count, const uint8_t **rows);
+typedef int16_t (*VexStreamOutput)(void *context, const uint8_t *data, size_t size);
+typedef int16_t (*VexRowDelivery)(void *context, uint32_t firstRow, uint32_t count, const uint8_t *const *rows);
+VEXCODECAPI int16_t VexCompressStrips(VexCodec *codec, AppVexParams *params, VexRowRequest rows,
+                                      VexStreamOutput write, void *context, int threads);
+VEXCODECAPI int16_t VexDecompressStrips(VexCodec *codec, AppVexParams *params, const uint8_t *data, size_t size,
+                                        VexRowDelivery deliver, void *context, int threads);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,6 +1,7 @@
 // One picture on several threads: strips of whole restart intervals give the
 // single-threaded stream byte for byte, and decoding a stream's strips apart
 // gives its pixels exactly; djpeg reads the joined stream.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,74 @@ std::vector<uint8_t> Decompress(const Case& c, const std::vector<uint8_t>& strea
     return pixels;
 }
 
+// The streaming forms, through host functions that keep only a strip: rows
+// are asked for and delivered top to bottom without gaps, and the pieces of
+// the stream arrive in order.
+struct StripHost {
+    const Image* image = nullptr;
+    std::vector<uint8_t> stream;
+    std::vector<uint8_t> pixels;
+    uint32_t nextRow = 0;
+    bool inOrder = true;
+    int16_t failAtRow = -1;  // a host error when this row is asked for or delivered
+
+    static int16_t Rows(void* context, uint32_t firstRow, uint32_t count, const uint8_t** rows) {
+        auto* h = static_cast<StripHost*>(context);
+        h->inOrder = h->inOrder && firstRow == h->nextRow;
+        h->nextRow = firstRow + count;
+        if (h->failAtRow >= 0 && uint32_t(h->failAtRow) < firstRow + count) return -7;
+        for (uint32_t r = 0; r < count; ++r)
+            rows[r] = h->image->pixels.data() + size_t(firstRow + r) * h->image->width * h->image->bytesPerPixel;
+        return 0;
+    }
+    static int16_t Write(void* context, const uint8_t* data, size_t size) {
+        auto* h = static_cast<StripHost*>(context);
+        h->stream.insert(h->stream.end(), data, data + size);
+        return 0;
+    }
+    static int16_t Deliver(void* context, uint32_t firstRow, uint32_t count, const uint8_t* const* rows) {
+        auto* h = static_cast<StripHost*>(context);
+        h->inOrder = h->inOrder && firstRow == h->nextRow;
+        h->nextRow = firstRow + count;
+        if (h->failAtRow >= 0 && uint32_t(h->failAtRow) < firstRow + count) return -7;
+        const size_t rowBytes = h->pixels.size() / (h->pixels.empty() ? 1 : h->image->height);
+        for (uint32_t r = 0; r < count; ++r)
+            std::memcpy(h->pixels.data() + (firstRow + r) * rowBytes, rows[r], rowBytes);
+        return 0;
+    }
+};
+
+std::vector<uint8_t> CompressStrips(const Case& c, StripHost& host, int threads, int16_t* status) {
+    AppVexParams p = compress::MakeParams(c.format, c.sampling, c.width, c.height);
+    p.restartInterval = c.restart;
+    VexCodec* codec = VexCodecCreate();
+    *status = VexCompressStrips(codec, &p, StripHost::Rows, StripHost::Write, &host, threads);
+    VexCodecDestroy(codec);
+    return host.stream;
+}
+
+std::vector<uint8_t> DecompressStrips(const Case& c, const std::vector<uint8_t>& stream, StripHost& host,
+                                      int threads, int16_t* status) {
+    AppVexParams p;
+    AppVexSetDefaultDecompress(&p);
+    VexCodec* codec = VexCodecCreate();
+    *status = VexReadInfoMemory(codec, &p, stream.data(), stream.size());
+    p.pixelFormat = FormatDesc(c.format, &p.pixelModel);
+    host.pixels.assign(size_t(c.width) * c.height * BytesPerPixel(c.format), 0x5A);
+    if (*status == 0)
+        *status = VexDecompressStrips(codec, &p, stream.data(), stream.size(), StripHost::Deliver, &host, threads);
+    VexCodecDestroy(codec);
+    return host.pixels;
+}
+
+// The pixels without the padding byte of 32-bit colour pixels, whose value
+// the decoders leave open.
+std::vector<uint8_t> ColourBytes(const Case& c, std::vector<uint8_t> pixels) {
+    if (c.format == 2)
+        for (size_t i = 3; i < pixels.size(); i += 4) pixels[i] = 0;
+    return pixels;
+}
+
 class ParallelStrips : public LibraryTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(ParallelStrips, GiveTheSingleThreadedBytesAndPixels) {
@@ -72,6 +141,19 @@ TEST_P(ParallelStrips, GiveTheSingleThreadedBytesAndPixels) {
         EXPECT_EQ(status, 0);
         EXPECT_EQ(Decompress(c, single, threads, &status), pixels) << threads << " threads";
         EXPECT_EQ(status, 0);
+    }
+    for (int threads : {1, 2, 3}) {
+        StripHost in, out;
+        in.image = out.image = &image;
+        EXPECT_EQ(CompressStrips(c, in, threads, &status), single) << threads << " threads, streaming";
+        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(in.inOrder);
+        EXPECT_EQ(in.nextRow, uint32_t(c.height));
+        EXPECT_EQ(ColourBytes(c, DecompressStrips(c, single, out, threads, &status)), ColourBytes(c, pixels))
+            << threads << " threads, streaming";
+        EXPECT_EQ(status, 0);
+        EXPECT_TRUE(out.inOrder);
+        EXPECT_EQ(out.nextRow, uint32_t(c.height));
     }
     if (c.format != 4) {
         Pnm decoded;
@@ -94,6 +176,12 @@ TEST_F(ParallelFallback, StreamsThatCannotBeCutAreCodedWhole) {
     const std::vector<uint8_t> single = Compress(c, image, 1, &status);
     EXPECT_EQ(Compress(c, image, 4, &status), single);
     EXPECT_EQ(Decompress(c, single, 4, &status), Decompress(c, single, 1, &status));
+    // The streaming forms refuse before asking the host for anything.
+    StripHost untouched;
+    untouched.image = &image;
+    EXPECT_TRUE(CompressStrips(c, untouched, 2, &status).empty());
+    EXPECT_EQ(status, VEX_ERR_UNSUPPORTED);
+    EXPECT_EQ(untouched.nextRow, 0u);
 
     c.restart = 29;
     std::vector<uint8_t> damaged = Compress(c, image, 1, &status);
@@ -102,10 +190,42 @@ TEST_F(ParallelFallback, StreamsThatCannotBeCutAreCodedWhole) {
     int16_t singleStatus = 0, parallelStatus = 0;
     for (size_t i = 600; i + 1 < damaged.size() - 2; ++i)
         if (damaged[i] == 0xFF && damaged[i + 1] >= 0xD0 && damaged[i + 1] <= 0xD7) damaged[i + 1] = 0x00;
+    StripHost host;
+    host.image = &image;
+    const std::vector<uint8_t> untouchedPixels = DecompressStrips(c, damaged, host, 2, &status);
+    EXPECT_EQ(status, VEX_ERR_UNSUPPORTED);
+    EXPECT_EQ(untouchedPixels, std::vector<uint8_t>(untouchedPixels.size(), 0x5A));
+    EXPECT_EQ(host.nextRow, 0u);
     const std::vector<uint8_t> one = Decompress(c, damaged, 1, &singleStatus);
     const std::vector<uint8_t> four = Decompress(c, damaged, 4, &parallelStatus);
     EXPECT_EQ(parallelStatus, singleStatus);
     EXPECT_EQ(four, one);
+}
+
+// A host function's error ends the work with its status, on every thread,
+// and nothing after the failing strip reaches the host.
+TEST_F(ParallelFallback, HostErrorsStopTheStrips) {
+    const Case& c = kCases[2];
+    const Image image = MakeTestImage(c.width, c.height, BytesPerPixel(c.format), 9);
+    int16_t status = 0;
+    StripHost whole;
+    whole.image = &image;
+    const std::vector<uint8_t> stream = CompressStrips(c, whole, 2, &status);
+    ASSERT_EQ(status, 0);
+    for (int threads : {1, 2, 3}) {
+        StripHost in;
+        in.image = &image;
+        in.failAtRow = 150;
+        CompressStrips(c, in, threads, &status);
+        EXPECT_EQ(status, -7) << threads;
+        EXPECT_LT(in.stream.size(), stream.size());
+        StripHost out;
+        out.image = &image;
+        out.failAtRow = 150;
+        DecompressStrips(c, stream, out, threads, &status);
+        EXPECT_EQ(status, -7) << threads;
+        EXPECT_LE(out.nextRow, uint32_t(c.height));
+    }
 }
 
 }  // namespace

@@ -6,10 +6,13 @@
 // markers inside each strip carry the numbers they have in the whole stream.
 // The bytes and pixels are exactly those of one thread.
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 #if !defined(_WIN32)
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #endif
 
@@ -145,6 +148,158 @@ bool FindStripData(const uint8_t* data, size_t size, size_t scan, uint32_t mcuHe
     return true;
 }
 
+
+// Strip k's stream of its own, malloc'd: the header, with the strip's height
+// in its frame header, the strip's intervals, EOI. Null when out of memory.
+uint8_t* StripStream(const uint8_t* data, size_t scan, size_t frame, const Strip& s) {
+    const size_t length = scan + s.size + 2;
+    auto* stream = static_cast<uint8_t*>(std::malloc(length));
+    if (stream == nullptr) return nullptr;
+    std::memcpy(stream, data, scan);
+    std::memcpy(stream + scan, s.data, s.size);
+    stream[length - 2] = 0xFF;
+    stream[length - 1] = 0xD9;
+    stream[frame + 5] = uint8_t(s.rows >> 8);
+    stream[frame + 6] = uint8_t(s.rows);
+    return stream;
+}
+
+// Strips for the streaming forms: whole units, so that the picture need
+// never be held, each at most kStripPixelBytes of pixels and small enough
+// that every thread gets several (which evens out their work).
+constexpr uint64_t kStripPixelBytes = 1 << 20;
+
+std::vector<Strip> CutStreamingStrips(uint32_t height, uint32_t rowsPerUnit, uint64_t rowBytes, int threads) {
+    std::vector<Strip> strips;
+    if (rowsPerUnit == 0 || rowBytes == 0) return strips;
+    const uint64_t unitBytes = uint64_t(rowsPerUnit) * rowBytes;
+    const uint64_t target = std::min<uint64_t>(kStripPixelBytes, height * rowBytes / (4 * uint64_t(std::max(threads, 1))));
+    const uint64_t units = std::max<uint64_t>(1, target / unitBytes);
+    const uint32_t rowsPerStrip = uint32_t(std::min<uint64_t>(units, 0xFFFF / rowsPerUnit) * rowsPerUnit);
+    for (uint32_t row = 0; row < height; row += rowsPerStrip) {
+        Strip s;
+        s.firstRow = row;
+        s.rows = std::min(height - row, rowsPerStrip);
+        strips.push_back(s);
+    }
+    return strips;
+}
+
+// Hands out strips in order to the workers of a streaming form, and lets
+// each one touch the host's input, then its output, only in its strip's
+// turn, so the host sees strips strictly in order while the coding of one
+// strip overlaps the host's work on another. The first failure stops all.
+class StripTurns {
+public:
+    explicit StripTurns(size_t count) : count_(count) {}
+    // The next strip to work on, or false when none is left or one failed.
+    bool Take(size_t* strip) {
+        *strip = next_.fetch_add(1);
+        return *strip < count_ && failed_.load() == 0;
+    }
+#if defined(_WIN32)
+    // One worker: every turn is its own.
+    bool WaitInput(size_t) { return failed_.load() == 0; }
+    void PassInput() {}
+    bool WaitOutput(size_t) { return failed_.load() == 0; }
+    void PassOutput() {}
+    void Fail(Status status) {
+        Status none = 0;
+        failed_.compare_exchange_strong(none, status);
+    }
+#else
+    bool WaitInput(size_t k) { return Wait(input_, k); }
+    void PassInput() { Pass(input_); }
+    bool WaitOutput(size_t k) { return Wait(output_, k); }
+    void PassOutput() { Pass(output_); }
+    void Fail(Status status) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            Status none = 0;
+            failed_.compare_exchange_strong(none, status);
+        }
+        changed_.notify_all();
+    }
+#endif
+    Status status() const { return failed_.load(); }
+
+private:
+#if !defined(_WIN32)
+    bool Wait(size_t& turn, size_t k) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return turn == k || failed_.load() != 0; });
+        return failed_.load() == 0;
+    }
+    void Pass(size_t& turn) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++turn;
+        }
+        changed_.notify_all();
+    }
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t input_ = 0;
+    size_t output_ = 0;
+#endif
+    const size_t count_;
+    std::atomic<size_t> next_{0};
+    std::atomic<Status> failed_{0};
+};
+
+// Runs `work(worker)` on `threads` workers (the caller's thread is worker
+// 0); on Windows the caller's thread does it all.
+template <typename Work>
+void RunWorkers(int threads, Work work) {
+#if defined(_WIN32)
+    (void)threads;
+    work(0);
+#else
+    std::vector<std::thread> pool;
+    for (int i = 1; i < threads; ++i) pool.emplace_back([&work, i] { work(i); });
+    work(0);
+    for (std::thread& t : pool) t.join();
+#endif
+}
+
+// An instance per worker, and the caller's for strip 0, whose header carries
+// the segments the caller's host functions write or read.
+class WorkerInstances {
+public:
+    WorkerInstances(VexCodec* codec, int workers) : codec_(codec), helpers_(size_t(workers), nullptr) {
+        for (VexCodec*& h : helpers_) h = q32vex::CreateHelperInstance(codec);
+    }
+    ~WorkerInstances() {
+        for (VexCodec* h : helpers_) VexCodecDestroy(h);
+    }
+    bool ok() const { return std::find(helpers_.begin(), helpers_.end(), nullptr) == helpers_.end(); }
+    VexCodec* For(int worker, size_t strip) const { return strip == 0 ? codec_ : helpers_[size_t(worker)]; }
+
+private:
+    VexCodec* codec_;
+    std::vector<VexCodec*> helpers_;
+};
+
+// Bytes per pixel of the record's pixel format, or 0 when it names none.
+uint32_t PixelBytes(const AppVexParams& p) {
+    uint16_t bits = 0;
+    return q32vex::BitsPerPixel(p.pixelModel, &p.pixelFormat, &bits) == 0 ? (uint32_t(bits) + 7) / 8 : 0;
+}
+
+// The record for one strip's one-call form: the strip's height, and bands
+// the one-call form chooses (a strip is small).
+AppVexParams StripParams(const AppVexParams& params, const Strip& s) {
+    AppVexParams p = params;
+    p.height = uint16_t(s.rows);
+    p.tileHeight = std::min(p.tileHeight, p.height);
+    p.bandWidth = 0;
+    p.bandHeight = 0;
+    p.bandMemory = 0;
+    return p;
+}
+
+int WorkerCount(int threads, size_t strips) { return int(std::max<size_t>(1, std::min<size_t>(size_t(std::max(threads, 1)), strips))); }
+
 }  // namespace
 
 extern "C" {
@@ -219,23 +374,15 @@ int16_t VexDecompressMemoryThreads(VexCodec* codec, AppVexParams* params, const 
     const size_t frame = FrameHeader(data, scan);
     if (frame == 0) return VexDecompressMemory(codec, params, data, size, pixels, stride);
     RunAll(strips, [&](Strip& s) {
-        // Each strip becomes a stream of its own: the header, with the
-        // strip's height in its frame header, the strip's intervals, EOI.
-        const size_t length = scan + s.size + 2;
-        auto* stream = static_cast<uint8_t*>(std::malloc(length));
+        uint8_t* stream = StripStream(data, scan, frame, s);
         VexCodec* own = s.firstRow == 0 ? codec : q32vex::CreateHelperInstance(codec);
         if (stream == nullptr || own == nullptr) {
             s.status = VEX_ERR_NO_MEMORY;
         } else {
-            std::memcpy(stream, data, scan);
-            std::memcpy(stream + scan, s.data, s.size);
-            stream[length - 2] = 0xFF;
-            stream[length - 1] = 0xD9;
-            stream[frame + 5] = uint8_t(s.rows >> 8);
-            stream[frame + 6] = uint8_t(s.rows);
             AppVexParams p = *params;
             p.height = uint16_t(s.rows);
-            s.status = VexDecompressMemory(own, &p, stream, length, pixels + ptrdiff_t(s.firstRow) * stride, stride);
+            s.status = VexDecompressMemory(own, &p, stream, scan + s.size + 2,
+                                           pixels + ptrdiff_t(s.firstRow) * stride, stride);
         }
         std::free(stream);
         if (own != codec) VexCodecDestroy(own);
@@ -243,6 +390,113 @@ int16_t VexDecompressMemoryThreads(VexCodec* codec, AppVexParams* params, const 
     for (const Strip& s : strips)
         if (s.status != 0) return s.status;
     return 0;
+}
+
+int16_t VexCompressStrips(VexCodec* codec, AppVexParams* params, VexRowRequest rows, VexStreamOutput write,
+                          void* context, int threads) {
+    uint16_t mcuHeight = 0;
+    const bool untiled = params->tileWidth >= params->width && params->tileHeight >= params->height;
+    const uint32_t bpp = PixelBytes(*params);
+    std::vector<Strip> strips;
+    if (params->containerKind == VEX_CONTAINER_JFIF && untiled && bpp != 0)
+        strips = CutStreamingStrips(params->height, RowsPerUnit(*params, &mcuHeight), uint64_t(params->width) * bpp,
+                                    threads);
+    if (strips.empty()) return VEX_ERR_UNSUPPORTED;
+    const int workers = WorkerCount(threads, strips.size());
+    WorkerInstances codecs(codec, workers);
+    if (!codecs.ok()) return VEX_ERR_NO_MEMORY;
+    const size_t rowBytes = size_t(params->width) * bpp;
+    const uint32_t stripRows = strips[0].rows;
+    StripTurns turns(strips.size());
+    RunWorkers(workers, [&](int worker) {
+        std::vector<const uint8_t*> pointers(stripRows);
+        auto* pixels = static_cast<uint8_t*>(std::malloc(rowBytes * stripRows));
+        if (pixels == nullptr) turns.Fail(VEX_ERR_NO_MEMORY);
+        size_t k = 0;
+        while (pixels != nullptr && turns.Take(&k)) {
+            const Strip& s = strips[k];
+            if (!turns.WaitInput(k)) break;
+            Status status = rows(context, s.firstRow, s.rows, pointers.data());
+            for (uint32_t r = 0; status == 0 && r < s.rows; ++r) std::memcpy(pixels + r * rowBytes, pointers[r], rowBytes);
+            turns.PassInput();
+            AppVexParams p = StripParams(*params, s);
+            // The first strip carries the header; the others are bare data.
+            if (k != 0) p.containerKind = VEX_CONTAINER_RAW;
+            uint8_t* out = nullptr;
+            size_t outSize = 0;
+            if (status == 0) status = VexCompressMemory(codecs.For(worker, k), &p, pixels, ptrdiff_t(rowBytes), &out, &outSize);
+            if (status == 0 && k == 0) {
+                // Its frame header states the whole picture's height, and its
+                // EOI goes after the last strip.
+                const size_t frame = FrameHeader(out, outSize);
+                if (frame == 0 || outSize < 2) {
+                    status = VEX_ERR_IO_REQUEST;
+                } else {
+                    out[frame + 5] = uint8_t(params->height >> 8);
+                    out[frame + 6] = uint8_t(params->height);
+                    outSize -= 2;
+                }
+            }
+            if (status == 0 && turns.WaitOutput(k)) {
+                status = write(context, out, outSize);
+                turns.PassOutput();
+            }
+            VexFree(out);
+            if (status != 0) turns.Fail(status);
+        }
+        std::free(pixels);
+    });
+    if (turns.status() != 0) return turns.status();
+    const uint8_t eoi[2] = {0xFF, 0xD9};
+    return write(context, eoi, sizeof eoi);
+}
+
+int16_t VexDecompressStrips(VexCodec* codec, AppVexParams* params, const uint8_t* data, size_t size,
+                            VexRowDelivery deliver, void* context, int threads) {
+    uint16_t mcuHeight = 0, mcuWidth = 0;
+    const bool whole = params->windowLeft == 0 && params->windowTop == 0 && params->windowRight >= params->width - 1 &&
+                       params->windowBottom >= params->height - 1;
+    const uint32_t bpp = PixelBytes(*params);
+    const size_t scan = ScanData(data, size);
+    const size_t frame = scan != 0 ? FrameHeader(data, scan) : 0;
+    std::vector<Strip> strips;
+    if (params->containerKind == VEX_CONTAINER_JFIF && whole && frame != 0 && bpp != 0 &&
+        q32vex::GetMcuDims(params->colorSpace, &params->sampling, &mcuWidth, &mcuHeight) == 0)
+        strips = CutStreamingStrips(params->height, RowsPerUnit(*params, &mcuHeight), uint64_t(params->width) * bpp,
+                                    threads);
+    const uint32_t mcusPerRow = mcuWidth == 0 ? 0 : (uint32_t(params->width) + mcuWidth - 1) / mcuWidth;
+    if (strips.empty() || !FindStripData(data, size, scan, mcuHeight, params->restartInterval, mcusPerRow, strips))
+        return VEX_ERR_UNSUPPORTED;
+    const int workers = WorkerCount(threads, strips.size());
+    WorkerInstances codecs(codec, workers);
+    if (!codecs.ok()) return VEX_ERR_NO_MEMORY;
+    const size_t rowBytes = size_t(params->width) * bpp;
+    const uint32_t stripRows = strips[0].rows;
+    StripTurns turns(strips.size());
+    RunWorkers(workers, [&](int worker) {
+        std::vector<const uint8_t*> pointers(stripRows);
+        // Cleared, so that padding bytes the decoder leaves reach the host as 0.
+        auto* pixels = static_cast<uint8_t*>(std::calloc(rowBytes, stripRows));
+        if (pixels == nullptr) turns.Fail(VEX_ERR_NO_MEMORY);
+        for (uint32_t r = 0; pixels != nullptr && r < stripRows; ++r) pointers[r] = pixels + r * rowBytes;
+        size_t k = 0;
+        while (pixels != nullptr && turns.Take(&k)) {
+            const Strip& s = strips[k];
+            uint8_t* stream = StripStream(data, scan, frame, s);
+            AppVexParams p = StripParams(*params, s);
+            Status status = stream == nullptr ? VEX_ERR_NO_MEMORY
+                                              : VexDecompressMemory(codecs.For(worker, k), &p, stream, scan + s.size + 2,
+                                                                    pixels, ptrdiff_t(rowBytes));
+            std::free(stream);
+            if (status == 0 && turns.WaitOutput(k)) {
+                status = deliver(context, s.firstRow, s.rows, pointers.data());
+                turns.PassOutput();
+            }
+            if (status != 0) turns.Fail(status);
+        }
+        std::free(pixels);
+    });
+    return turns.status();
 }
 
 }  // extern "C"
