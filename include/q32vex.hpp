@@ -298,8 +298,9 @@ struct CompressOptions {
     Progress progress;
     // Threads for one picture: a JFIF file with a restart interval is coded
     // in strips of whole intervals, on this many threads, with exactly the
-    // bytes of one thread (0: one per core). Used by the in-memory form
-    // without a progress function; other files are coded on one thread.
+    // bytes of one thread (0: one per core). The streaming form asks its row
+    // source for strip after strip, in order; other files are coded on one
+    // thread.
     int threads = 1;
 
     CompressOptions& with_sampling(Sampling s) {
@@ -326,9 +327,10 @@ struct DecompressOptions {
     Sampling four_sampling = Sampling::Four444;
     Progress progress;
     // Threads for one picture, as CompressOptions::threads: a JFIF file with
-    // restart markers, decoded whole by the in-memory form without a
-    // progress function, is decoded in strips with exactly the pixels of one
-    // thread.
+    // restart markers, decoded whole, is decoded in strips with exactly the
+    // pixels of one thread. The streaming form reads a stream of up to 64 MiB
+    // whole first and hands the strips to its sink in order; a larger one is
+    // decoded band by band on one thread.
     int threads = 1;
     // Colour channels clamped to 0..255, as libjpeg gives them. Off, colours
     // far outside the YCbCr gamut wrap around exactly as the AppVex...
@@ -708,6 +710,86 @@ inline void attach_segments(const Instance& instance, Host& host, const Compress
            (!options.comment.empty() || !options.segments.empty()) && options.container == Container::Jfif);
 }
 
+// The caller's functions behind the streaming strip forms, which call them
+// from worker threads, one at a time for rows and one at a time for bytes
+// (the two may overlap): what they throw is kept per kind and rethrown by
+// the caller's thread.
+struct StripHost {
+    const RowSource* source = nullptr;
+    const Writer* writer = nullptr;
+    const BandSink* sink = nullptr;
+    const Progress* progress = nullptr;
+    std::function<void()> start;  // before the first strip is delivered
+    int width = 0;
+    uint64_t total = 0;
+    uint64_t position = 0;  // stream bytes written so far
+    std::exception_ptr rowsFailure, outputFailure;
+
+    void report(uint32_t firstRow, uint32_t count) {
+        if (progress && *progress) (*progress)(std::min<uint64_t>(total, uint64_t(firstRow + count) * width), total);
+    }
+    static int16_t rows(void* context, uint32_t firstRow, uint32_t count, const uint8_t** out) {
+        StripHost& h = *static_cast<StripHost*>(context);
+        try {
+            (*h.source)(0, h.width - 1, static_cast<int>(firstRow), static_cast<int>(firstRow + count - 1), out);
+            h.report(firstRow, count);
+            return 0;
+        } catch (...) {
+            h.rowsFailure = std::current_exception();
+            return kCallbackFailed;
+        }
+    }
+    static int16_t write(void* context, const uint8_t* data, size_t size) {
+        StripHost& h = *static_cast<StripHost*>(context);
+        try {
+            (*h.writer)(h.position, data, size);
+            h.position += size;
+            return 0;
+        } catch (...) {
+            h.outputFailure = std::current_exception();
+            return kCallbackFailed;
+        }
+    }
+    static int16_t deliver(void* context, uint32_t firstRow, uint32_t count, const uint8_t* const* data) {
+        StripHost& h = *static_cast<StripHost*>(context);
+        try {
+            if (h.start) {
+                h.start();
+                h.start = nullptr;
+            }
+            (*h.sink)(0, static_cast<int>(firstRow), h.width, static_cast<int>(count), data);
+            h.report(firstRow, count);
+            return 0;
+        } catch (...) {
+            h.outputFailure = std::current_exception();
+            return kCallbackFailed;
+        }
+    }
+    void check(int16_t status, Host& host) const {
+        if (status == 0) return;
+        if (rowsFailure) std::rethrow_exception(rowsFailure);
+        if (outputFailure) std::rethrow_exception(outputFailure);
+        detail::check(status, host);
+    }
+};
+
+// Reads the stream from its start into *bytes, at most `limit` bytes; true
+// when that was all of it.
+inline bool read_up_to(const Reader& reader, uint64_t limit, std::vector<uint8_t>* bytes) {
+    for (;;) {
+        const size_t have = bytes->size();
+        if (have > limit) return false;
+        bytes->resize(have + (size_t(1) << 20));
+        const size_t n = reader(have, bytes->data() + have, bytes->size() - have);
+        bytes->resize(have + n);
+        if (n == 0) return true;
+    }
+}
+
+// Compressed input up to this size is read whole so that several threads
+// can decode its strips; a larger stream is decoded band by band on one.
+constexpr uint64_t kThreadedInputLimit = uint64_t(64) << 20;
+
 }  // namespace detail
 
 inline void compress(int width, int height, PixelFormat format, const CompressOptions& options,
@@ -719,6 +801,19 @@ inline void compress(int width, int height, PixelFormat format, const CompressOp
     host.writer = writer;
     Instance instance;
     detail::attach_segments(instance, host, options);
+    // With a restart interval, strips of whole intervals on several threads.
+    if (options.threads != 1 && p.restartInterval != 0) {
+        detail::StripHost strips;
+        strips.source = &source;
+        strips.writer = &writer;
+        strips.progress = &options.progress;
+        strips.width = width;
+        strips.total = static_cast<uint64_t>(width) * height;
+        const int16_t status = VexCompressStrips(instance.get(), &p, detail::StripHost::rows,
+                                                 detail::StripHost::write, &strips,
+                                                 detail::thread_count(options.threads));
+        if (status != VEX_ERR_UNSUPPORTED) return strips.check(status, host);
+    }
     detail::check(VexCompressOpen(instance.get(), &p), host);
 
     const int bpp = bytes_per_pixel(format);
@@ -868,6 +963,38 @@ inline void decompress(const Reader& reader, Container container, const Decompre
         p.windowTop = static_cast<uint16_t>(std::clamp<long long>(w.y, 0, 65535));
         p.windowRight = static_cast<uint16_t>(std::clamp<long long>(0LL + w.x + w.width - 1, 0, 65535));
         p.windowBottom = static_cast<uint16_t>(std::clamp<long long>(0LL + w.y + w.height - 1, 0, 65535));
+    }
+    const bool whole = p.windowLeft == 0 && p.windowTop == 0 && p.windowRight >= p.width - 1 &&
+                       p.windowBottom >= p.height - 1;
+    if (options.threads != 1 && container == Container::Jfif && !pack555 && whole && p.restartInterval != 0) {
+        // Strips of whole restart intervals on several threads, from the
+        // stream read whole when it is not too large. Either way the bytes
+        // read so far serve the band-by-band path from memory.
+        std::vector<uint8_t> bytes;
+        const bool all = detail::read_up_to(reader, detail::kThreadedInputLimit, &bytes);
+        const Reader rest = [&bytes, &reader](uint64_t position, uint8_t* buffer, size_t capacity) -> size_t {
+            if (position >= bytes.size()) return reader(position, buffer, capacity);
+            const size_t n = std::min<size_t>(capacity, bytes.size() - static_cast<size_t>(position));
+            std::memcpy(buffer, bytes.data() + position, n);
+            return n;
+        };
+        if (all) {
+            detail::StripHost strips;
+            strips.sink = &sink;
+            strips.progress = &options.progress;
+            strips.width = p.width;
+            strips.total = static_cast<uint64_t>(p.width) * p.height;
+            strips.start = [&] { start(p.width, p.height, format); };
+            const int16_t status = VexDecompressStrips(instance.get(), &p, bytes.data(), bytes.size(),
+                                                       detail::StripHost::deliver, &strips,
+                                                       detail::thread_count(options.threads));
+            if (status != VEX_ERR_UNSUPPORTED) return strips.check(status, host);
+        }
+        return decompress(rest, container, [&options] {
+            DecompressOptions one = options;
+            one.threads = 1;
+            return one;
+        }(), start, sink, nullptr);
     }
     detail::set_bands(p, options.band_rows, options.band_memory);
     // The open reads the header again from the first byte.

@@ -224,14 +224,19 @@ TEST_F(BatchTest, ClashingNamesAndUnusableArgumentsAreRefusedUpFront) {
 }
 
 // --threads N for one picture: with restart intervals the file is coded and
-// decoded in strips, with the bytes and pixels of one thread; without them
-// the option changes nothing.
+// decoded in strips streamed a few at a time, with the bytes and pixels of
+// one thread (also from standard input, and by default, one per core);
+// without them the option changes nothing.
 TEST_F(BatchTest, ThreadsForOnePictureKeepBytesAndPixels) {
     WritePicture("big.ppm", 700, 530);
     for (const std::string restart : {"--restart 2", "--restart 44", ""}) {
         SCOPED_TRACE(restart);
-        Ok("compress " + Q(Path("big.ppm")) + " " + Q(Path("one.jpg")) + " --sampling 420 " + restart);
-        Ok("decompress " + Q(Path("one.jpg")) + " " + Q(Path("one.ppm")));
+        Ok("compress " + Q(Path("big.ppm")) + " " + Q(Path("one.jpg")) + " --sampling 420 --threads 1 " + restart);
+        Ok("decompress " + Q(Path("one.jpg")) + " " + Q(Path("one.ppm")) + " --threads 1");
+        Ok("decompress - " + Q(Path("stdin.ppm")) + " --threads 2 < " + Q(Path("one.jpg")));
+        EXPECT_EQ(FileBytes(Path("stdin.ppm")), FileBytes(Path("one.ppm")));
+        Ok("compress " + Q(Path("big.ppm")) + " " + Q(Path("default.jpg")) + " --sampling 420 " + restart);
+        EXPECT_EQ(FileBytes(Path("default.jpg")), FileBytes(Path("one.jpg")));
         for (const char* threads : {"2", "3", "0"}) {
             Ok("compress " + Q(Path("big.ppm")) + " " + Q(Path("many.jpg")) + " --sampling 420 --threads " + threads +
                " " + restart);

@@ -205,5 +205,66 @@ TEST_F(CxxWrapperTest, ThreadsForOnePictureKeepTheBytesAndPixels) {
     }
 }
 
+// The streaming forms take the same threads in strips, seeing rows and
+// bytes in order; what the caller's functions throw on a worker thread comes
+// back to the caller as it was thrown.
+TEST_F(CxxWrapperTest, StreamingStripsOnThreadsKeepOrderAndExceptions) {
+    q32vex::CompressOptions options;
+    options.with_sampling(Sampling::S422);
+    options.restart_interval = 3;
+    options.threads = 1;
+    const std::vector<uint8_t> single = q32vex::compress(View(photo_), options);
+    const q32vex::Image pixels = q32vex::decompress(single);
+    const q32vex::Reader reader = q32vex::detail::memory_reader(single.data(), single.size());
+    for (int threads : {2, 3}) {
+        options.threads = threads;
+        std::vector<uint8_t> streamed;
+        uint64_t expected = 0;
+        bool inOrder = true;
+        q32vex::compress(View(photo_), options, [&](uint64_t position, const uint8_t* data, size_t size) {
+            inOrder = inOrder && position == expected;
+            expected = position + size;
+            streamed.insert(streamed.end(), data, data + size);
+        });
+        EXPECT_TRUE(inOrder);
+        EXPECT_EQ(streamed, single) << threads << " threads";
+
+        q32vex::DecompressOptions d;
+        d.threads = threads;
+        q32vex::Image image;
+        int nextRow = 0;
+        q32vex::decompress(
+            reader, q32vex::Container::Jfif, d,
+            [&](int width, int height, PixelFormat format) {
+                image.width = width;
+                image.height = height;
+                image.pixels.assign(size_t(width) * height * q32vex::bytes_per_pixel(format), 0);
+            },
+            [&](int x, int y, int columns, int rows, const uint8_t* const* data) {
+                inOrder = inOrder && x == 0 && y == nextRow && columns == image.width;
+                nextRow = y + rows;
+                for (int r = 0; r < rows; ++r)
+                    std::memcpy(image.row(y + r), data[r], size_t(columns) * 3);
+            });
+        EXPECT_TRUE(inOrder);
+        EXPECT_EQ(nextRow, pixels.height);
+        EXPECT_EQ(image.pixels, pixels.pixels) << threads << " threads";
+
+        const q32vex::RowSource failing = [&](int, int, int y0, int y1, const uint8_t** rows) {
+            if (y0 > 100) throw std::runtime_error("source gave up");
+            for (int y = y0; y <= y1; ++y) rows[y - y0] = photo_.pixels.data() + size_t(y) * photo_.width * 3;
+        };
+        EXPECT_THROW(q32vex::compress(photo_.width, photo_.height, PixelFormat::Bgr24, options, failing,
+                                      [](uint64_t, const uint8_t*, size_t) {}),
+                     std::runtime_error);
+        EXPECT_THROW(q32vex::decompress(
+                         reader, q32vex::Container::Jfif, d, [](int, int, PixelFormat) {},
+                         [](int, int y, int, int, const uint8_t* const*) {
+                             if (y > 100) throw std::logic_error("sink gave up");
+                         }),
+                     std::logic_error);
+    }
+}
+
 }  // namespace
 }  // namespace vextest

@@ -84,10 +84,10 @@ const char kCompressHelp[] =
     "  --sampling S        444, 422 (default for colour), 420, 411 or gray\n"
     "                      (a colour input is converted to grey for gray)\n"
     "  --restart N         restart marker every N MCUs (default 0: none)\n"
-    "  --threads N         threads for one picture (0: one per core; default 1).\n"
-    "                      Only JFIF files with --restart are cut into strips\n"
-    "                      of restart intervals, with the bytes of one thread;\n"
-    "                      the picture is then held whole in memory\n"
+    "  --threads N         threads for one picture (default 0: one per core;\n"
+    "                      1 in the batch form). JFIF files with --restart\n"
+    "                      are coded in strips of restart intervals, with\n"
+    "                      the bytes of one thread\n"
     "  --container C       jfif, tiff or raw, instead of OUT's extension (with\n"
     "                      --out-dir: DIR/NAME.jpg, .tif or .raw; jfif if not given)\n"
     "  --tile WxH          TIFF tile size, multiples of the MCU size (16x8 for 422)\n"
@@ -120,9 +120,11 @@ const char kDecompressHelp[] =
     "\n"
     "options:\n"
     "  --window X,Y,W,H    decode only this rectangle (clipped to the image)\n"
-    "  --threads N         threads for one picture (0: one per core; default 1).\n"
-    "                      A JFIF file with restart markers, decoded whole, is\n"
-    "                      decoded in strips, held whole in memory\n"
+    "  --threads N         threads for one picture (default 0: one per core;\n"
+    "                      1 in the batch form). A JFIF file with restart\n"
+    "                      markers, decoded whole, is decoded in strips of\n"
+    "                      restart intervals (a file of up to 64 MiB, which\n"
+    "                      is read whole first)\n"
     "  --pixel-format P    bgr24 (default), bgrx32 or bgr555: the pixels the\n"
     "                      library decodes colour images to (BMP keeps them)\n"
     "  --band-rows N       take the image from the library N rows at a time\n"
@@ -689,12 +691,13 @@ int Convert(const char* command, const Args& args, Job& job, const std::string& 
 
 // ---- compress -----------------------------------------------------------------------
 
-// --threads N: threads for one picture (0: one per core). Only a JFIF file
-// with restart intervals is cut into strips, and it is then held whole in
-// memory; every other file streams on one thread, so the default, 1, keeps
-// memory independent of the picture's size.
+// --threads N: threads for one picture (0, the default: one per core). Only
+// a JFIF file with restart intervals is cut into strips, which stream as
+// bands do, a few at a time; every other file goes on one thread.
+// In the batch form the files share the cores instead, so each takes one
+// unless told otherwise.
 int PictureThreads(const Args& args) {
-    const int threads = int(Number(args, "--threads", 0, 64, 1));
+    const int threads = int(Number(args, "--threads", 0, 64, IsBatch(args) ? 1 : 0));
     return threads == 0 ? q32vex::detail::thread_count(0) : threads;
 }
 
@@ -816,23 +819,9 @@ int CompressFile(const CompressJob& job, const std::string& in, const std::strin
             output.WriteAt(position, data, size);
         };
         try {
-            if (options.threads > 1 && options.container == Container::Jfif && options.restart_interval > 0) {
-                // Strips of restart intervals on several threads, from the
-                // picture held whole.
-                const size_t stride = size_t(width) * size_t(q32vex::bytes_per_pixel(format));
-                std::vector<uint8_t> picture(stride * size_t(height));
-                for (int y = 0; y < height; ++y) {
-                    const uint8_t* row = nullptr;
-                    rows.Get(0, width - 1, y, y, &row);
-                    std::memcpy(picture.data() + stride * size_t(y), row, stride);
-                }
-                options.progress = nullptr;
-                const std::vector<uint8_t> bytes = q32vex::compress(
-                    q32vex::ImageView{picture.data(), width, height, std::ptrdiff_t(stride), format}, options);
-                writer(0, bytes.data(), bytes.size());
-            } else {
-                q32vex::compress(width, height, format, options, source, writer);
-            }
+            // With a restart interval the wrapper codes strips of whole
+            // intervals on options.threads threads, streaming as well.
+            q32vex::compress(width, height, format, options, source, writer);
         } catch (const q32vex::Error& e) {
             // A tile too large for the default budget: one band of the whole
             // image then, as the band checks come before anything is written.
@@ -1052,27 +1041,9 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
         const auto takeBand = [&strips](int x, int y, int columns, int rows, const uint8_t* const* data) {
             strips->Band(x, y, columns, rows, data);
         };
-        if (options.threads > 1 && container == Container::Jfif && info.restart_interval > 0 &&
-            options.window.width == 0) {
-            // Strips of restart intervals on several threads, into the
-            // picture held whole.
-            std::vector<uint8_t> bytes(size_t(input->Size()));
-            size_t got = 0;
-            while (got < bytes.size()) {
-                const size_t n = reader(got, bytes.data() + got, bytes.size() - got);
-                if (n == 0) break;
-                got += n;
-            }
-            bytes.resize(got);
-            options.progress = nullptr;
-            const q32vex::Image image = q32vex::decompress(bytes, options);
-            startImage(image.width, image.height, image.format);
-            std::vector<const uint8_t*> rows(size_t(image.height));
-            for (int y = 0; y < image.height; ++y) rows[size_t(y)] = image.row(y);
-            takeBand(0, 0, image.width, image.height, rows.data());
-        } else {
-            q32vex::decompress(reader, container, options, startImage, takeBand, &info);
-        }
+        // A JFIF stream with restart markers is decoded in strips on
+        // options.threads threads by the wrapper, streaming as well.
+        q32vex::decompress(reader, container, options, startImage, takeBand, &info);
         if (container == Container::Jfif) CheckComplete(*input, container, info);
         if (!strips->Complete(height)) throw ImageFileError{"the library left rows of the window undecoded"};
         writer->Finish();
