@@ -42,7 +42,6 @@ struct BandGeometry {
     uint16_t paddedImageHeight;
     int16_t bandMode;
     uint16_t passWidth;
-    uint16_t passRowBytes;
     uint16_t unitWidth;
     uint16_t bandSpanWidth;
     uint16_t bandSpanHeight;

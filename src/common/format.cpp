@@ -107,7 +107,6 @@ Status MatchFormat(uint32_t /*direction*/, int16_t pixelModel, const PixelFormat
             return VEX_ERR_PIXEL_MODEL;
     }
     if (formatIndex < 0) return VEX_ERR_PIXEL_FORMAT;
-    info->pixelFormatIndex = uint16_t(formatIndex);
 
     int samplingIndex = -1;
     switch (colorSpace) {

@@ -22,7 +22,6 @@ struct SamplingEntry {
 
 // Per-sequence format constants: MatchFormat's result.
 struct FormatInfo {
-    uint16_t pixelFormatIndex;
     uint16_t samplingIndex;
     uint16_t bytesPerPixel;
     uint16_t componentCount;

@@ -111,7 +111,6 @@ Status OpenCompression(Codec& c, AppVexParams* host) {
     b.unitRealRows = Min16(p.height, s.mcuHeight);
     b.bandRealWidth = Min16(p.width, b.bandSpanWidth);
     b.bandRealHeight = Min16(p.height, b.bandSpanHeight);
-    b.passRowBytes = uint16_t(PassRowBytes(c));
 
     // The engine counts the passes of a tile in 16 bits; a band so narrow
     // against so large a tile that one tile takes more passes than that
