@@ -5,6 +5,7 @@
 #include "container/tiff_reader.h"
 
 #include "common/bytes.h"
+#include "common/record_enums.h"
 #include "common/tables.h"
 #include "common/tile_arrays.h"
 #include "decode/input_reader.h"
@@ -186,7 +187,10 @@ Status TemplateEntryValue(ReaderState& reader, AppVexParams* params, uint16_t ta
             return 0;
         }
         case kTagSamplesPerPixel: {
-            static constexpr int16_t kModelOf[5] = {-1, 1, -1, 0, 2};
+            // SamplesPerPixel -> pixel model; 2 names none.
+            static constexpr int16_t kModelOf[5] = {-1, RecordValue(PixelModel::kGrey), -1,
+                                                    RecordValue(PixelModel::kColour),
+                                                    RecordValue(PixelModel::kFourChannel)};
             if (shortValue > 4 || kModelOf[shortValue] < 0) return VEX_ERR_CONTAINER;
             params->pixelModel = kModelOf[shortValue];
             reader.components = shortValue;
