@@ -62,24 +62,19 @@ Status BuildDecQuant(const uint8_t* source, void** out) {
     return 0;
 }
 
-Status BuildDecDc(const uint8_t* source, void** out) {
-    Q_TRY(CheckHuffmanSpec(kDecompress, kDcTable, source));
+// The lookup table of a DC or AC table, with the kind's lookahead.
+template <int16_t kKind, int kLookahead>
+Status BuildDecHuffman(const uint8_t* source, void** out) {
+    Q_TRY(CheckHuffmanSpec(kDecompress, kKind, source));
     uint16_t* table = nullptr;
-    Q_TRY(BuildHuffDecTable(source, kDcLookahead, &table));
-    *out = table;
-    return 0;
-}
-
-Status BuildDecAc(const uint8_t* source, void** out) {
-    Q_TRY(CheckHuffmanSpec(kDecompress, kAcTable, source));
-    uint16_t* table = nullptr;
-    Q_TRY(BuildHuffDecTable(source, kAcLookahead, &table));
+    Q_TRY(BuildHuffDecTable(source, kLookahead, &table));
     *out = table;
     return 0;
 }
 
 using DecodeBuilder = Status (*)(const uint8_t* source, void** out);
-constexpr DecodeBuilder kDecodeBuilders[3] = {BuildDecQuant, BuildDecDc, BuildDecAc};
+constexpr DecodeBuilder kDecodeBuilders[3] = {BuildDecQuant, BuildDecHuffman<kDcTable, kDcLookahead>,
+                                              BuildDecHuffman<kAcTable, kAcLookahead>};
 
 }  // namespace
 

@@ -42,19 +42,12 @@ Status BuildEncQuant(const uint8_t* source, void** out) {
     return 0;
 }
 
-Status BuildEncDc(const uint8_t* source, void** out) {
-    Q_TRY(CheckHuffmanSpec(kCompress, kDcTable, source));
-    auto* table = static_cast<HuffEncDc*>(LibAlloc(sizeof(HuffEncDc)));
-    if (table == nullptr) return VEX_ERR_NO_MEMORY;
-    // The symbols were checked to be categories, so they index the table.
-    MakeHuffmanCodes(source, table->code, table->length);
-    *out = table;
-    return 0;
-}
-
-Status BuildEncAc(const uint8_t* source, void** out) {
-    Q_TRY(CheckHuffmanSpec(kCompress, kAcTable, source));
-    auto* table = static_cast<HuffEncAc*>(LibAlloc(sizeof(HuffEncAc)));
+// A code and a length per symbol, in a HuffEncDc or HuffEncAc. DC symbols
+// were checked to be categories, so they index the DC table.
+template <typename Table, int16_t kKind>
+Status BuildEncHuffman(const uint8_t* source, void** out) {
+    Q_TRY(CheckHuffmanSpec(kCompress, kKind, source));
+    auto* table = static_cast<Table*>(LibAlloc(sizeof(Table)));
     if (table == nullptr) return VEX_ERR_NO_MEMORY;
     MakeHuffmanCodes(source, table->code, table->length);
     *out = table;
@@ -62,7 +55,8 @@ Status BuildEncAc(const uint8_t* source, void** out) {
 }
 
 using EncodeBuilder = Status (*)(const uint8_t* source, void** out);
-constexpr EncodeBuilder kEncodeBuilders[3] = {BuildEncQuant, BuildEncDc, BuildEncAc};
+constexpr EncodeBuilder kEncodeBuilders[3] = {BuildEncQuant, BuildEncHuffman<HuffEncDc, kDcTable>,
+                                              BuildEncHuffman<HuffEncAc, kAcTable>};
 
 }  // namespace
 
