@@ -91,7 +91,7 @@ TEST_F(BandGeometryTest, EachModeSnapsTheRequestToItsGrid) {
         s.bandW = k.bandW;
         s.bandH = k.bandH;
         ASSERT_EQ(Choose(c, s), 0) << k.bandW << "x" << k.bandH;
-        EXPECT_EQ(std::vector<int>({b.bandMode, p.bandWidth, p.bandHeight, b.passWidth, b.bandSpanWidth,
+        EXPECT_EQ(std::vector<int>({int(b.bandMode), p.bandWidth, p.bandHeight, b.passWidth, b.bandSpanWidth,
                                     b.bandSpanHeight}),
                   std::vector<int>({k.mode, k.outW, k.outH, k.passWidth, k.spanW, k.spanH}))
             << "tiles " << k.tileW << ", band " << k.bandW << "x" << k.bandH;
@@ -101,7 +101,7 @@ TEST_F(BandGeometryTest, EachModeSnapsTheRequestToItsGrid) {
     small.bandW = 5;
     small.bandH = 3;
     ASSERT_EQ(Choose(c, small), 0);
-    EXPECT_EQ(std::vector<int>({b.bandMode, b.paddedImageWidth, b.paddedImageHeight, b.passWidth}),
+    EXPECT_EQ(std::vector<int>({int(b.bandMode), b.paddedImageWidth, b.paddedImageHeight, b.passWidth}),
               std::vector<int>({3, 16, 8, 16}));
 }
 
@@ -154,7 +154,7 @@ void CheckBudgets(Shape s, const std::vector<BudgetCase>& cases) {
         s.bandMemory = c.budget;
         ASSERT_EQ(Choose(*codec, s), c.status) << "budget " << c.budget;
         if (c.status != 0) continue;
-        EXPECT_EQ(std::vector<int>({b.bandMode, p.bandWidth, p.bandHeight, b.passWidth, p.bandMemory}),
+        EXPECT_EQ(std::vector<int>({int(b.bandMode), p.bandWidth, p.bandHeight, b.passWidth, p.bandMemory}),
                   std::vector<int>({c.mode, c.bandW, c.bandH, c.passWidth, c.budget}))
             << "budget " << c.budget;
     }
@@ -207,14 +207,14 @@ TEST_F(BandGeometryTest, BandRowsStayWithinSixtyFourKibibytes) {
     s.bandW = 30000;
     s.bandH = 100;
     ASSERT_EQ(Choose(c, s), 0);
-    EXPECT_EQ(std::vector<int>({b.bandMode, p.bandMemory, p.bandHeight, p.bandWidth, b.passWidth}),
+    EXPECT_EQ(std::vector<int>({int(b.bandMode), p.bandMemory, p.bandHeight, p.bandWidth, b.passWidth}),
               std::vector<int>({0, 8 * 65536, 8, 15000, 15000}));
     // Exactly one band row of 64 KiB is allowed; one pixel more is not.
     s = Shape{16384, 16, 8, 8, 32};
     s.bandW = 16384;
     s.bandH = 16;
     ASSERT_EQ(Choose(c, s), 0);
-    EXPECT_EQ(std::vector<int>({b.bandMode, p.bandMemory, p.bandWidth}), std::vector<int>({3, 0, 16384}));
+    EXPECT_EQ(std::vector<int>({int(b.bandMode), p.bandMemory, p.bandWidth}), std::vector<int>({3, 0, 16384}));
     s.width = s.bandW = 16386;  // 65544 bytes
     ASSERT_EQ(Choose(c, s), 0);
     EXPECT_NE(p.bandMemory, 0);

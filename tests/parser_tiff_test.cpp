@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "compress_helpers.h"
+#include "container/record_sort.h"
+#include "container/tiff_reader_state.h"
 #include "test_support.h"
 
 namespace vextest {
@@ -301,6 +303,39 @@ TEST_F(ParserTiff, TileSeeksAskForTheTileAndNeedShortStepsInOneDelivery) {
     EXPECT_EQ(Decode(Rearranged(tiff, inOrder, 300), 1, 0, &decoded, 64), VEX_ERR_NO_BUFFER);
     ASSERT_EQ(Decode(Rearranged(tiff, inOrder, 300), 1, 0, &decoded, 600), 0);
     EXPECT_EQ(decoded.pixels, reference.pixels);
+}
+
+
+// The reader visits values stored elsewhere in the file in the order its
+// record sort leaves them, and the host sees its read requests in that order.
+// Values at equal offsets (tables shared by components, say) come out in the
+// order this sort has always given, which is neither the input order nor the
+// one a stable sort gives; a different sort would reorder the host's reads.
+TEST(TiffValueOrder, RecordsAtEqualOffsetsKeepTheirVisitingOrder) {
+    using q32vex::tiff::DeferredEntry;
+    struct Case {
+        std::vector<uint32_t> offsets;  // record i has index i
+        std::vector<uint16_t> visited;  // indices in visiting order
+    };
+    const std::vector<Case> cases = {
+        {{2, 2, 1}, {2, 1, 0}},
+        {{2, 1, 2, 2, 0, 2, 1}, {4, 1, 6, 3, 2, 5, 0}},
+        {{0, 1, 3, 1, 4, 2, 3, 1, 4, 4, 3, 3, 3, 1, 2, 2}, {0, 13, 3, 7, 1, 14, 15, 5, 10, 2, 11, 6, 12, 9, 8, 4}},
+    };
+    for (const Case& c : cases) {
+        std::vector<DeferredEntry> records;
+        for (size_t i = 0; i < c.offsets.size(); ++i) {
+            records.push_back(DeferredEntry{0x200 + 0x100 * c.offsets[i], 0x0207, uint16_t(i)});
+        }
+        q32vex::SortEntries(records.data(), records.size(), sizeof(DeferredEntry), q32vex::tiff::CompareOffsets);
+        std::vector<uint16_t> visited;
+        for (size_t i = 0; i < records.size(); ++i) {
+            visited.push_back(records[i].index);
+            if (i > 0) EXPECT_LE(records[i - 1].offset, records[i].offset);
+            EXPECT_EQ(records[i].offset, 0x200 + 0x100 * c.offsets[records[i].index]);
+        }
+        EXPECT_EQ(visited, c.visited) << c.offsets.size() << " records";
+    }
 }
 
 }  // namespace

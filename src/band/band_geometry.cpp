@@ -34,11 +34,11 @@ Status BandFromBudget(BandConfig& p, BandGeometry& b, uint16_t minBandWidth, uin
         if (budget < RowBytes(p, minBandWidth) * minBandHeight) return VEX_ERR_BAND;
         if (budget < minBandHeight * tileRowBytes) {
             // Not even one MCU row of a tile: a piece of an MCU row.
-            b.bandMode = 0;
+            b.bandMode = BandMode::kPieceOfRow;
             p.bandHeight = minBandHeight;
             p.bandWidth = uint16_t(budget / (RowBytes(p, mcuW) * minBandHeight) * mcuW);
         } else {
-            b.bandMode = 1;
+            b.bandMode = BandMode::kTileWide;
             p.bandWidth = p.tileWidth;
             p.bandHeight = uint16_t(budget / (tileRowBytes * mcuH) * mcuH);
         }
@@ -46,15 +46,15 @@ Status BandFromBudget(BandConfig& p, BandGeometry& b, uint16_t minBandWidth, uin
     }
     const int64_t imageRowBytes = RowBytes(p, p.width);
     if (budget >= imageRowBytes * p.height) {
-        b.bandMode = 3;
+        b.bandMode = BandMode::kFullWidth;
         p.bandWidth = p.width;
         p.bandHeight = p.height;
     } else if (budget >= imageRowBytes * p.tileHeight) {
-        b.bandMode = 3;
+        b.bandMode = BandMode::kFullWidth;
         p.bandWidth = p.width;
         p.bandHeight = uint16_t(budget / (imageRowBytes * p.tileHeight) * p.tileHeight);
     } else {
-        b.bandMode = 2;
+        b.bandMode = BandMode::kTileRow;
         p.bandHeight = p.tileHeight;
         p.bandWidth = uint16_t(budget / tileBytes * p.tileWidth);
     }
@@ -67,19 +67,19 @@ void BandFromRequest(BandConfig& p, BandGeometry& b, uint16_t minBandHeight) {
     const uint16_t mcuH = p.mcuHeight;
     p.bandMemory = 0;
     if (p.bandWidth < p.tileWidth) {
-        b.bandMode = 0;
+        b.bandMode = BandMode::kPieceOfRow;
         p.bandHeight = minBandHeight;
         p.bandWidth = uint16_t(p.bandWidth - p.bandWidth % mcuW);
     } else if (p.bandHeight < p.tileHeight) {
-        b.bandMode = 1;
+        b.bandMode = BandMode::kTileWide;
         p.bandWidth = p.tileWidth;
         p.bandHeight = uint16_t(p.bandHeight - p.bandHeight % mcuH);
     } else if (p.bandWidth < p.width) {
-        b.bandMode = 2;
+        b.bandMode = BandMode::kTileRow;
         p.bandHeight = p.tileHeight;
         p.bandWidth = uint16_t(p.bandWidth - p.bandWidth % p.tileWidth);
     } else {
-        b.bandMode = 3;
+        b.bandMode = BandMode::kFullWidth;
         p.bandWidth = p.width;
         if (p.bandHeight < p.height) {
             p.bandHeight = uint16_t(p.bandHeight - p.bandHeight % p.tileHeight);
@@ -126,7 +126,7 @@ void NarrowBandPassWidth(BandConfig& p, BandGeometry& b) {
 void DivisorPassWidth(const BandConfig& p, BandGeometry& b) {
     const uint16_t mcuW = p.mcuWidth;
     const uint32_t maxWidth = p.maxWidth;
-    const uint32_t n = (b.bandMode == 0 ? p.bandWidth : b.paddedTileWidth) / mcuW;
+    const uint32_t n = (b.bandMode == BandMode::kPieceOfRow ? p.bandWidth : b.paddedTileWidth) / mcuW;
     const uint32_t nT = b.paddedTileWidth / mcuW;
     const uint32_t maxMcus = maxWidth / mcuW;
     uint32_t passMcus = 1;
@@ -201,7 +201,7 @@ Status ChooseBandGeometry(BandConfig* config, BandGeometry* geometry) {
         Q_TRY(BandFromBudget(p, b, minBandWidth, minBandHeight));
     }
 
-    if (b.bandMode == 0 && p.bandMemory != 0) {
+    if (b.bandMode == BandMode::kPieceOfRow && p.bandMemory != 0) {
         NarrowBandPassWidth(p, b);
     } else {
         DivisorPassWidth(p, b);
@@ -210,22 +210,22 @@ Status ChooseBandGeometry(BandConfig* config, BandGeometry* geometry) {
     b.paddedImageWidth = uint16_t(paddedImageWidth);
     b.paddedImageHeight = uint16_t(paddedImageHeight);
     switch (b.bandMode) {
-        case 0:
+        case BandMode::kPieceOfRow:
             b.unitWidth = p.bandWidth;
             b.bandSpanWidth = p.bandWidth;
             b.bandSpanHeight = mcuH;
             break;
-        case 1:
+        case BandMode::kTileWide:
             b.unitWidth = b.paddedTileWidth;
             b.bandSpanWidth = b.paddedTileWidth;
             b.bandSpanHeight = p.bandHeight;
             break;
-        case 2:
+        case BandMode::kTileRow:
             b.unitWidth = b.paddedTileWidth;
             b.bandSpanWidth = p.bandWidth;
             b.bandSpanHeight = b.paddedTileHeight;
             break;
-        default:
+        default:  // BandMode::kFullWidth
             b.unitWidth = b.paddedTileWidth;
             b.bandSpanWidth = b.paddedImageWidth;
             b.bandSpanHeight = p.bandHeight == p.height ? b.paddedImageHeight : p.bandHeight;
@@ -292,11 +292,11 @@ void AdvanceBand(BandGeometry& b) {
     r.x0 = u.x0;
     r.y0 = u.y0;
     switch (b.bandMode) {
-        case 0:
+        case BandMode::kPieceOfRow:
             r.x1 = u.x1;
             r.y1 = u.y1;
             break;
-        case 1: {
+        case BandMode::kTileWide: {
             // Stops at the tile's bottom edge.
             const uint32_t into = y0 % b.paddedTileHeight;
             r.x1 = u.x1;
@@ -305,12 +305,12 @@ void AdvanceBand(BandGeometry& b) {
                                 : y0 + b.paddedTileHeight - into - 1);
             break;
         }
-        case 2:
+        case BandMode::kTileRow:
             r.x1 = uint16_t(x0 + b.bandWidth <= b.width ? x0 + b.bandWidth - 1
                                                          : b.paddedImageWidth - 1u);
             r.y1 = uint16_t(y0 + b.paddedTileHeight - 1);
             break;
-        default:
+        default:  // BandMode::kFullWidth
             r.x1 = uint16_t(b.paddedImageWidth - 1u);
             r.y1 = uint16_t(b.bandSpanHeight + y0 <= b.height ? y0 + b.bandSpanHeight - 1
                                                                : b.paddedImageHeight - 1u);

@@ -28,6 +28,14 @@ struct BandConfig {
     uint16_t maxWidth;
 };
 
+// How a band lies against tiles.
+enum class BandMode : int16_t {
+    kPieceOfRow = 0,  // one MCU row high, narrower than a tile: a piece of one unit
+    kTileWide = 1,    // one tile wide, whole MCU rows, lower than a tile
+    kTileRow = 2,     // one tile row high, whole tiles, narrower than the image
+    kFullWidth = 3,   // the full width, whole tile rows or the whole image
+};
+
 struct BandGeometry {
     // The image, its MCU height and the band size chosen for it: what the
     // walk goes by besides the sizes below.
@@ -40,9 +48,8 @@ struct BandGeometry {
     uint16_t paddedTileHeight;
     uint16_t paddedImageWidth;
     uint16_t paddedImageHeight;
-    int16_t bandMode;
+    BandMode bandMode;
     uint16_t passWidth;
-    uint16_t passRowBytes;
     uint16_t unitWidth;
     uint16_t bandSpanWidth;
     uint16_t bandSpanHeight;

@@ -43,7 +43,15 @@ struct HuffEncAc {
 constexpr int kDcLookahead = 11;
 constexpr int kAcLookahead = 10;
 
-extern const double kDctScale[8];
+// Scale factors of the scaled 8-point DCT divided by sqrt(2): 1/sqrt(2) for
+// frequency 0, cos(k*pi/16) otherwise. These stored values, not the exact
+// cosines, define the multipliers and the dequantisation values, so they are
+// written out digit for digit.
+inline constexpr double kDctScale[8] = {
+    0.70710679065997, 0.98078528105666, 0.92387953507478, 0.83146961788496,
+    0.70710679065997, 0.55557024694407, 0.38268345093153, 0.19509034501116,
+};
+
 extern const uint8_t kDctExponent[8];
 extern const uint8_t kNormShift[256];
 

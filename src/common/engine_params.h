@@ -112,6 +112,8 @@ struct alignas(32) EngineState {
     int16_t dcPredictor[4];
     uint16_t restartCountdown;
     uint16_t restartNumber;
+    // Passes left in the encoder's segment: the pass that ends a tile flushes
+    // it. The decoder finds a tile's end from the band walk instead.
     uint16_t passesLeft;
     // The engines' per-block kernels, chosen at their setup; the inverse DCT
     // takes natural-order coefficients and the component's DequantTable.

@@ -34,7 +34,7 @@ constexpr uint16_t kSupportMatrix[kPixelFormatCount][kSamplingCount] = {
     {0, 0, 0, 0, 1, 1, 0},
 };
 
-constexpr uint16_t kModelChannels[3] = {3, 1, 4};
+constexpr uint16_t kModelChannels[kPixelModelCount] = {3, 1, 4};
 constexpr uint16_t kColorSpaceComponents[4] = {3, 1, 3, 4};
 
 static_assert(sizeof(PixelFormatEntry) == 20 && sizeof(SamplingEntry) == 22,
@@ -73,7 +73,7 @@ Status GetMcuDims(int16_t colorSpace, const SamplingDesc* sampling, uint16_t* mc
 }
 
 Status BitsPerPixel(int16_t pixelModel, const PixelFormatDesc* format, uint16_t* bits) {
-    if (pixelModel < 0 || pixelModel > 2) return VEX_ERR_PIXEL_MODEL;
+    if (!IsPixelModel(pixelModel)) return VEX_ERR_PIXEL_MODEL;
     uint16_t sum = 0;
     for (int c = 0; c < kModelChannels[pixelModel]; ++c) {
         sum = uint16_t(sum + format->bits[c] + format->pad[c]);
@@ -85,8 +85,8 @@ Status BitsPerPixel(int16_t pixelModel, const PixelFormatDesc* format, uint16_t*
 Status MatchFormat(uint32_t /*direction*/, int16_t pixelModel, const PixelFormatDesc* format,
                    int16_t colorSpace, const SamplingDesc* sampling, FormatInfo* info, uint16_t* support) {
     int formatIndex = -1;
-    switch (pixelModel) {
-        case 0:
+    switch (PixelModel(pixelModel)) {
+        case PixelModel::kColour:
             // Grey and four-channel pixels are also accepted under the colour
             // model; the first equal row wins.
             for (int i = 0; i < kPixelFormatCount && formatIndex < 0; ++i) {
@@ -95,9 +95,9 @@ Status MatchFormat(uint32_t /*direction*/, int16_t pixelModel, const PixelFormat
                 }
             }
             break;
-        case 1:
-        case 2: {
-            const int only = pixelModel == 1 ? 3 : 4;
+        case PixelModel::kGrey:
+        case PixelModel::kFourChannel: {
+            const int only = PixelModel(pixelModel) == PixelModel::kGrey ? 3 : 4;
             if (CompareBytes(format, &kPixelFormats[only].desc, sizeof(PixelFormatDesc)) == 0) {
                 formatIndex = only;
             }
@@ -107,7 +107,6 @@ Status MatchFormat(uint32_t /*direction*/, int16_t pixelModel, const PixelFormat
             return VEX_ERR_PIXEL_MODEL;
     }
     if (formatIndex < 0) return VEX_ERR_PIXEL_FORMAT;
-    info->pixelFormatIndex = uint16_t(formatIndex);
 
     int samplingIndex = -1;
     switch (colorSpace) {

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "common/record_enums.h"
 #include "common/status.h"
 
 namespace q32vex {
@@ -22,7 +23,6 @@ struct SamplingEntry {
 
 // Per-sequence format constants: MatchFormat's result.
 struct FormatInfo {
-    uint16_t pixelFormatIndex;
     uint16_t samplingIndex;
     uint16_t bytesPerPixel;
     uint16_t componentCount;
@@ -39,7 +39,8 @@ constexpr uint16_t kMaxPassMcus = 2047;
 extern const PixelFormatEntry kPixelFormats[kPixelFormatCount];
 extern const SamplingEntry kSamplings[kSamplingCount];
 extern const uint16_t kSupportMatrix[kPixelFormatCount][kSamplingCount];
-extern const uint16_t kModelChannels[3];
+// Channels per pixel model, indexed by its record value.
+extern const uint16_t kModelChannels[kPixelModelCount];
 // Compressed components per colour space 0..3.
 extern const uint16_t kColorSpaceComponents[4];
 

@@ -4,6 +4,7 @@
 #include "container/jpeg_parser.h"
 
 #include "common/bytes.h"
+#include "common/record_enums.h"
 #include "common/tables.h"
 #include "decode/input_reader.h"
 
@@ -117,7 +118,7 @@ Status ParseFrameHeader(ParserState& parser, AppVexParams* params) {
     switch (nf) {
         case 1:
             params->colorSpace = 1;
-            params->pixelModel = 1;
+            params->pixelModel = RecordValue(PixelModel::kGrey);
             params->pixelFormat = PixelFormatDesc{{8, 0, 0, 0}, {0, 0, 0, 0}};
             break;
         case 3:
@@ -126,7 +127,7 @@ Status ParseFrameHeader(ParserState& parser, AppVexParams* params) {
             break;
         case 4:
             params->colorSpace = 3;
-            params->pixelModel = 2;
+            params->pixelModel = RecordValue(PixelModel::kFourChannel);
             params->pixelFormat = PixelFormatDesc{{8, 8, 8, 8}, {0, 0, 0, 0}};
             break;
         default:

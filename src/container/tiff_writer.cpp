@@ -4,6 +4,7 @@
 #include "container/tiff_writer.h"
 
 #include "common/format.h"
+#include "common/record_enums.h"
 #include "common/tables.h"
 #include "encode/stream_writer.h"
 
@@ -119,7 +120,7 @@ Status WriteTiffHeader(StreamBuffer& out, const AppVexParams* p, TiffWriterState
     // and compressed components with one count, so the two must agree: a grey
     // image given as three-channel pixels has one component's tables only.
     // Density units beyond the four TIFF resolution units have no mapping.
-    if (p->pixelModel < 0 || p->pixelModel > 2 || p->colorSpace < 0 || p->colorSpace > 3)
+    if (!IsPixelModel(p->pixelModel) || p->colorSpace < 0 || p->colorSpace > 3)
         return VEX_ERR_CONTAINER;
     const uint16_t n = kModelChannels[p->pixelModel];
     if (n != kColorSpaceComponents[p->colorSpace]) return VEX_ERR_CONTAINER;

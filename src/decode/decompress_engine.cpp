@@ -120,7 +120,6 @@ Status StartDecodeSegment(const DecoderParts& parts) {
     Q_TRY(ResyncEntropyInput(parts.bits, parts.in));
     ResetDcPredictors(e);
     e.restartCountdown = e.params.restartInterval;
-    e.passesLeft = e.params.passesPerTile;
     return 0;
 }
 
@@ -179,7 +178,6 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
 
         Q_TRY(after());
     }
-    --e.passesLeft;
     return 0;
 }
 

@@ -18,11 +18,14 @@
 
 #include "interface/codec.h"
 #include "common/format.h"
+#include "common/record_enums.h"
 #include "q32vex_codec.h"
 
 namespace {
 
 using q32vex::Status;
+using q32vex::ContainerKind;
+using q32vex::RecordValue;
 
 struct Strip {
     uint32_t firstRow = 0;
@@ -309,7 +312,7 @@ int16_t VexCompressMemoryThreads(VexCodec* codec, AppVexParams* params, const ui
     uint16_t mcuHeight = 0;
     const bool untiled = params->tileWidth >= params->width && params->tileHeight >= params->height;
     std::vector<Strip> strips;
-    if (params->containerKind == VEX_CONTAINER_JFIF && untiled)
+    if (ContainerKind(params->containerKind) == ContainerKind::kJfif && untiled)
         strips = CutStrips(params->height, RowsPerUnit(*params, &mcuHeight), threads);
     if (strips.empty()) return VexCompressMemory(codec, params, pixels, stride, out, outSize);
 
@@ -320,7 +323,7 @@ int16_t VexCompressMemoryThreads(VexCodec* codec, AppVexParams* params, const ui
         p.height = uint16_t(s.rows);
         p.tileHeight = std::min(p.tileHeight, p.height);
         // The first strip carries the header; the others are bare data.
-        if (s.firstRow != 0) p.containerKind = VEX_CONTAINER_RAW;
+        if (s.firstRow != 0) p.containerKind = RecordValue(ContainerKind::kRaw);
         VexCodec* own = s.firstRow == 0 ? codec : q32vex::CreateHelperInstance(codec);
         s.status = own == nullptr ? VEX_ERR_NO_MEMORY
                                   : VexCompressMemory(own, &p, pixels + ptrdiff_t(s.firstRow) * stride, stride,
@@ -363,7 +366,7 @@ int16_t VexDecompressMemoryThreads(VexCodec* codec, AppVexParams* params, const 
                        params->windowBottom >= params->height - 1;
     std::vector<Strip> strips;
     const size_t scan = ScanData(data, size);
-    if (params->containerKind == VEX_CONTAINER_JFIF && whole && scan != 0 &&
+    if (ContainerKind(params->containerKind) == ContainerKind::kJfif && whole && scan != 0 &&
         q32vex::GetMcuDims(params->colorSpace, &params->sampling, &mcuWidth, &mcuHeight) == 0)
         strips = CutStrips(params->height, RowsPerUnit(*params, &mcuHeight), threads);
     const uint32_t mcusPerRow = mcuWidth == 0 ? 0 : (uint32_t(params->width) + mcuWidth - 1) / mcuWidth;

@@ -10,6 +10,7 @@
 #include "encode/stream_writer.h"
 #include "common/bytes.h"
 #include "common/format.h"
+#include "common/record_enums.h"
 #include "common/tables.h"
 #include "kernels/kernels.h"
 
@@ -111,7 +112,6 @@ Status OpenCompression(Codec& c, AppVexParams* host) {
     b.unitRealRows = Min16(p.height, s.mcuHeight);
     b.bandRealWidth = Min16(p.width, b.bandSpanWidth);
     b.bandRealHeight = Min16(p.height, b.bandSpanHeight);
-    b.passRowBytes = uint16_t(PassRowBytes(c));
 
     // The engine counts the passes of a tile in 16 bits; a band so narrow
     // against so large a tile that one tile takes more passes than that
@@ -171,10 +171,10 @@ Status OpenCompression(Codec& c, AppVexParams* host) {
     p.tileByteCounts = c.tiles.byteCounts;
     p.tileOffsets = c.tiles.offsets;
 
-    switch (p.containerKind) {
-        case VEX_CONTAINER_RAW: break;
-        case VEX_CONTAINER_JFIF: Q_TRY(WriteJpegHeader(c.out, &p)); break;
-        case VEX_CONTAINER_TIFF: Q_TRY(WriteTiffHeader(c.out, &p, &c.tiffWriter)); break;
+    switch (ContainerKind(p.containerKind)) {
+        case ContainerKind::kRaw: break;
+        case ContainerKind::kJfif: Q_TRY(WriteJpegHeader(c.out, &p)); break;
+        case ContainerKind::kTiff: Q_TRY(WriteTiffHeader(c.out, &p, &c.tiffWriter)); break;
         default: return VEX_ERR_CONTAINER;
     }
 
@@ -206,8 +206,9 @@ Status FinishSequence(Codec& c, BandRect* next) {
     AppVexParams& p = c.seq.params;
     StreamBuffer& out = c.out;
     RecordTileEnd(c, false);
-    if (p.containerKind == VEX_CONTAINER_JFIF) Q_TRY(WriteJpegTrailer(out));
-    if (p.containerKind == VEX_CONTAINER_TIFF) Q_TRY(WriteTiffTrailer(out, &p, c.tiffWriter));
+    const ContainerKind container = ContainerKind(p.containerKind);
+    if (container == ContainerKind::kJfif) Q_TRY(WriteJpegTrailer(out));
+    if (container == ContainerKind::kTiff) Q_TRY(WriteTiffTrailer(out, &p, c.tiffWriter));
     Q_TRY(HandOverLastBytes(out));
     next->x0 = 1;
     next->x1 = 0;

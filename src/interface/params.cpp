@@ -1,6 +1,7 @@
 // The default parameter record. It is a constant so that both of its export
 // names hand out exactly the same bytes.
 #include "common/bytes.h"
+#include "common/record_enums.h"
 
 namespace q32vex {
 namespace {
@@ -10,10 +11,10 @@ constexpr AppVexParams MakeDefaultParams() {
     // "Not below the image size" means one tile across and down.
     p.tileWidth = 0xFFFF;
     p.tileHeight = 0xFFFF;
-    p.containerKind = VEX_CONTAINER_JFIF;
+    p.containerKind = RecordValue(ContainerKind::kJfif);
     p.colorSpace = 0;
     p.sampling = SamplingDesc{{2, 1, 1, 0}, {1, 1, 1, 0}};   // 4:2:2 YCbCr
-    p.pixelModel = 0;
+    p.pixelModel = RecordValue(PixelModel::kColour);
     p.pixelFormat = PixelFormatDesc{{8, 8, 8, 0}, {0, 0, 0, 0}};  // 24-bit colour
     p.quality = 25;  // half the Annex K steps
     // The decode window is clamped to the image, so the widest value means all of it.
