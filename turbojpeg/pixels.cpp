@@ -138,6 +138,7 @@ RowConversion MakeConversion(int from, int to) {
     c.toBytes = t.size;
     // The same layout needs work only where the fourth byte is to be set.
     if (!VectorFormsRunHere() || (from == to && t.a < 0)) return c;
+#if defined(__x86_64__) || defined(__i386__)
     if (from == TJPF_GRAY && to != TJPF_GRAY) {
         PlanSpread(t, &c);
         c.vector = SpreadGrayRow_ssse3;
@@ -148,6 +149,7 @@ RowConversion MakeConversion(int from, int to) {
         PlanShuffle(f, t, &c);
         c.vector = ShuffleRow_ssse3;
     }
+#endif
     return c;
 }
 

@@ -3,9 +3,14 @@
 // steps while the 16-byte loads and stores stay inside the row (they may
 // touch up to 4 bytes past a step, which the next step or the scalar tail
 // writes again) and returns the pixels it did.
+#include "pixels.h"
+
+#if defined(__x86_64__) || defined(__i386__)
 #include <tmmintrin.h>
 
-#include "pixels.h"
+// Built with the instruction set named on each function, whatever the
+// flags of the target that compiles this file.
+#define Q32VEX_TJ_SSSE3 __attribute__((target("ssse3")))
 
 namespace q32vex_tj {
 namespace {
@@ -14,13 +19,13 @@ namespace {
 // pixel of a 4-pixel group of 3-byte pixels reach 4 bytes past it.
 constexpr size_t kSlack = 2;
 
-inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-inline __m128i Mask(const uint8_t* m) { return _mm_load_si128(reinterpret_cast<const __m128i*>(m)); }
+Q32VEX_TJ_SSSE3 inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+Q32VEX_TJ_SSSE3 inline void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+Q32VEX_TJ_SSSE3 inline __m128i Mask(const uint8_t* m) { return _mm_load_si128(reinterpret_cast<const __m128i*>(m)); }
 
 }  // namespace
 
-size_t ShuffleRow_ssse3(const RowConversion& c, const uint8_t* from, uint8_t* to, size_t n) {
+Q32VEX_TJ_SSSE3 size_t ShuffleRow_ssse3(const RowConversion& c, const uint8_t* from, uint8_t* to, size_t n) {
     const __m128i mask = Mask(c.masks[0]);
     const __m128i fill = Mask(c.fill);
     const size_t fromStep = size_t(c.fromBytes) * 4, toStep = size_t(c.toBytes) * 4;
@@ -34,7 +39,7 @@ size_t ShuffleRow_ssse3(const RowConversion& c, const uint8_t* from, uint8_t* to
 // Four pixels to four 32-bit lumas: 19595 R + 38470 G + 7471 B + 32768,
 // shifted down 16. 38470 does not fit a signed 16-bit factor, so G is taken
 // as 65536 G - 27066 G.
-inline __m128i Luma4(const uint8_t* from, __m128i rg, __m128i b0, __m128i g, __m128i fill) {
+Q32VEX_TJ_SSSE3 inline __m128i Luma4(const uint8_t* from, __m128i rg, __m128i b0, __m128i g, __m128i fill) {
     const __m128i rgFactors = _mm_set1_epi32(int32_t(uint32_t(uint16_t(-27066)) << 16 | 19595u));
     const __m128i bFactors = _mm_set1_epi32(2 << 16 | 7471);
     const __m128i pixels = Load(from);
@@ -45,7 +50,7 @@ inline __m128i Luma4(const uint8_t* from, __m128i rg, __m128i b0, __m128i g, __m
     return _mm_srli_epi32(sum, 16);
 }
 
-size_t LumaRow_ssse3(const RowConversion& c, const uint8_t* from, uint8_t* to, size_t n) {
+Q32VEX_TJ_SSSE3 size_t LumaRow_ssse3(const RowConversion& c, const uint8_t* from, uint8_t* to, size_t n) {
     const __m128i rg = Mask(c.masks[0]), b0 = Mask(c.masks[1]), g = Mask(c.masks[2]);
     const __m128i fill = Mask(c.fill);
     const size_t step = size_t(c.fromBytes) * 4;
@@ -60,7 +65,7 @@ size_t LumaRow_ssse3(const RowConversion& c, const uint8_t* from, uint8_t* to, s
     return i;
 }
 
-size_t SpreadGrayRow_ssse3(const RowConversion& c, const uint8_t* from, uint8_t* to, size_t n) {
+Q32VEX_TJ_SSSE3 size_t SpreadGrayRow_ssse3(const RowConversion& c, const uint8_t* from, uint8_t* to, size_t n) {
     const __m128i m0 = Mask(c.masks[0]), m1 = Mask(c.masks[1]), m2 = Mask(c.masks[2]), m3 = Mask(c.masks[3]);
     const __m128i fill = Mask(c.fill);
     const size_t step = size_t(c.toBytes) * 4;
@@ -76,3 +81,5 @@ size_t SpreadGrayRow_ssse3(const RowConversion& c, const uint8_t* from, uint8_t*
 }
 
 }  // namespace q32vex_tj
+
+#endif
