@@ -113,6 +113,7 @@ struct alignas(32) EngineState {
     uint16_t restartCountdown;
     uint16_t restartNumber;
     uint16_t passesLeft;
+    uint32_t mcusDecoded;  // decoding: MCUs of the passes before, in decoding order
     // The engines' per-block kernels, chosen at their setup; the inverse DCT
     // takes natural-order coefficients and the component's DequantTable.
     void (*inverseDct)(int16_t* block, const DequantTable* table);

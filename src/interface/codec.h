@@ -9,6 +9,7 @@
 
 #include "band/band_geometry.h"
 #include "container/tiff_writer.h"
+#include "decode/decompress_engine.h"
 #include "decode/huffman_decoder.h"
 #include "decode/input_reader.h"
 #include "decode/progressive_decoder.h"
@@ -68,6 +69,9 @@ struct Codec {
     // The coefficient store of a progressive frame, from the open that
     // decodes its scans to the end of the sequence.
     ProgressiveState progressive;
+    // What the last decode met in a damaged stream, on instances that read
+    // them (VEX_OPTION_EXTENDED_FRAMES); cleared with the sequence's state.
+    DecodeReport report;
 };
 
 // Clears everything one sequence builds for itself, so that an open starts

@@ -258,6 +258,25 @@ int16_t VexCodecSetOption(VexCodec* codec, int option, int value) {
 
 uint64_t VexCodecProgressiveBytes(const VexCodec* codec) { return codec->codec.progressive.bytesNeeded; }
 
+static_assert(q32vex::kDamageDataEnded == VEX_DAMAGE_DATA_ENDED && q32vex::kDamageCorruptData == VEX_DAMAGE_CORRUPT_DATA &&
+                  q32vex::kDamageRestart == VEX_DAMAGE_RESTART && q32vex::kDamageNoEndMarker == VEX_DAMAGE_NO_END_MARKER,
+              "the engine's damage bits are the public ones");
+
+int16_t VexCodecDecodeReport(const VexCodec* codec, VexDecodeReport* report) {
+    if (codec == nullptr || report == nullptr) return VEX_ERR_IO_REQUEST;
+    const q32vex::Codec& c = codec->codec;
+    *report = VexDecodeReport{};
+    // The legacy reading reports nothing, whatever the input reader counted.
+    if (!c.options.extendedFrames) return 0;
+    report->damage = c.report.damage;
+    report->dataEndedAtMcu = c.report.dataEndedAtMcu;
+    report->corruptAtMcu = c.report.corruptAtMcu;
+    report->restartFaults = c.report.restartFaults;
+    report->skippedBytes = c.in.skippedBytes;
+    if (report->skippedBytes != 0) report->damage |= VEX_DAMAGE_SKIPPED_BYTES;
+    return 0;
+}
+
 int16_t VexQuerySupport(VexCodec* codec, int32_t direction, const AppVexParams* params) {
     return q32vex::QuerySupport(codec->codec, direction, params);
 }

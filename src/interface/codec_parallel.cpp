@@ -29,6 +29,7 @@ struct Strip {
     uint8_t* out = nullptr;  // encoding: what the strip's instance wrote
     size_t outSize = 0;
     Status status = 0;
+    bool damaged = false;  // decoding: the strip's instance reported damage
 };
 
 // Rows of the picture per unit of strips: the fewest whole MCU rows that hold
@@ -236,12 +237,21 @@ int16_t VexDecompressMemoryThreads(VexCodec* codec, AppVexParams* params, const 
             AppVexParams p = *params;
             p.height = uint16_t(s.rows);
             s.status = VexDecompressMemory(own, &p, stream, length, pixels + ptrdiff_t(s.firstRow) * stride, stride);
+            VexDecodeReport report;
+            s.damaged = VexCodecDecodeReport(own, &report) == 0 && report.damage != 0;
         }
         std::free(stream);
         if (own != codec) VexCodecDestroy(own);
     });
     for (const Strip& s : strips)
         if (s.status != 0) return s.status;
+    // A damaged stream is read on one thread: where its data stops and its
+    // restart markers go wrong, strips cut at the markers decode other
+    // pixels, and the report speaks of the whole stream. Strips end with an
+    // end of image of their own, so one missing from the stream shows here.
+    bool damaged = size < 2 || data[size - 2] != 0xFF || data[size - 1] != 0xD9;
+    for (const Strip& s : strips) damaged = damaged || s.damaged;
+    if (damaged) return VexDecompressMemory(codec, params, data, size, pixels, stride);
     return 0;
 }
 
