@@ -402,6 +402,7 @@ TEST_F(ToolTest, DamagedFilesAreWrittenWithWarningsUnlessStrict) {
         const Result r = Vex("decompress " + in + " " + Q(out) + " --quiet");
         EXPECT_EQ(r.code, 2) << r.err;
         EXPECT_EQ(r.err.rfind("vexjpeg: warning: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
         EXPECT_NE(r.err.find(name == "cut" ? "truncated" : "restart marker"), std::string::npos) << r.err;
         const Pnm ours = Load(out), theirs = Load(Path(name + ".djpeg.ppm"));
         EXPECT_GE(Psnr(ours, theirs), 40.0);

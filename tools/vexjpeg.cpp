@@ -1072,10 +1072,12 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
                       static_cast<unsigned long long>(input->Size()), ms);
         outcome.out += line;
     }
-    // As djpeg does: the image is written, the damage named, and the exit
-    // code says the input was damaged.
-    for (const std::string& w : warnings) outcome.err += "vexjpeg: warning: " + input->name() + ": " + w + "\n";
-    return warnings.empty() ? kExitOk : kExitInput;
+    // As djpeg does: the image is written, the damage named (on one line,
+    // like every message about a file), and the exit code says the input was
+    // damaged.
+    if (warnings.empty()) return kExitOk;
+    outcome.err += "vexjpeg: warning: " + input->name() + ": " + Join(warnings, "; ") + "\n";
+    return kExitInput;
 }
 
 int Decompress(int argc, char** argv) {
