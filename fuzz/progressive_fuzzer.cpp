@@ -3,7 +3,11 @@
 // one-call form, twice with different prefills of the host's pixels, which
 // must come out equal. Input: 4 option bytes (pixel format, flags, window
 // left and top), then the stream. A 4 MiB budget keeps any header cheap.
+// Flag bit 1 turns on VEX_OPTION_EXTENDED_FRAMES, which reads damaged
+// sequential streams as far as they go: both decodes must then give the
+// same report, naming MCUs inside the picture.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "fuzz_entry.h"
@@ -41,8 +45,10 @@ std::string Run(const uint8_t* data, size_t size) {
     VexCodec* codec = VexCodecCreate();
     if (codec == nullptr) return std::string();
     std::string finding;
+    const bool extended = (flags & 2) != 0;
     if (VexCodecSetOption(codec, VEX_OPTION_PROGRESSIVE, 1) != 0 ||
-        VexCodecSetOption(codec, VEX_OPTION_PROGRESSIVE_BUDGET, kBudgetMiB) != 0)
+        VexCodecSetOption(codec, VEX_OPTION_PROGRESSIVE_BUDGET, kBudgetMiB) != 0 ||
+        VexCodecSetOption(codec, VEX_OPTION_EXTENDED_FRAMES, extended ? 1 : 0) != 0)
         finding = "option refused";
     AppVexParams p;
     AppVexSetDefaultDecompress(&p);
@@ -71,10 +77,21 @@ std::string Run(const uint8_t* data, size_t size) {
         if (p.windowBottom >= p.height) p.windowBottom = uint16_t(p.height == 0 ? 0 : p.height - 1);
         std::vector<uint8_t> a, b;
         int16_t sa = 0, sb = 0;
+        VexDecodeReport ra{}, rb{};
         finding = DecodeOnce(codec, stream, n, p, 0xAA, &a, &sa);
+        if (finding.empty() && VexCodecDecodeReport(codec, &ra) != 0) finding = "report refused";
         if (finding.empty()) finding = DecodeOnce(codec, stream, n, p, 0x55, &b, &sb);
+        if (finding.empty() && VexCodecDecodeReport(codec, &rb) != 0) finding = "report refused";
         if (finding.empty() && sa != sb) finding = "two identical decodes ended differently";
         if (finding.empty() && sa == 0 && a != b) finding = "decoder left output bytes unwritten";
+        if (finding.empty() && std::memcmp(&ra, &rb, sizeof ra) != 0) finding = "two identical decodes reported differently";
+        if (finding.empty() && !extended && ra.damage != 0) finding = "damage reported without the option";
+        // MCUs are 8 x 8 pixels at the least.
+        const uint64_t mostMcus = (uint64_t(p.width) + 7) / 8 * ((uint64_t(p.height) + 7) / 8);
+        if (finding.empty() && sa == 0 && (ra.damage & VEX_DAMAGE_DATA_ENDED) && ra.dataEndedAtMcu >= mostMcus)
+            finding = "data reported ending past the picture";
+        if (finding.empty() && sa == 0 && (ra.damage & VEX_DAMAGE_CORRUPT_DATA) && ra.corruptAtMcu >= mostMcus)
+            finding = "corrupt data reported past the picture";
     }
     VexCodecDestroy(codec);
     const std::string leak = vexfuzz::CloseAndCheckLeaks();

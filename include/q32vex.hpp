@@ -203,6 +203,9 @@ struct Image {
     int height = 0;
     PixelFormat format = PixelFormat::Bgr24;
     std::vector<uint8_t> pixels;
+    // After a decode: what was wrong with a damaged stream, which was read
+    // as far as it goes (damage_warnings); empty for an intact one.
+    std::vector<std::string> warnings;
 
     std::ptrdiff_t stride() const { return static_cast<std::ptrdiff_t>(width) * bytes_per_pixel(format); }
     uint8_t* row(int y) { return pixels.data() + static_cast<std::ptrdiff_t>(y) * stride(); }
@@ -907,6 +910,28 @@ inline PixelFormat decoded_format(const AppVexParams& p, const DecompressOptions
 
 }  // namespace detail
 
+// One line per kind of damage the last decode on `codec` met, most telling
+// first; empty for an intact stream (and always for instances without
+// VEX_OPTION_EXTENDED_FRAMES, which do not read damaged streams).
+inline std::vector<std::string> damage_warnings(const VexCodec* codec) {
+    VexDecodeReport r{};
+    std::vector<std::string> lines;
+    if (VexCodecDecodeReport(codec, &r) != 0 || r.damage == 0) return lines;
+    if (r.damage & VEX_DAMAGE_NO_END_MARKER)
+        lines.push_back("the stream is truncated: its image data ends without the end-of-image marker");
+    if (r.damage & VEX_DAMAGE_DATA_ENDED)
+        lines.push_back("the image data ran out in MCU " + std::to_string(r.dataEndedAtMcu) +
+                        "; the MCUs after it are grey");
+    if (r.damage & VEX_DAMAGE_CORRUPT_DATA)
+        lines.push_back("corrupt image data (a code no Huffman table holds) in MCU " + std::to_string(r.corruptAtMcu) +
+                        "; the rest of its restart interval is grey");
+    if (r.damage & VEX_DAMAGE_RESTART)
+        lines.push_back(std::to_string(r.restartFaults) + " restart marker(s) missing or out of order");
+    if (r.damage & VEX_DAMAGE_SKIPPED_BYTES)
+        lines.push_back(std::to_string(r.skippedBytes) + " byte(s) that belong to no segment skipped");
+    return lines;
+}
+
 // Reads the description of a compressed stream without decoding it.
 inline ImageInfo read_info(const Reader& reader, Container container,
                            const std::vector<uint8_t>* rawHeader = nullptr) {
@@ -932,9 +957,12 @@ inline ImageInfo read_info(const std::vector<uint8_t>& bytes) {
 }
 
 // Decodes a stream read through `reader` (whose container is given, or Raw
-// when options.raw_header is set) into an image of the window.
-inline void decompress(const Reader& reader, Container container, const DecompressOptions& options,
-                       const ImageStart& start, const BandSink& sink, ImageInfo* infoOut = nullptr) {
+// when options.raw_header is set) into an image of the window. A damaged
+// stream is read as far as it goes, the missing parts grey; what was wrong
+// comes back as damage_warnings lines (none for an intact stream).
+inline std::vector<std::string> decompress(const Reader& reader, Container container, const DecompressOptions& options,
+                                           const ImageStart& start, const BandSink& sink,
+                                           ImageInfo* infoOut = nullptr) {
     if (!options.raw_header.empty()) container = Container::Raw;
     AppVexParams p;
     AppVexSetDefaultDecompress(&p);
@@ -988,7 +1016,10 @@ inline void decompress(const Reader& reader, Container container, const Decompre
             const int16_t status = VexDecompressStrips(instance.get(), &p, bytes.data(), bytes.size(),
                                                        detail::StripHost::deliver, &strips,
                                                        detail::thread_count(options.threads));
-            if (status != VEX_ERR_UNSUPPORTED) return strips.check(status, host);
+            if (status != VEX_ERR_UNSUPPORTED) {
+                strips.check(status, host);
+                return damage_warnings(instance.get());
+            }
         }
         return decompress(rest, container, [&options] {
             DecompressOptions one = options;
@@ -1042,12 +1073,13 @@ inline void decompress(const Reader& reader, Container container, const Decompre
         done += static_cast<uint64_t>(columns) * count;
         if (options.progress) options.progress(std::min(done, total), total);
     }
+    return damage_warnings(instance.get());
 }
 
 inline Image decompress(const Reader& reader, Container container, const DecompressOptions& options,
                         ImageInfo* infoOut = nullptr) {
     Image image;
-    decompress(
+    std::vector<std::string> warnings = decompress(
         reader, container, options,
         [&image](int width, int height, PixelFormat format) {
             image.width = width;
@@ -1062,6 +1094,7 @@ inline Image decompress(const Reader& reader, Container container, const Decompr
                             static_cast<size_t>(columns) * bpp);
         },
         infoOut);
+    image.warnings = std::move(warnings);
     return image;
 }
 
@@ -1089,6 +1122,7 @@ inline Image decompress(const std::vector<uint8_t>& bytes, const DecompressOptio
     detail::check(VexDecompressMemoryThreads(instance.get(), &p, bytes.data(), bytes.size(), image.pixels.data(),
                                              image.stride(), detail::thread_count(options.threads)),
                   host);
+    image.warnings = damage_warnings(instance.get());
     return image;
 }
 

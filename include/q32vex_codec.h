@@ -101,6 +101,37 @@ VEXCODECAPI int16_t VexCodecSetOption(VexCodec *codec, int option, int value);
  * VexReadInfo or an open on this instance needs (0 when none was met). */
 VEXCODECAPI uint64_t VexCodecProgressiveBytes(const VexCodec *codec);
 
+/* What the last decode on an instance met in a damaged stream. Instances
+ * with VEX_OPTION_EXTENDED_FRAMES read a damaged stream as far as it goes and
+ * still deliver the whole picture: MCUs past the end of the data, or past a
+ * code that no Huffman table holds, come out a flat grey up to the next
+ * restart marker, and restart markers out of order are resynchronised on.
+ * The report is cleared by every VexReadInfo and VexDecompressOpen (and the
+ * one-call forms) and is complete once the last band is decoded. Instances
+ * without the option read as the legacy library does and report nothing. */
+enum {
+    /* The data ran out inside MCU dataEndedAtMcu (or the first MCU after a
+     * lost interval had none). */
+    VEX_DAMAGE_DATA_ENDED = 1,
+    /* A code that no Huffman table holds, first in MCU corruptAtMcu. */
+    VEX_DAMAGE_CORRUPT_DATA = 2,
+    /* restartFaults restart markers were missing or out of order. */
+    VEX_DAMAGE_RESTART = 4,
+    /* The stream ended without its end-of-image marker. */
+    VEX_DAMAGE_NO_END_MARKER = 8,
+    /* skippedBytes bytes in front of markers belonged to no segment. */
+    VEX_DAMAGE_SKIPPED_BYTES = 16
+};
+typedef struct VexDecodeReport {
+    uint32_t damage; /* VEX_DAMAGE_... bits; 0 for an intact stream */
+    /* MCUs count in decoding order from 0 (rows of MCUs, left to right). */
+    uint32_t dataEndedAtMcu;
+    uint32_t corruptAtMcu;
+    uint32_t restartFaults;
+    uint32_t skippedBytes;
+} VexDecodeReport;
+VEXCODECAPI int16_t VexCodecDecodeReport(const VexCodec *codec, VexDecodeReport *report);
+
 /* The sequence operations, as AppVexQuerySupport, AppVexCompressBuffInit,
  * AppVexCompressBuff, AppVexGetCompInfo, AppVexDecompressBuffInit,
  * AppVexDecompressBuff, AppVexAbort and AppVexDeallocate. */

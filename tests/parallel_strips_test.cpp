@@ -202,6 +202,50 @@ TEST_F(ParallelFallback, StreamsThatCannotBeCutAreCodedWhole) {
     EXPECT_EQ(four, one);
 }
 
+// A stream damaged inside a strip, on an instance that reads damaged
+// streams: the strips give one thread's pixels and one thread's report.
+TEST_F(ParallelFallback, DamageInsideAStripIsReportedAsOneThreadReportsIt) {
+    const Case& c = kCases[1];
+    const Image image = MakeTestImage(c.width, c.height, BytesPerPixel(c.format), 5);
+    int16_t status = 0;
+    std::vector<uint8_t> stream = Compress(c, image, 1, &status);
+    ASSERT_EQ(status, 0);
+    // A restart marker two thirds in, inside a strip (those between strips
+    // are RST7), renumbered.
+    size_t at = stream.size() * 2 / 3;
+    while (at + 1 < stream.size() && !(stream[at] == 0xFF && stream[at + 1] >= 0xD0 && stream[at + 1] < 0xD7)) ++at;
+    ASSERT_LT(at + 1, stream.size());
+    stream[at + 1] = uint8_t(0xD0 + (stream[at + 1] - 0xD0 + 2) % 7);
+    const auto decode = [&](bool strips, VexDecodeReport* report) {
+        AppVexParams p;
+        AppVexSetDefaultDecompress(&p);
+        VexCodec* codec = VexCodecCreate();
+        EXPECT_EQ(VexCodecSetOption(codec, VEX_OPTION_EXTENDED_FRAMES, 1), 0);
+        EXPECT_EQ(VexReadInfoMemory(codec, &p, stream.data(), stream.size()), 0);
+        p.pixelFormat = FormatDesc(c.format, &p.pixelModel);
+        StripHost host;
+        host.image = &image;
+        host.pixels.assign(size_t(c.width) * c.height * BytesPerPixel(c.format), 0);
+        const int16_t s = strips ? VexDecompressStrips(codec, &p, stream.data(), stream.size(), StripHost::Deliver,
+                                                       &host, 2)
+                                 : VexDecompressMemory(codec, &p, stream.data(), stream.size(), host.pixels.data(),
+                                                       ptrdiff_t(c.width) * BytesPerPixel(c.format));
+        EXPECT_EQ(s, 0);
+        EXPECT_EQ(VexCodecDecodeReport(codec, report), 0);
+        VexCodecDestroy(codec);
+        return host.pixels;
+    };
+    VexDecodeReport one{}, split{};
+    const std::vector<uint8_t> expected = decode(false, &one);
+    EXPECT_NE(one.damage, 0u);
+    EXPECT_EQ(decode(true, &split), expected);
+    EXPECT_EQ(split.damage, one.damage);
+    EXPECT_EQ(split.corruptAtMcu, one.corruptAtMcu);
+    EXPECT_EQ(split.dataEndedAtMcu, one.dataEndedAtMcu);
+    EXPECT_EQ(split.restartFaults, one.restartFaults);
+    EXPECT_EQ(split.skippedBytes, one.skippedBytes);
+}
+
 // A host function's error ends the work with its status, on every thread,
 // and nothing after the failing strip reaches the host.
 TEST_F(ParallelFallback, HostErrorsStopTheStrips) {

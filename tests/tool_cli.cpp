@@ -341,7 +341,7 @@ TEST_F(ToolTest, EveryFailureNamesItsCauseAndExitCodeAndLeavesNoOutput) {
         {"decompress " + Q(dir_) + " " + img, 2, "is a directory"},
         {"info " + Q(Path("missing.jpg")) + " " + Q(Path("good.jpg")), 2, "No such file"},
         {"decompress " + Q(Path("cut-header.jpg")) + " " + img, 3, "VEX_ERR_"},
-        {"decompress " + Q(Path("cut-data.jpg")) + " " + img, 2, "truncated"},
+        {"decompress " + Q(Path("cut-data.jpg")) + " " + img + " --strict", 2, "truncated"},
         {"decompress " + Q(Path("cut.tif")) + " " + img, 2, "truncated"},
         {"decompress " + Q(Path("text.txt")) + " " + img, 2, "not a JPEG or TIFF file"},
         {"decompress " + Q(Path("lone.raw")) + " " + img + " --container raw", 2, "needs its header"},
@@ -379,6 +379,55 @@ TEST_F(ToolTest, EveryFailureNamesItsCauseAndExitCodeAndLeavesNoOutput) {
 }
 
 // Progressive files decode as djpeg decodes them, one picture or a batch.
+// A damaged JPEG file is written as djpeg writes it, with its damage named
+// on stderr and exit code 2; --strict refuses it and writes nothing. In the
+// batch form the damaged file gives 2 and the intact one is written as well.
+TEST_F(ToolTest, DamagedFilesAreWrittenWithWarningsUnlessStrict) {
+    Sh("cjpeg -restart 2 -outfile " + Q(Path("good.jpg")) + " " + Data("photo1.ppm"));
+    const std::vector<uint8_t> good = Bytes(Path("good.jpg"));
+    WriteFile(Path("cut.jpg"), std::vector<uint8_t>(good.begin(), good.begin() + long(good.size() * 2 / 3)));
+    std::vector<uint8_t> renumbered = good;
+    for (size_t i = good.size() / 2; i + 1 < renumbered.size(); ++i) {
+        if (renumbered[i] == 0xFF && renumbered[i + 1] >= 0xD0 && renumbered[i + 1] <= 0xD7) {
+            renumbered[i + 1] = uint8_t(0xD0 + (renumbered[i + 1] - 0xD0 + 1) % 8);
+            break;
+        }
+    }
+    WriteFile(Path("renumbered.jpg"), renumbered);
+
+    for (const std::string name : {"cut", "renumbered"}) {
+        SCOPED_TRACE(name);
+        const std::string in = Q(Path(name + ".jpg")), out = Path(name + ".ppm");
+        Sh("djpeg -dct int -nosmooth -outfile " + Q(Path(name + ".djpeg.ppm")) + " " + in + " 2>/dev/null || true");
+        const Result r = Vex("decompress " + in + " " + Q(out) + " --quiet");
+        EXPECT_EQ(r.code, 2) << r.err;
+        EXPECT_EQ(r.err.rfind("vexjpeg: warning: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+        EXPECT_NE(r.err.find(name == "cut" ? "truncated" : "restart marker"), std::string::npos) << r.err;
+        const Pnm ours = Load(out), theirs = Load(Path(name + ".djpeg.ppm"));
+        EXPECT_GE(Psnr(ours, theirs), 40.0);
+
+        const Result strict = Vex("decompress " + in + " " + Q(Path(name + "-strict.ppm")) + " --quiet --strict");
+        EXPECT_EQ(strict.code, 2) << strict.err;
+        EXPECT_NE(strict.err.find("--strict"), std::string::npos) << strict.err;
+        EXPECT_EQ(strict.err.find('\n'), strict.err.size() - 1) << "one line: " << strict.err;
+        std::vector<uint8_t> none;
+        EXPECT_FALSE(ReadFile(Path(name + "-strict.ppm"), &none));
+    }
+    // An intact file says nothing and exits 0, --strict or not.
+    const Result intact = Vex("decompress " + Q(Path("good.jpg")) + " " + Q(Path("good.ppm")) + " --quiet --strict");
+    EXPECT_EQ(intact.code, 0) << intact.err;
+    EXPECT_EQ(intact.err, "");
+
+    Sh("mkdir " + Q(Path("batch")));
+    const Result batch = Vex("decompress " + Q(Path("good.jpg")) + " " + Q(Path("cut.jpg")) + " --out-dir " +
+                             Q(Path("batch")) + " --format ppm");
+    EXPECT_EQ(batch.code, 2) << batch.err;
+    Pnm batchCut;
+    EXPECT_TRUE(ReadPnm(Path("batch/cut.ppm"), &batchCut));
+    EXPECT_EQ(Bytes(Path("batch/good.ppm")), Bytes(Path("good.ppm")));
+}
+
 TEST_F(ToolTest, ProgressiveFilesDecode) {
     Sh("cjpeg -progressive -restart 2 -outfile " + Q(Path("p.jpg")) + " " + Data("photo1.ppm"));
     Ok("decompress " + Q(Path("p.jpg")) + " " + Q(Path("p.ppm")));

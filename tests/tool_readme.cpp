@@ -26,6 +26,34 @@ TEST_F(ReadmeTest, ShowsTheExampleFilesVerbatim) {
     }
 }
 
+// The README's table of exit codes and the tool's help name the same codes,
+// the damaged input among them.
+TEST_F(ReadmeTest, ExitCodeTableMatchesTheToolsHelp) {
+    const std::vector<uint8_t> bytes = FileBytes(std::string(Q32VEX_SOURCE_DIR) + "/README.md");
+    const std::string readme(bytes.begin(), bytes.end());
+    const size_t table = readme.find("Exit codes:\n\n| code | meaning |\n|---|---|\n");
+    ASSERT_NE(table, std::string::npos) << "README.md has no table of exit codes";
+    std::vector<std::string> rows;
+    for (size_t at = readme.find("|---|---|\n", table) + 10; readme.compare(at, 3, "| `") == 0;) {
+        const size_t end = readme.find('\n', at);
+        rows.push_back(readme.substr(at, end - at));
+        at = end + 1;
+    }
+    ASSERT_EQ(rows.size(), 5u);
+    for (size_t code = 0; code < rows.size(); ++code)
+        EXPECT_EQ(rows[code].rfind("| `" + std::to_string(code) + "` |", 0), 0u) << rows[code];
+    EXPECT_NE(rows[2].find("damaged"), std::string::npos);
+    EXPECT_NE(rows[2].find("--strict"), std::string::npos);
+
+    const std::string tool = tooltest::BuiltProgram("vexjpeg");
+    if (tool.empty()) GTEST_SKIP() << "vexjpeg was not built";
+    const tooltest::Result help = tooltest::Shell(Q(tool) + " --help");
+    ASSERT_EQ(help.code, 0);
+    for (size_t code = 0; code < rows.size(); ++code)
+        EXPECT_NE(help.out.find("\n  " + std::to_string(code) + "  "), std::string::npos) << code;
+    EXPECT_NE(help.out.find("damaged"), std::string::npos) << help.out;
+}
+
 TEST_F(ReadmeTest, ExamplesDoWhatTheReadmeSays) {
     const std::string c = tooltest::BuiltProgram("example_c"), cpp = tooltest::BuiltProgram("example_cpp");
     if (c.empty() || cpp.empty()) GTEST_SKIP() << "the examples were not built";

@@ -58,7 +58,9 @@ const char kMainHelp[] =
     "exit codes:\n"
     "  0  success\n"
     "  1  bad command line (unknown option, bad value, missing file name)\n"
-    "  2  the input cannot be read, is not a file this tool reads, or is truncated\n"
+    "  2  the input cannot be read, is not a file this tool reads, is truncated,\n"
+    "     or was damaged (decompress: the image is written, the damage named on\n"
+    "     stderr, as djpeg does; with --strict nothing is written)\n"
     "  3  the library refused the parameters or the stream; the message names\n"
     "     its status code (VEX_ERR_...) and what it means\n"
     "  4  the output file cannot be written\n"
@@ -143,6 +145,8 @@ const char kDecompressHelp[] =
     "                      the legacy library's decoder does (its exact pixels)\n"
     "  --stats             print size and codec time on stdout\n"
     "  --quiet             no progress bar\n"
+    "  --strict            refuse a damaged JPEG file (exit code 2) instead of\n"
+    "                      writing what it holds\n"
     "\n"
     "Colour channels are clamped to 0..255, as djpeg clamps them.\n"
     "A four-component (CMYK or YCCK) image is converted to RGB, as djpeg and\n"
@@ -152,7 +156,12 @@ const char kDecompressHelp[] =
     "joined in sequence order) as iCCP, when the profile describes the pixels\n"
     "written (RGB or grey), and its Exif block (APP1) as eXIf.\n"
     "\n"
-    "A file whose data ends early is refused (exit code 2), not padded.\n";
+    "A damaged JPEG file (its data ends early, is corrupt, or has restart\n"
+    "markers out of order) is read as far as it goes, as djpeg reads it: the\n"
+    "image is written with the missing parts grey, each kind of damage is named\n"
+    "on stderr, and the exit code is 2. --strict refuses it and writes nothing.\n"
+    "A TIFF file whose tiles end past the end of the file is refused (exit\n"
+    "code 2).\n";
 
 // The batch form, the same for compress and decompress.
 const char kBatchHelp[] =
@@ -347,50 +356,15 @@ double Milliseconds(std::chrono::steady_clock::time_point since) {
 
 // ---- input checks ------------------------------------------------------------------
 
-// Whether a JFIF stream holds its end-of-image marker after the scan. Entropy
-// data never holds FF D9, so its absence after the headers means the file
-// was cut short (the library itself decodes missing data as grey). The
-// header segments are stepped over by their lengths; the marker is looked for
-// from the end of the file back, where a complete file has it.
-bool JpegIsComplete(InputFile& in) {
-    uint64_t pos = 2;
-    const uint64_t size = in.Size();
-    uint8_t m[4];
-    for (;;) {
-        if (pos + 4 > size) return false;
-        in.Seek(pos);
-        in.ReadExactly(m, 4, "read error");
-        if (m[0] != 0xFF) return true;  // not a header the tool can walk: let the library judge
-        const uint8_t marker = m[1];
-        if (marker == 0xFF) {
-            ++pos;
-            continue;
-        }
-        if (marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) {
-            pos += 2;
-            continue;
-        }
-        if (marker == 0xD9) return true;  // ends before any scan
-        pos += 2 + (uint64_t(m[2]) << 8 | m[3]);
-        if (marker == 0xDA) break;
-    }
-    uint8_t chunk[65536 + 1];
-    uint64_t end = size;
-    while (end > pos + 1) {
-        const uint64_t from = end - std::min<uint64_t>(end - pos, 65536 + 1);
-        const size_t n = size_t(end - from);
-        in.Seek(from);
-        in.ReadExactly(chunk, n, "read error");
-        for (size_t i = n - 1; i > 0; --i)
-            if (chunk[i - 1] == 0xFF && chunk[i] == 0xD9) return true;
-        end = from + 1;  // the first byte may pair with the byte before it
-    }
-    return false;
+// A TIFF file cut short is refused before decoding; a JFIF stream cut
+// short is read as far as it goes, and the library reports it.
+std::string Join(const std::vector<std::string>& parts, const std::string& separator) {
+    std::string joined;
+    for (const std::string& part : parts) joined += (joined.empty() ? "" : separator) + part;
+    return joined;
 }
 
 void CheckComplete(InputFile& in, Container container, const q32vex::ImageInfo& info) {
-    if (container == Container::Jfif && !JpegIsComplete(in))
-        throw InputError{in.name() + ": the file is truncated: its image data ends without the end-of-image marker"};
     if (container == Container::Tiff) {
         const uint64_t size = in.Size();
         for (size_t i = 0; i < info.tile_offsets.size() && i < info.tile_byte_counts.size(); ++i) {
@@ -911,6 +885,7 @@ struct DecompressJob {
     ImageFormat outFormat = ImageFormat::Unknown;
     std::string pnmKind;
     bool rawChannels = false, strip = false, quiet = false, stats = false;
+    bool strict = false;  // a damaged file is refused, not written
     bool progressBar = true;
 };
 
@@ -963,6 +938,7 @@ DecompressJob DecompressSettings(const Args& args, const std::string& formatName
     job.quiet = args.flags.count("--quiet") != 0;
     job.progressBar = !job.quiet;
     job.stats = args.flags.count("--stats") != 0;
+    job.strict = args.flags.count("--strict") != 0;
     return job;
 }
 
@@ -1011,6 +987,7 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
     OutputFile output(out);
     std::unique_ptr<ImageWriter> writer;
     std::unique_ptr<StripWriter> strips;
+    std::vector<std::string> warnings;  // the damage the library met
     int width = 0, height = 0;
     const auto start = std::chrono::steady_clock::now();
     try {
@@ -1043,9 +1020,13 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
         };
         // A JFIF stream with restart markers is decoded in strips on
         // options.threads threads by the wrapper, streaming as well.
-        q32vex::decompress(reader, container, options, startImage, takeBand, &info);
-        if (container == Container::Jfif) CheckComplete(*input, container, info);
+        warnings = q32vex::decompress(reader, container, options, startImage, takeBand, &info);
         if (!strips->Complete(height)) throw ImageFileError{"the library left rows of the window undecoded"};
+        // Under --strict a damaged file is refused before the output is
+        // committed, so nothing appears under its name.
+        if (job.strict && !warnings.empty())
+            throw InputError{input->name() + ": the file is damaged (" + Join(warnings, "; ") +
+                             "); nothing written under --strict"};
         writer->Finish();
     } catch (const q32vex::Error& e) {
         throw q32vex::Error(e.status(), input->name() + ": " + e.what());
@@ -1061,7 +1042,12 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
                       static_cast<unsigned long long>(input->Size()), ms);
         outcome.out += line;
     }
-    return kExitOk;
+    // As djpeg does: the image is written, the damage named (on one line,
+    // like every message about a file), and the exit code says the input was
+    // damaged.
+    if (warnings.empty()) return kExitOk;
+    outcome.err += "vexjpeg: warning: " + input->name() + ": " + Join(warnings, "; ") + "\n";
+    return kExitInput;
 }
 
 int Decompress(int argc, char** argv) {
@@ -1069,7 +1055,7 @@ int Decompress(int argc, char** argv) {
     if (!ParseConversion(argc, argv, "decompress", kDecompressHelp,
                          {"--window", "--pixel-format", "--band-rows", "--band-memory", "--format", "--container",
                           "--header", "--sampling", "--threads"},
-                         {"--quiet", "--stats", "--strip", "--raw-channels", "--legacy-colour"}, &args))
+                         {"--quiet", "--stats", "--strip", "--raw-channels", "--legacy-colour", "--strict"}, &args))
         return kExitOk;
     const bool batch = IsBatch(args);
     const std::string out = batch ? "" : args.files[1];

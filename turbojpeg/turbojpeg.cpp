@@ -46,6 +46,16 @@ __attribute__((format(printf, 2, 3))) int Fail(Handle* h, const char* format, ..
     return -1;
 }
 
+// A damaged stream decoded as far as it goes: the picture is written and the
+// call still fails, with a warning, as libjpeg-turbo 2.1 does. Its handles
+// report TJERR_WARNING also under TJFLAG_STOPONWARNING (where it stops at
+// the damage); the whole picture is written here either way.
+int Warn(Handle* h, const char* call, const std::string& warning) {
+    Fail(h, "%s(): %s", call, warning.c_str());
+    h->errorCode = TJERR_WARNING;
+    return -1;
+}
+
 int FailStatus(Handle* h, const char* call, int status) {
     return Fail(h, "%s(): %s", call, q32vex::Error::describe(status).c_str());
 }
@@ -269,6 +279,8 @@ int Decompress(Handle* h, const unsigned char* jpegBuf, unsigned long jpegSize, 
         status = VexDecompressMemoryConverted(h->codec, &p, jpegBuf, jpegSize, first, stride, &host);
     }
     if (status != 0) return FailStatus(h, "tjDecompress2", status);
+    const std::vector<std::string> warnings = q32vex::damage_warnings(h->codec);
+    if (!warnings.empty()) return Warn(h, "tjDecompress2", warnings.front());
     return 0;
 }
 

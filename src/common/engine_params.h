@@ -112,9 +112,11 @@ struct alignas(32) EngineState {
     int16_t dcPredictor[4];
     uint16_t restartCountdown;
     uint16_t restartNumber;
-    // Passes left in the encoder's segment: the pass that ends a tile flushes
-    // it. The decoder finds a tile's end from the band walk instead.
+    // Passes left in the segment: the encoder's pass that ends a tile
+    // flushes it; the reader of damaged streams processes no restart after
+    // the segment's last MCU.
     uint16_t passesLeft;
+    uint32_t mcusDecoded;  // decoding: MCUs of the passes before, in decoding order
     // The engines' per-block kernels, chosen at their setup; the inverse DCT
     // takes natural-order coefficients and the component's DequantTable.
     void (*inverseDct)(int16_t* block, const DequantTable* table);

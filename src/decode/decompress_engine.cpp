@@ -63,6 +63,91 @@ Status CountRestart(EngineState& e, BitReader& bits, InputBuffer& in) {
     return 0;
 }
 
+// The decoder of an MCU after the data of its interval has ended: zero
+// coefficients, a flat mid-grey, and the reader left alone.
+void ZeroBlocks(int16_t (*blocks)[64], int count, uint32_t* dcOnly) {
+    std::memset(blocks, 0, sizeof(int16_t) * 64 * size_t(count));
+    *dcOnly = (1u << count) - 1;  // at most ten blocks
+}
+
+Status PadMcuBlocks(BitReader&, InputBuffer&, int16_t (*blocks)[64], int count, const uint8_t*, int16_t*,
+                    const McuHuffTables*, uint32_t* dcOnly) {
+    ZeroBlocks(blocks, count, dcOnly);
+    return 0;
+}
+
+// Once per MCU on the reader of damaged streams, when the reader says the
+// data stopped inside the MCU just decoded: the report notes the first such
+// MCU of each kind, an MCU with a code no table holds turns grey like the
+// ones after it, and the MCUs up to the next restart marker get zero
+// coefficients without looking at the data.
+void NoteDamage(EngineState& e, const BitReader& bits, DecodeReport& report, uint32_t mcu, int blocks,
+                uint32_t* dcOnly) {
+    if (e.decodeMcuBlocks == PadMcuBlocks) return;
+    if ((bits.damage & kBadCode) != 0) {
+        if ((report.damage & kDamageCorruptData) == 0) report.corruptAtMcu = mcu;
+        report.damage |= kDamageCorruptData;
+        ZeroBlocks(e.blockBuffers, blocks, dcOnly);
+    } else {
+        if ((report.damage & kDamageDataEnded) == 0) report.dataEndedAtMcu = mcu;
+        report.damage |= kDamageDataEnded;
+    }
+    e.decodeMcuBlocks = PadMcuBlocks;
+}
+
+// Restart markers on the reader of damaged streams, decided as libjpeg's
+// resynchronisation decides: the expected marker, or one too far from it to
+// tell, starts the next interval on the data behind it; one of the next two
+// is left where it stands, so the interval in between has no data (it was
+// lost); one of the two before, or a byte that is no marker, was left over
+// from data already decoded, and the search goes on behind it. Any other
+// marker, or the end of the data, ends the data of every interval to come.
+enum class RestartAction { kTake, kKeep, kSearchOn };
+
+RestartAction DecideRestart(uint8_t code, uint16_t expected) {
+    if (code == 0) return RestartAction::kKeep;
+    if (code < 0xC0) return RestartAction::kSearchOn;
+    if (code < 0xD0 || code > 0xD7) return RestartAction::kKeep;
+    const int distance = (code - 0xD0 - expected) & 7;
+    if (distance == 1 || distance == 2) return RestartAction::kKeep;
+    if (distance == 6 || distance == 7) return RestartAction::kSearchOn;
+    return RestartAction::kTake;
+}
+
+Status ResyncAtRestart(EngineState& e, BitReader& bits, InputBuffer& in, DecodeReport& report) {
+    const uint16_t expected = e.restartNumber;
+    e.restartNumber = uint16_t((e.restartNumber + 1) & 7);
+    ResetDcPredictors(e);
+    bool faulted = false;
+    bool fresh = false;
+    for (;;) {
+        uint8_t code = 0;
+        Q_TRY(FindMarker(bits, in, &code, &in.skippedBytes));
+        if (code == 0xD0 + expected) {
+            Q_TRY(RestartAfterMarker(bits, in));
+            fresh = true;
+            break;
+        }
+        if (!faulted) ++report.restartFaults;
+        faulted = true;
+        report.damage |= kDamageRestart;
+        const RestartAction action = DecideRestart(code, expected);
+        if (action == RestartAction::kTake) {
+            Q_TRY(RestartAfterMarker(bits, in));
+            fresh = true;
+            break;
+        }
+        if (action == RestartAction::kKeep) {
+            KeepMarker(bits);
+            break;
+        }
+        Q_TRY(StepOverMarker(bits, in));
+    }
+    // Fresh data decodes again; without it the MCUs stay grey.
+    if (fresh) e.decodeMcuBlocks = e.params.kernels->decodeMcuBlocks;
+    return 0;
+}
+
 // For an MCU the window cuts: rows top..bottom, columns first..last of the MCU
 // built in edgeRows go to the host's rows, which start at column `first`.
 void CopyWindowFromEdgeRows(const EngineState& e, int bpp, uint8_t* const* rows, const Rect16& mcuWindow) {
@@ -120,6 +205,9 @@ Status StartDecodeSegment(const DecoderParts& parts) {
     Q_TRY(ResyncEntropyInput(parts.bits, parts.in));
     ResetDcPredictors(e);
     e.restartCountdown = e.params.restartInterval;
+    e.restartNumber = 0;
+    e.passesLeft = e.params.passesPerTile;
+    e.decodeMcuBlocks = e.params.kernels->decodeMcuBlocks;
     return 0;
 }
 
@@ -127,7 +215,7 @@ namespace {
 
 // One pass of MCUs: for each, `produce(m, visible, component, blocks)` puts
 // the MCU's samples into blockBuffers (where visible), the part inside the
-// window goes to the host's rows, then `after()` runs.
+// window goes to the host's rows, then `after(m)` runs.
 template <typename Produce, typename After>
 Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* const* rows, Produce produce,
                   After after) {
@@ -176,8 +264,9 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
             }
         }
 
-        Q_TRY(after());
+        Q_TRY(after(m));
     }
+    --e.passesLeft;
     return 0;
 }
 
@@ -190,12 +279,57 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
     McuHuffTables tables[4];
     for (int c = 0; c < std::min<int>(parts.format.componentCount, 4); ++c)
         tables[c] = McuHuffTables{DecDc(parts.tables, c), DecAc(parts.tables, c), e.fastAc[c]};
-    return WalkMcuRow(
+    if (parts.report == nullptr) {
+        return WalkMcuRow(
+            parts, window, rows,
+            [&](int, bool visible, const uint8_t* component, int blocks) {
+                return DecodeMcu(e, bits, in, tables, component, blocks, visible);
+            },
+            [&](int) { return CountRestart(e, bits, in); });
+    }
+    // The reader of damaged streams: one look at the reader's damage word
+    // per MCU; everything else happens where the data stops and at restart
+    // markers.
+    DecodeReport& report = *parts.report;
+    const uint32_t first = e.mcusDecoded;
+    const int lastMcu = e.params.mcusPerPass - 1;
+    Q_TRY(WalkMcuRow(
         parts, window, rows,
-        [&](int, bool visible, const uint8_t* component, int blocks) {
-            return DecodeMcu(e, bits, in, tables, component, blocks, visible);
+        [&](int m, bool visible, const uint8_t* component, int blocks) -> Status {
+            uint32_t dcOnly = 0;
+            Q_TRY(e.decodeMcuBlocks(bits, in, e.blockBuffers, blocks, component, e.dcPredictor, tables, &dcOnly));
+            if (__builtin_expect(bits.damage != 0, 0)) NoteDamage(e, bits, report, first + uint32_t(m), blocks, &dcOnly);
+            if (visible) TransformMcu(e, component, blocks, dcOnly);
+            return 0;
         },
-        [&]() { return CountRestart(e, bits, in); });
+        [&](int m) -> Status {
+            if (e.restartCountdown == 0 || --e.restartCountdown != 0) return 0;
+            e.restartCountdown = e.params.restartInterval;
+            // Behind the segment's last MCU comes the end of the image (or
+            // the next tile), not a restart marker.
+            if (e.passesLeft == 1 && m == lastMcu) return 0;
+            return ResyncAtRestart(e, bits, in, report);
+        }));
+    e.mcusDecoded += e.params.mcusPerPass;
+    return 0;
+}
+
+Status CheckImageEnd(const DecoderParts& parts) {
+    if (parts.report == nullptr) return 0;
+    BitReader& bits = parts.bits;
+    DecodeReport& report = *parts.report;
+    for (;;) {
+        uint8_t code = 0;
+        Q_TRY(FindMarker(bits, parts.in, &code, &parts.in.skippedBytes));
+        if (code == 0) {
+            report.damage |= kDamageNoEndMarker;
+            return 0;
+        }
+        // A restart marker behind the last interval is harmless; any marker
+        // but the end of image is left to whoever reads on.
+        if (code < 0xD0 || code > 0xD7) return 0;
+        Q_TRY(StepOverMarker(bits, parts.in));
+    }
 }
 
 Status OutputStoredMcuRow(const DecoderParts& parts, const ProgressiveState& store, uint32_t mcuX, uint32_t mcuY,
@@ -210,7 +344,7 @@ Status OutputStoredMcuRow(const DecoderParts& parts, const ProgressiveState& sto
             TransformMcu(e, component, blocks, dcOnly);
             return 0;
         },
-        []() -> Status { return 0; });
+        [](int) -> Status { return 0; });
 }
 
 }  // namespace q32vex

@@ -130,8 +130,8 @@ struct FastReader {
         avail = 32;
         next = r.cursor;
         limit = nullptr;  // nothing loads unless the state is a plain one
-        if (r.markerSeen != 0 || r.pendingFF != 0 || r.cursor == nullptr || r.cursor >= r.chunkEnd ||
-            r.bitsLeft < 1 || r.bitsLeft > 8) {
+        if (r.markerSeen != 0 || r.pendingFF != 0 || (r.damage & kBadCode) != 0 || r.cursor == nullptr ||
+            r.cursor >= r.chunkEnd || r.bitsLeft < 1 || r.bitsLeft > 8) {
             return;
         }
         if (r.bitsLeft < 8) {
@@ -178,6 +178,24 @@ struct FastReader {
         return status;
     }
 
+    // A code no table holds, met on the rare paths of the block decoder.
+    // Read as the legacy library reads it, it is a symbol of no bits and
+    // decoding goes on; a reader of damaged streams ends the interval's data
+    // here instead, so only zero bits follow until a restart marker.
+    void BadCode() {
+        FastReader copy = *this;
+        copy.EndDataAtBadCode();
+        *this = copy;
+    }
+
+    __attribute__((noinline)) void EndDataAtBadCode() {
+        if (state->stopAtBadCode == 0) return;
+        Store();
+        state->damage |= kBadCode;
+        state->bitBuffer = 0;
+        Reload();
+    }
+
     // The byte-wise path of Skip, out of line.
     __attribute__((noinline)) Status SkipSlowly() {
         // Every bit loaded is inside bitBuffer now: the byte-wise reader stands
@@ -215,6 +233,7 @@ inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* pr
     // DC. A hostile table could carry any symbol byte; only its low four bits
     // are a category, which keeps every shift and table index in range.
     uint16_t entry = LookUp(dcTable, reader.Bits(), kDcLookahead);
+    if (__builtin_expect(entry == 0, 0)) reader.BadCode();  // every code has a length
     int length = CodeLength(entry);
     int s = entry & 15;
     const int16_t diff = s == 0 ? 0 : ExtendSign(reader.Bits(), length, s);
@@ -243,6 +262,9 @@ inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* pr
         length = CodeLength(entry);
         const int rs = entry & 0xFF;
         if (rs == 0) {
+            // The one-step table holds the short ends of block; what comes
+            // here is a long one or no code at all.
+            if (__builtin_expect(entry == 0, 0)) reader.BadCode();
             Q_TRY(reader.Skip(length));
             break;
         }

@@ -94,6 +94,8 @@ Status StartEntropyInput(BitReader& r, InputBuffer& in) {
 Status ResyncEntropyInput(BitReader& r, InputBuffer& in) {
     r.markerSeen = 0;
     r.pendingFF = 0;
+    r.zeroBits = 0;
+    r.damage = 0;
     // Drop every 0xFF x pair at the cursor: restart markers and anything else
     // standing in front of the data. A refill is only sought while the segment
     // has not ended; after its end there is nothing left to skip.
@@ -128,8 +130,17 @@ Status SkipBits(BitReader& r, InputBuffer& in, int n) {
     return FillEntropyBits(r, in, n);
 }
 
-Status FillEntropyBits(BitReader& r, InputBuffer& in, int need) {
-    if (r.markerSeen) return 0;
+namespace {
+
+// More than 32 is all that matters; the cap keeps the count from wrapping
+// however long a damaged stream goes on.
+constexpr uint32_t kZeroBitsCap = 64;
+
+// Fills bitBuffer as FillEntropyBits does; *need keeps the bits it could
+// not bring in, which stay zero.
+Status FillFromBytes(BitReader& r, InputBuffer& in, int* missing) {
+    int& need = *missing;
+    if (r.markerSeen || (r.damage & kBadCode) != 0) return 0;
     // Before the first segment start the count is not set yet; a byte always
     // has one to eight bits left.
     if (r.bitsLeft == 0 || r.bitsLeft > 8) r.bitsLeft = 8;
@@ -165,6 +176,19 @@ Status FillEntropyBits(BitReader& r, InputBuffer& in, int need) {
     return 0;
 }
 
+}  // namespace
+
+Status FillEntropyBits(BitReader& r, InputBuffer& in, int need) {
+    const Status status = FillFromBytes(r, in, &need);
+    if (need > 0) {
+        const uint32_t zeros = std::min<uint32_t>(uint32_t(r.zeroBits) + uint32_t(need), kZeroBitsCap);
+        r.zeroBits = uint16_t(zeros);
+        // Past a code no table holds the data has not run out: it was cut off.
+        if (zeros > 32 && (r.damage & kBadCode) == 0) r.damage |= kRanOut;
+    }
+    return status;
+}
+
 Status ReadEntropyByte(BitReader& r, InputBuffer& in, uint16_t* out) {
     *out = 0;
     if (AtEnd(r)) {
@@ -180,6 +204,70 @@ Status ReadEntropyByte(BitReader& r, InputBuffer& in, uint16_t* out) {
     }
     r.bitsLeft = 8;
     return 0;
+}
+
+Status FindMarker(BitReader& r, InputBuffer& in, uint8_t* code, uint32_t* skipped) {
+    *code = 0;
+    // Data bytes the reader stopped in front of were never decoded. Those
+    // behind a code no table holds were, as far as the stream goes, part
+    // of the data, and are not counted.
+    uint32_t stepped = 0;
+    if (r.markerSeen) {
+        if (*r.cursor != 0xFF) {
+            *code = *r.cursor;
+            return 0;
+        }
+        r.markerSeen = 0;  // a fill byte: the marker proper starts here
+    } else if (!r.pendingFF && r.bitsLeft < 8 && !AtEnd(r)) {
+        ++r.cursor;  // a byte partly taken into bitBuffer, already examined
+    }
+    r.pendingFF = 0;
+    for (;;) {
+        Q_TRY(RefillAtEnd(r, in));
+        if (AtEnd(r)) break;
+        if (*r.cursor != 0xFF) {
+            ++r.cursor;
+            ++stepped;
+            continue;
+        }
+        ++r.cursor;
+        Q_TRY(RefillAtEnd(r, in));
+        if (AtEnd(r)) break;
+        const uint8_t x = *r.cursor;
+        if (x == 0xFF) continue;  // fill bytes before a marker
+        if (x == 0x00) {
+            ++r.cursor;
+            stepped += 2;
+            continue;
+        }
+        r.markerSeen = 1;
+        *code = x;
+        break;
+    }
+    if ((r.damage & kBadCode) == 0) *skipped += stepped;
+    r.bitsLeft = 8;
+    return 0;
+}
+
+Status StepOverMarker(BitReader& r, InputBuffer& in) {
+    uint16_t code = 0;
+    Q_TRY(ReadEntropyByte(r, in, &code));
+    r.markerSeen = 0;
+    r.pendingFF = 0;
+    r.bitsLeft = 8;
+    return 0;
+}
+
+Status RestartAfterMarker(BitReader& r, InputBuffer& in) {
+    uint16_t code = 0;
+    Q_TRY(ReadEntropyByte(r, in, &code));
+    return ResyncEntropyInput(r, in);
+}
+
+void KeepMarker(BitReader& r) {
+    // Whatever bitBuffer still holds belongs to the interval before.
+    r.bitBuffer = 0;
+    r.zeroBits = 32;
 }
 
 Status DecodeMcuBlocks(BitReader& bits, InputBuffer& in, int16_t (*blocks)[64], int count,

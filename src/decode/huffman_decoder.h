@@ -18,6 +18,23 @@ struct BitReader {
     int16_t endOfData;
     uint16_t markerSeen;
     uint16_t pendingFF;
+    // Zero bits that entered bitBuffer because the data had stopped (a
+    // marker, the segment's end or a code no table holds), counted on the
+    // byte-wise path only and capped; more than 32 means decoding has used
+    // bits the stream never had.
+    uint16_t zeroBits;
+    // Set by the open of instances that read damaged streams: a code no
+    // table holds ends the data of the interval instead of reading as a
+    // zero-length symbol.
+    uint16_t stopAtBadCode;
+    // kRanOut and kBadCode: what ended the interval's data early. Cleared
+    // when a restart marker starts fresh data.
+    uint16_t damage;
+};
+
+enum BitReaderDamage : uint16_t {
+    kRanOut = 1,   // bits were used past the end of the data
+    kBadCode = 2,  // a code no table holds, with stopAtBadCode set
 };
 
 // The bit reader's chunks come from the input reader; every operation below
@@ -26,6 +43,20 @@ struct BitReader {
 [[nodiscard]] Status ResyncEntropyInput(BitReader& bits, InputBuffer& in);
 [[nodiscard]] Status SkipBits(BitReader& bits, InputBuffer& in, int n);
 [[nodiscard]] Status ReadEntropyByte(BitReader& bits, InputBuffer& in, uint16_t* out);
+// For readers of damaged streams, at the end of an interval: moves to the
+// next marker at or after the cursor and leaves the cursor on its code byte,
+// stepping over stuffed bytes and 0xFF fill bytes; *code is the code, 0 when
+// the segment ends first. Bytes of data stepped over are added to *skipped.
+[[nodiscard]] Status FindMarker(BitReader& bits, InputBuffer& in, uint8_t* code, uint32_t* skipped);
+// Consumes the code byte of the marker FindMarker found; the next
+// FindMarker looks behind it.
+[[nodiscard]] Status StepOverMarker(BitReader& bits, InputBuffer& in);
+// Consumes the code byte of the marker FindMarker found and starts fresh
+// data behind it, clearing the damage of the interval before.
+[[nodiscard]] Status RestartAfterMarker(BitReader& bits, InputBuffer& in);
+// Leaves the marker FindMarker found where it is: the next interval then
+// has no data, as if its data had stopped before its first bit.
+void KeepMarker(BitReader& bits);
 // The blocks of one MCU, with the reader held in registers across them and
 // each coefficient written to its natural (row-major) place; short AC codes
 // whose magnitude bits fit the lookahead are decoded in one step with fastAc.

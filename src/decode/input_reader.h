@@ -27,6 +27,11 @@ struct InputBuffer {
     uint32_t segmentLimit;
     uint32_t readAhead;
     uint32_t readHint;
+    // Bytes skipped in front of a marker that were no part of any segment
+    // (junk between segments, data left over before a restart marker or the
+    // end of image), counted by the readers that skip them; reset with the
+    // reader.
+    uint32_t skippedBytes;
 };
 
 constexpr uint32_t kUntiledSegmentLimit = 268435455;  // 2^28 - 1

@@ -27,6 +27,7 @@ void ClearSequenceState(Codec& codec) {
     codec.tiffWriter = TiffWriterState{};
     ReleaseProgressive(codec.progressive);
     codec.progressive = ProgressiveState{};
+    codec.report = DecodeReport{};
 }
 
 Status ChooseSequenceGeometry(SequencePart& seq, BandGeometry* band) {

@@ -9,6 +9,7 @@
 
 #include "band/band_geometry.h"
 #include "container/tiff_writer.h"
+#include "decode/decompress_engine.h"
 #include "decode/huffman_decoder.h"
 #include "decode/input_reader.h"
 #include "decode/progressive_decoder.h"
@@ -68,6 +69,9 @@ struct Codec {
     // The coefficient store of a progressive frame, from the open that
     // decodes its scans to the end of the sequence.
     ProgressiveState progressive;
+    // What the last decode met in a damaged stream, on instances that read
+    // them (VEX_OPTION_EXTENDED_FRAMES); cleared with the sequence's state.
+    DecodeReport report;
 };
 
 // Clears everything one sequence builds for itself, so that an open starts
@@ -90,6 +94,7 @@ void ClearSequenceState(Codec& codec);
 }  // namespace q32vex
 
 struct VexCodec;
+struct VexDecodeReport;
 
 namespace q32vex {
 
@@ -97,5 +102,9 @@ namespace q32vex {
 // it has `parent`'s options, so that every strip comes out as the whole
 // picture would, and nothing else of it. Null when memory runs out.
 VexCodec* CreateHelperInstance(const VexCodec* parent);
+// Folds what a strip's instance met into `into`'s decode report, the
+// strip's MCUs counted from `firstMcu` of the whole picture, as if `into`
+// had decoded the strip itself.
+void AddStripReport(VexCodec* into, const VexDecodeReport& strip, uint32_t firstMcu);
 
 }  // namespace q32vex

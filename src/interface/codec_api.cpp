@@ -254,6 +254,18 @@ VexCodec* q32vex::CreateHelperInstance(const VexCodec* parent) {
     return helper;
 }
 
+void q32vex::AddStripReport(VexCodec* into, const VexDecodeReport& s, uint32_t firstMcu) {
+    DecodeReport& r = into->codec.report;
+    if ((s.damage & VEX_DAMAGE_DATA_ENDED) != 0 && (r.damage & kDamageDataEnded) == 0)
+        r.dataEndedAtMcu = firstMcu + s.dataEndedAtMcu;
+    if ((s.damage & VEX_DAMAGE_CORRUPT_DATA) != 0 && (r.damage & kDamageCorruptData) == 0)
+        r.corruptAtMcu = firstMcu + s.corruptAtMcu;
+    // Skipped bytes are counted by the input reader, not the report.
+    r.damage |= s.damage & ~uint32_t(VEX_DAMAGE_SKIPPED_BYTES);
+    r.restartFaults += s.restartFaults;
+    into->codec.in.skippedBytes += s.skippedBytes;
+}
+
 extern "C" {
 
 VexCodec* VexCodecCreate(void) { return new (std::nothrow) VexCodec; }
@@ -279,6 +291,27 @@ int16_t VexCodecSetOption(VexCodec* codec, int option, int value) {
 }
 
 uint64_t VexCodecProgressiveBytes(const VexCodec* codec) { return codec->codec.progressive.bytesNeeded; }
+
+static_assert(uint32_t(q32vex::kDamageDataEnded) == uint32_t(VEX_DAMAGE_DATA_ENDED) &&
+                  uint32_t(q32vex::kDamageCorruptData) == uint32_t(VEX_DAMAGE_CORRUPT_DATA) &&
+                  uint32_t(q32vex::kDamageRestart) == uint32_t(VEX_DAMAGE_RESTART) &&
+                  uint32_t(q32vex::kDamageNoEndMarker) == uint32_t(VEX_DAMAGE_NO_END_MARKER),
+              "the engine's damage bits are the public ones");
+
+int16_t VexCodecDecodeReport(const VexCodec* codec, VexDecodeReport* report) {
+    if (codec == nullptr || report == nullptr) return VEX_ERR_IO_REQUEST;
+    const q32vex::Codec& c = codec->codec;
+    *report = VexDecodeReport{};
+    // The legacy reading reports nothing, whatever the input reader counted.
+    if (!c.options.extendedFrames) return 0;
+    report->damage = c.report.damage;
+    report->dataEndedAtMcu = c.report.dataEndedAtMcu;
+    report->corruptAtMcu = c.report.corruptAtMcu;
+    report->restartFaults = c.report.restartFaults;
+    report->skippedBytes = c.in.skippedBytes;
+    if (report->skippedBytes != 0) report->damage |= VEX_DAMAGE_SKIPPED_BYTES;
+    return 0;
+}
 
 int16_t VexQuerySupport(VexCodec* codec, int32_t direction, const AppVexParams* params) {
     return q32vex::QuerySupport(codec->codec, direction, params);

@@ -35,6 +35,7 @@ struct Strip {
     uint8_t* out = nullptr;  // encoding: what the strip's instance wrote
     size_t outSize = 0;
     Status status = 0;
+    bool damaged = false;  // decoding: the strip's instance reported damage
 };
 
 // Rows of the picture per unit of strips: the fewest whole MCU rows that hold
@@ -386,12 +387,21 @@ int16_t VexDecompressMemoryThreads(VexCodec* codec, AppVexParams* params, const 
             p.height = uint16_t(s.rows);
             s.status = VexDecompressMemory(own, &p, stream, scan + s.size + 2,
                                            pixels + ptrdiff_t(s.firstRow) * stride, stride);
+            VexDecodeReport report;
+            s.damaged = VexCodecDecodeReport(own, &report) == 0 && report.damage != 0;
         }
         std::free(stream);
         if (own != codec) VexCodecDestroy(own);
     });
     for (const Strip& s : strips)
         if (s.status != 0) return s.status;
+    // A damaged stream is read on one thread: where its data stops and its
+    // restart markers go wrong, strips cut at the markers decode other
+    // pixels, and the report speaks of the whole stream. Strips end with an
+    // end of image of their own, so one missing from the stream shows here.
+    bool damaged = size < 2 || data[size - 2] != 0xFF || data[size - 1] != 0xD9;
+    for (const Strip& s : strips) damaged = damaged || s.damaged;
+    if (damaged) return VexDecompressMemory(codec, params, data, size, pixels, stride);
     return 0;
 }
 
@@ -470,6 +480,16 @@ int16_t VexDecompressStrips(VexCodec* codec, AppVexParams* params, const uint8_t
     const uint32_t mcusPerRow = mcuWidth == 0 ? 0 : (uint32_t(params->width) + mcuWidth - 1) / mcuWidth;
     if (strips.empty() || !FindStripData(data, size, scan, mcuHeight, params->restartInterval, mcusPerRow, strips))
         return VEX_ERR_UNSUPPORTED;
+    // Strips already handed to the host cannot be decoded again on one
+    // thread, as the in-memory form does with a damaged stream: a stream
+    // whose end or whose markers between strips are not as they should be
+    // is left to the band-by-band path, and damage inside a strip is
+    // reported as one thread reports it, since each strip resynchronises at
+    // its first marker exactly as one thread would.
+    if (size < 2 || data[size - 2] != 0xFF || data[size - 1] != 0xD9) return VEX_ERR_UNSUPPORTED;
+    for (size_t k = 1; k < strips.size(); ++k)
+        if (strips[k].data[-1] != 0xD7) return VEX_ERR_UNSUPPORTED;
+    std::vector<VexDecodeReport> reports(strips.size(), VexDecodeReport{});
     const int workers = WorkerCount(threads, strips.size());
     WorkerInstances codecs(codec, workers);
     if (!codecs.ok()) return VEX_ERR_NO_MEMORY;
@@ -491,6 +511,7 @@ int16_t VexDecompressStrips(VexCodec* codec, AppVexParams* params, const uint8_t
                                               : VexDecompressMemory(codecs.For(worker, k), &p, stream, scan + s.size + 2,
                                                                     pixels, ptrdiff_t(rowBytes));
             std::free(stream);
+            if (status == 0) status = VexCodecDecodeReport(codecs.For(worker, k), &reports[k]);
             if (status == 0 && turns.WaitOutput(k)) {
                 status = deliver(context, s.firstRow, s.rows, pointers.data());
                 turns.PassOutput();
@@ -499,6 +520,24 @@ int16_t VexDecompressStrips(VexCodec* codec, AppVexParams* params, const uint8_t
         }
         std::free(pixels);
     });
+    // Every strip read the header, and counted the bytes skipped there; one
+    // thread counts them once.
+    uint32_t headerSkipped = 0;
+    for (size_t k = 1; k < strips.size(); ++k) {
+        if (reports[k].skippedBytes == 0) continue;
+        VexCodec* probe = q32vex::CreateHelperInstance(codec);
+        AppVexParams header = *params;
+        VexDecodeReport report{};
+        if (probe != nullptr && VexReadInfoMemory(probe, &header, data, scan) == 0 &&
+            VexCodecDecodeReport(probe, &report) == 0)
+            headerSkipped = report.skippedBytes;
+        VexCodecDestroy(probe);
+        break;
+    }
+    for (size_t k = 1; turns.status() == 0 && k < strips.size(); ++k) {
+        reports[k].skippedBytes -= std::min(reports[k].skippedBytes, headerSkipped);
+        q32vex::AddStripReport(codec, reports[k], strips[k].firstRow / mcuHeight * mcusPerRow);
+    }
     return turns.status();
 }
 

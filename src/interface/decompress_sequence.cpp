@@ -47,7 +47,11 @@ Status ReadHeader(Codec& c, AppVexParams* params, bool rawAllowed, JpegFrame* fr
 
 bool TilesPresent(const TileArrays& tiles) { return tiles.byteCounts != nullptr && tiles.offsets != nullptr; }
 
-DecoderParts Decoder(Codec& c) { return DecoderParts{c.engine, c.format, c.cache, c.bitReader, c.in}; }
+// Instances that read beyond the legacy library read damaged streams as far
+// as they go and say so in their report; the legacy behaviour has none.
+DecoderParts Decoder(Codec& c) {
+    return DecoderParts{c.engine, c.format, c.cache, c.bitReader, c.in, c.options.extendedFrames ? &c.report : nullptr};
+}
 
 // Moves the input to the start of the tile under the cursors; the input
 // reader reads on for a short step forward and asks the host for the
@@ -213,6 +217,7 @@ Status OpenSequence(Codec& c, AppVexParams* host) {
         Q_TRY(OpenProgressive(c, frame));
     } else {
         Q_TRY(NumberComponentTables(s, kColorSpaceComponents[p.colorSpace]));
+        c.bitReader.stopAtBadCode = c.options.extendedFrames ? 1 : 0;
         Q_TRY(SetupDecodeEngine(Decoder(c), &e));
         Q_TRY(StartDecodeSegment(Decoder(c)));
     }
@@ -327,6 +332,10 @@ Status DecodeBands(Codec& c, uint8_t** rows, BandRect* filled) {
             Q_TRY(DecodeUnit(c, rows, visible, hasVisible));
             const int next = AdvanceUnit(b);
             if (next == kImageDone) {
+                // A JFIF stream ends with its end of image; a TIFF tile's
+                // data ends where its byte count says.
+                if (c.progressive.coefficients == nullptr && p.containerKind == VEX_CONTAINER_JFIF)
+                    Q_TRY(CheckImageEnd(Decoder(c)));
                 c.seq.sequenceState = kIdle;
                 ReleaseProgressive(c.progressive);
                 if (hasVisible) {

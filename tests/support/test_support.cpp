@@ -306,15 +306,29 @@ double Psnr(const Pnm& a, const Pnm& b) {
     return Psnr(a.samples.data(), b.samples.data(), a.samples.size());
 }
 
-bool Djpeg(const std::vector<uint8_t>& jpeg, Pnm* out, const std::string& options) {
+Pnm DecodedAsPnm(const Image& image) {
+    Pnm p{image.width, image.height, image.bytesPerPixel == 1 ? 1 : 3, image.pixels};
+    if (p.channels == 3)
+        for (size_t i = 0; i < p.samples.size(); i += 3) std::swap(p.samples[i], p.samples[i + 2]);
+    return p;
+}
+
+int DjpegWarnings(const std::vector<uint8_t>& jpeg, Pnm* out, std::string* messages, const std::string& options) {
     static int counter = 0;
     const std::string base = TempPath("djpeg" + std::to_string(++counter));
-    const bool ok = WriteFile(base + ".jpg", jpeg) &&
-                    Run("djpeg " + options + " -outfile " + base + ".pnm " + base + ".jpg 2>/dev/null") == 0 &&
-                    ReadPnm(base + ".pnm", out);
-    std::remove((base + ".jpg").c_str());
-    std::remove((base + ".pnm").c_str());
-    return ok;
+    int status = -1;
+    if (WriteFile(base + ".jpg", jpeg)) {
+        status = Run("djpeg " + options + " -outfile " + base + ".pnm " + base + ".jpg 2>" + base + ".txt");
+        std::vector<uint8_t> text;
+        if (messages != nullptr) *messages = ReadFile(base + ".txt", &text) ? std::string(text.begin(), text.end()) : "";
+        if (!ReadPnm(base + ".pnm", out)) status = -1;
+    }
+    for (const char* suffix : {".jpg", ".pnm", ".txt"}) std::remove((base + suffix).c_str());
+    return status;
+}
+
+bool Djpeg(const std::vector<uint8_t>& jpeg, Pnm* out, const std::string& options) {
+    return DjpegWarnings(jpeg, out, nullptr, options) == 0;
 }
 
 std::vector<uint8_t> Cjpeg(const std::string& options, const std::string& input) {

@@ -131,10 +131,16 @@ using vexppm::ReadPnm;
 bool WritePnm(const std::string& path, const Pnm& image);
 Pnm Crop(const Pnm& image, int x, int y, int w, int h);
 double Psnr(const Pnm& a, const Pnm& b);  // -1 when the shapes differ
+// A decoded host image (BGR or grey) in file order, as djpeg writes it.
+Pnm DecodedAsPnm(const Image& image);
 
 // The peer codec as oracle: djpeg decodes `jpeg` with `options` (false when
 // it fails); cjpeg encodes a file with `options`.
 bool Djpeg(const std::vector<uint8_t>& jpeg, Pnm* out, const std::string& options = "");
+// djpeg on a stream that may be damaged: its exit status (2 when it warned,
+// as for a damaged stream), the picture it wrote and its messages.
+int DjpegWarnings(const std::vector<uint8_t>& jpeg, Pnm* out, std::string* messages,
+                  const std::string& options = "");
 std::vector<uint8_t> Cjpeg(const std::string& options, const std::string& input);
 
 // Runs a command; returns its exit status.

@@ -29,6 +29,7 @@ struct Peer {
     decltype(&tjDecompress2) decompress = nullptr;
     decltype(&tjDestroy) destroy = nullptr;
     decltype(&tjFree) free = nullptr;
+    decltype(&tjGetErrorCode) errorCode = nullptr;
 
     Peer() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -49,6 +50,7 @@ struct Peer {
         decompress = reinterpret_cast<decltype(decompress)>(dlsym(library, "tjDecompress2"));
         destroy = reinterpret_cast<decltype(destroy)>(dlsym(library, "tjDestroy"));
         free = reinterpret_cast<decltype(free)>(dlsym(library, "tjFree"));
+        errorCode = reinterpret_cast<decltype(errorCode)>(dlsym(library, "tjGetErrorCode"));
     }
     bool ready() const { return decompress != nullptr && compress != nullptr; }
 };
@@ -96,8 +98,10 @@ std::vector<unsigned char> Ours(const Picture& p, int subsamp, int quality, int 
 }
 
 // Decodes with our library, or with the peer's accurate transform.
+// With `status`, a failure is the caller's to judge; *errorCode then gets
+// tjGetErrorCode's answer.
 Picture Decode(const std::vector<unsigned char>& jpeg, int pf, bool peer, int* status = nullptr,
-               std::string* message = nullptr) {
+               std::string* message = nullptr, int flags = 0, int* errorCode = nullptr) {
     Peer& P = ThePeer();
     tjhandle h = peer ? P.initDecompress() : tjInitDecompress();
     const auto header = peer ? P.header : tjDecompressHeader3;
@@ -109,9 +113,10 @@ Picture Decode(const std::vector<unsigned char>& jpeg, int pf, bool peer, int* s
     if (r == 0) {
         out.pixels.assign(out.pitch() * size_t(out.height), 0);
         r = decompress(h, jpeg.data(), jpeg.size(), out.pixels.data(), out.width, 0, out.height, pf,
-                       peer ? TJFLAG_ACCURATEDCT : 0);
+                       flags | (peer ? TJFLAG_ACCURATEDCT : 0));
     }
     if (status != nullptr) *status = r;
+    if (errorCode != nullptr) *errorCode = peer ? P.errorCode(h) : tjGetErrorCode(h);
     if (message != nullptr) *message = peer ? "" : tjGetErrorStr2(h);
     if (status == nullptr) EXPECT_EQ(r, 0) << (peer ? "" : tjGetErrorStr2(h));
     if (peer) P.destroy(h);
@@ -517,6 +522,47 @@ TEST_F(TurboJpeg, ImagesSaveAndLoadBack) {
     int width = 0, height = 0, pf = TJPF_UNKNOWN;
     EXPECT_EQ(tjLoadImage("/nonexistent.ppm", &width, 1, &height, &pf, 0), nullptr);
     EXPECT_NE(std::string(tjGetErrorStr2(nullptr)).find("tjLoadImage"), std::string::npos);
+}
+
+// A damaged stream: the call fails with a warning after writing the
+// picture, and its code is the peer's, with and without
+// TJFLAG_STOPONWARNING (under which the peer stops at the damage, while the
+// whole picture is written here); an intact one succeeds in both.
+TEST_F(TurboJpeg, DamagedStreamsWarnAsThePeerDoes) {
+    REQUIRE_PEER();
+    const std::vector<unsigned char> good = Cjpeg("-restart 2");
+    ASSERT_FALSE(good.empty());
+    std::vector<unsigned char> renumbered = good;
+    for (size_t i = good.size() / 2; i + 1 < good.size(); ++i) {
+        if (good[i] == 0xFF && good[i + 1] >= 0xD0 && good[i + 1] <= 0xD7) {
+            renumbered[i + 1] = (unsigned char)(0xD0 + (good[i + 1] - 0xD0 + 1) % 8);
+            break;
+        }
+    }
+    ASSERT_NE(renumbered, good);
+    const std::vector<std::pair<std::string, std::vector<unsigned char>>> cases = {
+        {"intact", good},
+        {"cut", std::vector<unsigned char>(good.begin(), good.begin() + long(good.size() * 2 / 3))},
+        {"no end marker", std::vector<unsigned char>(good.begin(), good.end() - 2)},
+        {"restart renumbered", renumbered},
+    };
+    for (const auto& [name, jpeg] : cases) {
+        for (const int flags : {0, TJFLAG_STOPONWARNING}) {
+            SCOPED_TRACE(name + (flags != 0 ? " stopping on warnings" : ""));
+            int ours = 0, theirs = 0, ourCode = -1, theirCode = -1;
+            std::string message;
+            const Picture a = Decode(jpeg, TJPF_RGB, false, &ours, &message, flags, &ourCode);
+            const Picture b = Decode(jpeg, TJPF_RGB, true, &theirs, nullptr, flags, &theirCode);
+            EXPECT_EQ(ours, theirs) << message;
+            EXPECT_EQ(ours, name == "intact" ? 0 : -1) << message;
+            if (ours != 0) {
+                EXPECT_EQ(ourCode, theirCode);
+                EXPECT_EQ(ourCode, TJERR_WARNING);
+                EXPECT_EQ(message.rfind("tjDecompress2(): ", 0), 0u) << message;
+            }
+            if (flags == 0) EXPECT_GE(Psnr(a, b), 40.0);
+        }
+    }
 }
 
 }  // namespace
