@@ -135,6 +135,7 @@ void ResetInput(InputBuffer& in, const HostIo& io) {
     in.hostLength = 0;
     in.bufferRemaining = 0;
     in.readHint = kMaxRequest;
+    in.skippedBytes = 0;
 }
 
 uint32_t StepBeforeTarget(const InputBuffer& in, uint32_t target) {

@@ -27,6 +27,11 @@ struct InputBuffer {
     uint32_t segmentLimit;
     uint32_t readAhead;
     uint32_t readHint;
+    // Bytes met before a marker that belong to no segment (junk a broken
+    // writer left between segments), stepped over by readers that tolerate
+    // them; fill bytes (0xFF in front of a marker, allowed by ITU-T T.81)
+    // are not counted. Zero after ResetInput.
+    uint32_t skippedBytes;
 };
 
 constexpr uint32_t kUntiledSegmentLimit = 268435455;  // 2^28 - 1

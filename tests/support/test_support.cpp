@@ -307,11 +307,19 @@ double Psnr(const Pnm& a, const Pnm& b) {
 }
 
 bool Djpeg(const std::vector<uint8_t>& jpeg, Pnm* out, const std::string& options) {
+    bool warned = false;
+    return DjpegDamaged(jpeg, out, &warned, options) && !warned;
+}
+
+bool DjpegDamaged(const std::vector<uint8_t>& jpeg, Pnm* out, bool* warned, const std::string& options) {
     static int counter = 0;
     const std::string base = TempPath("djpeg" + std::to_string(++counter));
-    const bool ok = WriteFile(base + ".jpg", jpeg) &&
-                    Run("djpeg " + options + " -outfile " + base + ".pnm " + base + ".jpg 2>/dev/null") == 0 &&
-                    ReadPnm(base + ".pnm", out);
+    const int status = WriteFile(base + ".jpg", jpeg)
+                           ? Run("djpeg " + options + " -outfile " + base + ".pnm " + base + ".jpg 2>/dev/null")
+                           : -1;
+    // djpeg exits with 2 when it warned and still wrote the picture.
+    *warned = status == 2;
+    const bool ok = (status == 0 || status == 2) && ReadPnm(base + ".pnm", out);
     std::remove((base + ".jpg").c_str());
     std::remove((base + ".pnm").c_str());
     return ok;

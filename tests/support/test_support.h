@@ -135,6 +135,9 @@ double Psnr(const Pnm& a, const Pnm& b);  // -1 when the shapes differ
 // The peer codec as oracle: djpeg decodes `jpeg` with `options` (false when
 // it fails); cjpeg encodes a file with `options`.
 bool Djpeg(const std::vector<uint8_t>& jpeg, Pnm* out, const std::string& options = "");
+// Djpeg that also takes what djpeg writes for a damaged stream, after warning
+// about it (exit status 2); *warned tells whether it warned.
+bool DjpegDamaged(const std::vector<uint8_t>& jpeg, Pnm* out, bool* warned, const std::string& options = "");
 std::vector<uint8_t> Cjpeg(const std::string& options, const std::string& input);
 
 // Runs a command; returns its exit status.
