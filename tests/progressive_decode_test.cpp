@@ -225,9 +225,7 @@ TEST_F(ProgressiveOracle, CjpegFilesAgreeWithDjpeg) {
                 ASSERT_TRUE(IsProgressive(jpeg));
                 Image decoded;
                 ASSERT_EQ(DecodeProgressive(jpeg, &decoded), 0);
-                Pnm reference;
-                ASSERT_TRUE(Djpeg(jpeg, &reference, "-dct int -nosmooth"));
-                const double psnr = Psnr(AsPnm(decoded), reference);
+                const double psnr = PsnrAgainstDjpeg(decoded, jpeg);
                 EXPECT_GE(psnr, 40.0);
                 worst = std::min(worst, psnr);
             }
@@ -245,18 +243,9 @@ TEST_F(ProgressiveRefusal, LegacyExportsAndPlainInstancesRefuseAsBefore) {
     const std::vector<uint8_t> jpeg = Cjpeg("-progressive", DataPath("photo1.ppm"));
     ASSERT_TRUE(IsProgressive(jpeg));
 
-    AppVexParams legacy = JfifReadParams();
-    legacy.readCallback = SourceRead;
-    ResetSource(jpeg, 4096);
-    EXPECT_EQ(AppVexGetCompInfo(&legacy), VEX_ERR_CONTAINER);
-    legacy = JfifReadParams();
-    legacy.readCallback = SourceRead;
-    ResetSource(jpeg, 4096);
-    EXPECT_EQ(AppVexDecompressBuffInit(&legacy), VEX_ERR_CONTAINER);
-
+    ExpectLegacyRefusal(jpeg);
     Instance plain;
     Image out;
-    EXPECT_EQ(DecodeOnInstance(plain.codec, jpeg, JfifReadParams(), &out), VEX_ERR_CONTAINER);
     AppVexParams p = JfifReadParams();
     std::vector<uint8_t> pixels(451 * 300 * 3);
     EXPECT_EQ(VexDecompressMemory(plain.codec, &p, jpeg.data(), jpeg.size(), pixels.data(), 451 * 3),

@@ -44,6 +44,20 @@ int16_t DecodeOnInstance(VexCodec* codec, const std::vector<uint8_t>& stream, Ap
                                out->width * out->bytesPerPixel);
 }
 
+void ExpectLegacyRefusal(const std::vector<uint8_t>& stream) {
+    AppVexParams legacy = JfifReadParams();
+    legacy.readCallback = SourceRead;
+    ResetSource(stream, 4096);
+    EXPECT_EQ(AppVexGetCompInfo(&legacy), VEX_ERR_CONTAINER);
+    legacy = JfifReadParams();
+    legacy.readCallback = SourceRead;
+    ResetSource(stream, 4096);
+    EXPECT_EQ(AppVexDecompressBuffInit(&legacy), VEX_ERR_CONTAINER);
+    Instance plain;
+    Image out;
+    EXPECT_EQ(DecodeOnInstance(plain.codec, stream, JfifReadParams(), &out), VEX_ERR_CONTAINER);
+}
+
 Pnm AsPnm(const Image& image) {
     Pnm pnm;
     pnm.width = image.width;
@@ -58,6 +72,12 @@ Pnm AsPnm(const Image& image) {
         }
     }
     return pnm;
+}
+
+double PsnrAgainstDjpeg(const Image& decoded, const std::vector<uint8_t>& jpeg) {
+    Pnm reference;
+    if (!Djpeg(jpeg, &reference, "-dct int -nosmooth")) return -1;
+    return Psnr(AsPnm(decoded), reference);
 }
 
 std::vector<uint8_t> Jpegtran(const std::string& options, const std::vector<uint8_t>& input) {

@@ -30,8 +30,16 @@ AppVexParams JfifReadParams(int formatIndex = 1);
 // Header, then the whole picture through the one-call form into *out.
 int16_t DecodeOnInstance(VexCodec* codec, const std::vector<uint8_t>& stream, AppVexParams p, Image* out);
 
+// The legacy exports (header read and open, 4096-byte input chunks) and a
+// plain instance refuse `stream` with VEX_ERR_CONTAINER.
+void ExpectLegacyRefusal(const std::vector<uint8_t>& stream);
+
 // Decoded BGR (or grey) pixels as the RGB (or grey) samples djpeg writes.
 Pnm AsPnm(const Image& image);
+
+// PSNR of a decode of `jpeg` against `djpeg -dct int -nosmooth` of it; -1 when
+// djpeg fails or the shapes differ.
+double PsnrAgainstDjpeg(const Image& decoded, const std::vector<uint8_t>& jpeg);
 
 // jpegtran with `options` on `input`; empty when it fails.
 std::vector<uint8_t> Jpegtran(const std::string& options, const std::vector<uint8_t>& input);
