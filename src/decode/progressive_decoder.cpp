@@ -528,7 +528,7 @@ Status DecodeSegments(Decoder& d, const JpegFrame& frame) {
 }
 
 // The rest of the stream into one LibAlloc'd block of at most `limit` bytes.
-Status CopyRestOfStream(InputBuffer& in, uint64_t limit, uint8_t** out, uint64_t* size) {
+Status CopyRestOfStream(InputBuffer& in, uint64_t limit, uint8_t** out, size_t* size) {
     uint8_t* data = nullptr;
     size_t used = 0, capacity = 0;
     for (;;) {

@@ -3,6 +3,7 @@
 // engine then makes MCUs exactly as the sequential decoder makes them from
 // its own coefficients.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "common/status.h"
@@ -41,7 +42,7 @@ struct ProgressiveState {
     uint64_t bytesNeeded;
     int16_t* coefficients;  // LibAlloc'd, or null
     uint8_t* stream;        // LibAlloc'd copy of the scans, freed after decoding
-    uint64_t streamSize;    // its bytes
+    size_t streamSize;      // its bytes
     // Each component's quantisation table (zigzag order) as it stood at the
     // component's first scan.
     uint8_t quant[4][64];
