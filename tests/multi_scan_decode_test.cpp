@@ -88,6 +88,18 @@ Bytes WithDnl(Bytes jpeg, uint16_t lines) {
     return Insert(jpeg, end, {0xFF, 0xDC, 0x00, 0x04, uint8_t(lines >> 8), uint8_t(lines)});
 }
 
+// 0xFF fill bytes in front of every restart marker of the entropy-coded data.
+Bytes WithFillBeforeRestarts(const Bytes& jpeg, int fill) {
+    const size_t sos = FirstMarker(jpeg, 0xDA);
+    Bytes out(jpeg.begin(), jpeg.begin() + long(SegmentEnd(jpeg, sos)));
+    for (size_t i = out.size(); i < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && i + 1 < jpeg.size() && jpeg[i + 1] >= 0xD0 && jpeg[i + 1] <= 0xD7)
+            out.insert(out.end(), size_t(fill), uint8_t(0xFF));
+        out.push_back(jpeg[i]);
+    }
+    return out;
+}
+
 bool HasSeveralScans(const Bytes& jpeg) { return MarkersOf(jpeg, 0xDA).size() > 1; }
 
 struct Picture {
@@ -372,6 +384,9 @@ TEST_F(FillAndJunk, SkippedAsDjpegSkipsThem) {
         {"fill before DQT", Insert(single, FirstMarker(single, 0xDB), fill), true},
         {"fill before SOS", Insert(single, FirstMarker(single, 0xDA), fill), true},
         {"fill before EOI", Insert(single, single.size() - 2, fill), false},
+        {"fill before restart markers", WithFillBeforeRestarts(single, 1), false},
+        {"fills before restart markers", WithFillBeforeRestarts(single, 3), false},
+        {"fill before restart markers of several scans", WithFillBeforeRestarts(multi, 2), false},
         {"junk before SOF", Insert(single, FirstMarker(single, 0xC0), junk), true},
         {"junk and fill before DHT", Insert(Insert(single, FirstMarker(single, 0xC4), fill), FirstMarker(single, 0xC4), junk), true},
         {"fill between scans", Insert(multi, MarkersOf(multi, 0xDA)[1], fill), false},

@@ -113,6 +113,10 @@ struct alignas(32) EngineState {
     uint16_t restartCountdown;
     uint16_t restartNumber;
     uint16_t passesLeft;
+    // 0xFF fill bytes may stand in front of a restart marker's code (ITU-T
+    // T.81 B.1.1.2) and are stepped over; off, as in the legacy decoder, the
+    // first of them is taken for the code. Set by the decompression open.
+    bool fillBeforeRestart;
     // The engines' per-block kernels, chosen at their setup; the inverse DCT
     // takes natural-order coefficients and the component's DequantTable.
     void (*inverseDct)(int16_t* block, const DequantTable* table);

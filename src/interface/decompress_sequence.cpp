@@ -225,6 +225,7 @@ Status OpenSequence(Codec& c, AppVexParams* host) {
         Q_TRY(OpenStoredFrame(c, frame));
     } else {
         Q_TRY(NumberComponentTables(s, kColorSpaceComponents[p.colorSpace]));
+        c.engine.fillBeforeRestart = c.options.extendedFrames;
         Q_TRY(SetupDecodeEngine(Decoder(c), &e));
         Q_TRY(StartDecodeSegment(Decoder(c)));
     }
