@@ -191,7 +191,7 @@ Status ParseHuffmanTables(ParserState& parser) {
         if (id < 2) {
             slot = tableClass == 0 ? parser.slots.dc[id] : parser.slots.ac[id];
         } else {
-            slot = tableClass == 0 ? parser.frame->dcSpec[id - 2] : parser.frame->acSpec[id - 2];
+            slot = tableClass == 0 ? parser.frame->huffDc[id - 2] : parser.frame->huffAc[id - 2];
         }
         CopyWords(slot, parser.segment + 1, 16);
         Q_TRY(CopyInput(parser.in, slot + 16, symbols));

@@ -23,8 +23,8 @@ struct JpegFrame {
     uint16_t componentCount;
     uint8_t componentId[4];
     uint8_t quantSelector[4];
-    uint8_t dcSpec[2][kDcSpecBytes];  // Huffman tables 2 and 3, as in the slots
-    uint8_t acSpec[2][kAcSpecBytes];
+    uint8_t huffDc[2][kDcSpecBytes];  // Huffman tables 2 and 3, as in the slots
+    uint8_t huffAc[2][kAcSpecBytes];
     uint8_t firstScanLength;          // body bytes of the first scan header, when stored
     uint8_t firstScan[12];
 };

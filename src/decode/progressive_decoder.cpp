@@ -653,8 +653,8 @@ Status DecodeProgressiveScans(ProgressiveState& state, const JpegFrame& frame, c
     d->sequential = !frame.progressive;
     // The tables the header defined; later segments replace them.
     for (int id = 0; id < kTableCount; ++id) {
-        const uint8_t* dc = id < 2 ? slots.dc[id] : frame.dcSpec[id - 2];
-        const uint8_t* ac = id < 2 ? slots.ac[id] : frame.acSpec[id - 2];
+        const uint8_t* dc = id < 2 ? slots.dc[id] : frame.huffDc[id - 2];
+        const uint8_t* ac = id < 2 ? slots.ac[id] : frame.huffAc[id - 2];
         BuildHuffTable(dc, dc + 16, kDcSpecBytes - 16, &d->dc[id]);
         BuildHuffTable(ac, ac + 16, kAcSpecBytes - 16, &d->ac[id]);
     }
