@@ -81,16 +81,22 @@ enum {
      * memory, 128 bytes per 8x8 block (about 3 bytes per pixel for 4:2:0,
      * 6 for 4:4:4), within the budget below. */
     VEX_OPTION_PROGRESSIVE = 2,
-    /* The most a progressive frame may take, coefficients and a copy of its
-     * scans, in MiB (value 1 to 4095; 1024 in a new instance). A frame that
-     * needs more is refused with VEX_ERR_IMAGE_SIZE before anything is
-     * allocated or read past its header; VexCodecProgressiveBytes tells what
-     * it needs. */
+    /* The most a progressive frame, or a sequential one read through the
+     * same store (below), may take, coefficients and a copy of its scans, in
+     * MiB (value 1 to 4095; 1024 in a new instance). A frame that needs more
+     * is refused with VEX_ERR_IMAGE_SIZE before its store is allocated or its
+     * scans read (a frame whose height a DNL segment gives is read up to that
+     * segment first); VexCodecProgressiveBytes tells what it needs. */
     VEX_OPTION_PROGRESSIVE_BUDGET = 3,
     /* Sequential frames beyond what the legacy library reads: any sampling
-     * factors, several scans per frame, Adobe and RGB colour transforms, and
-     * damaged streams read as far as they go. Off, such files are refused
-     * with the codes the AppVex... exports give. */
+     * factors, several scans per frame, extended sequential frames (SOF1)
+     * with 8-bit samples and up to four Huffman tables of each class, a
+     * height given by a DNL segment, fill bytes and junk between segments,
+     * Adobe and RGB colour transforms, and damaged streams read as far as
+     * they go. Frames in several scans, on Huffman tables 2 and 3 or with a
+     * DNL height are decoded into a coefficient store as progressive ones
+     * are, within the budget below. Off, such files are refused with the
+     * codes the AppVex... exports give. */
     VEX_OPTION_EXTENDED_FRAMES = 4
 };
 /* Sets option `option` to `value` (0 off, 1 on); VEX_ERR_UNSUPPORTED for an

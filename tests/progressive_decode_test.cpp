@@ -11,75 +11,16 @@
 
 #include "platform/allocator.h"
 #include "q32vex_codec.h"
+#include "instance_decode.h"
 #include "test_support.h"
 
 namespace vextest {
 namespace {
 
-struct Instance {
-    explicit Instance(bool progressive) {
-        if (codec != nullptr && progressive) optionStatus = VexCodecSetOption(codec, VEX_OPTION_PROGRESSIVE, 1);
-    }
-    ~Instance() { VexCodecDestroy(codec); }
-    VexCodec* codec = VexCodecCreate();
-    int16_t optionStatus = 0;
-};
-
-// A decoding record for JFIF streams; three-component pictures come out in
-// `formatIndex` (grey ones as grey bytes, which the header sets).
-AppVexParams ReadParams(int formatIndex = 1) {
-    AppVexParams p;
-    AppVexSetDefaultDecompress(&p);
-    p.containerKind = VEX_CONTAINER_JFIF;
-    p.pixelFormat = FormatDesc(formatIndex, &p.pixelModel);
-    return p;
-}
-
-int BytesPerPixelOf(const AppVexParams& p) {
-    int bits = 0;
-    for (int i = 0; i < 4; ++i) bits += p.pixelFormat.bits[i] + p.pixelFormat.pad[i];
-    return (bits + 7) / 8;
-}
-
-// Header, then the whole picture through the one-call form.
-int16_t DecodeOnInstance(VexCodec* codec, const std::vector<uint8_t>& stream, AppVexParams p, Image* out) {
-    const int16_t info = VexReadInfoMemory(codec, &p, stream.data(), stream.size());
-    if (info != 0) return info;
-    out->width = p.width;
-    out->height = p.height;
-    out->bytesPerPixel = BytesPerPixelOf(p);
-    out->pixels.assign(size_t(out->width) * out->height * out->bytesPerPixel, 0xAA);
-    return VexDecompressMemory(codec, &p, stream.data(), stream.size(), out->pixels.data(),
-                               out->width * out->bytesPerPixel);
-}
-
 int16_t DecodeProgressive(const std::vector<uint8_t>& stream, Image* out, int formatIndex = 1) {
-    Instance instance(true);
+    Instance instance({VEX_OPTION_PROGRESSIVE});
     if (instance.codec == nullptr || instance.optionStatus != 0) return -1;
-    return DecodeOnInstance(instance.codec, stream, ReadParams(formatIndex), out);
-}
-
-// Our decoded BGR (or grey) pixels as the RGB (or grey) samples djpeg writes.
-Pnm AsPnm(const Image& image) {
-    Pnm pnm;
-    pnm.width = image.width;
-    pnm.height = image.height;
-    pnm.channels = image.bytesPerPixel == 1 ? 1 : 3;
-    for (size_t i = 0; i < size_t(image.width) * image.height; ++i) {
-        const uint8_t* px = image.pixels.data() + i * image.bytesPerPixel;
-        if (pnm.channels == 1) {
-            pnm.samples.push_back(px[0]);
-        } else {
-            pnm.samples.insert(pnm.samples.end(), {px[2], px[1], px[0]});
-        }
-    }
-    return pnm;
-}
-
-std::string WriteText(const std::string& name, const std::string& text) {
-    const std::string path = TempPath(name);
-    WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
-    return path;
+    return DecodeOnInstance(instance.codec, stream, JfifReadParams(formatIndex), out);
 }
 
 // Successive-approximation scripts: DC in three bits, AC bands split at odd
@@ -147,26 +88,8 @@ const char* const kModes[] = {
 };
 
 std::string PicturePath(const Picture& picture) {
-    const std::string source = DataPath("photo1.ppm");
-    if (picture.width == 0) return source;
-    Pnm full;
-    if (!ReadPnm(source, &full)) return std::string();
-    const std::string path = TempPath(std::string("progressive_") + picture.name + ".ppm");
-    if (!WritePnm(path, Crop(full, picture.x, picture.y, picture.width, picture.height))) return std::string();
-    return path;
-}
-
-std::vector<uint8_t> Jpegtran(const std::string& options, const std::vector<uint8_t>& input) {
-    static int counter = 0;
-    const std::string base = TempPath("jpegtran" + std::to_string(++counter));
-    std::vector<uint8_t> bytes;
-    if (!WriteFile(base + ".in.jpg", input) ||
-        Run("jpegtran " + options + " -outfile " + base + ".out.jpg " + base + ".in.jpg") != 0 ||
-        !ReadFile(base + ".out.jpg", &bytes))
-        bytes.clear();
-    std::remove((base + ".in.jpg").c_str());
-    std::remove((base + ".out.jpg").c_str());
-    return bytes;
+    return PhotoCrop(std::string("progressive_") + picture.name, picture.x, picture.y, picture.width,
+                     picture.height);
 }
 
 std::string ModeOptions(const std::string& mode, bool grey) {
@@ -200,8 +123,8 @@ TEST_F(ProgressiveExactness, SameCoefficientsGiveTheSequentialPixelsByteForByte)
             ASSERT_FALSE(sequential.empty());
             Image expected;
             {
-                Instance plain(false);
-                ASSERT_EQ(DecodeOnInstance(plain.codec, sequential, ReadParams(), &expected), 0)
+                Instance plain;
+                ASSERT_EQ(DecodeOnInstance(plain.codec, sequential, JfifReadParams(), &expected), 0)
                     << picture.name << " " << sampling.name;
             }
             for (const char* mode : kModes) {
@@ -229,8 +152,8 @@ TEST_F(ProgressiveExactness, EveryColourPixelFormatMatchesTheSequentialDecode) {
     for (int format : {0, 1, 2}) {
         SCOPED_TRACE(format);
         Image expected, decoded;
-        Instance plain(false);
-        ASSERT_EQ(DecodeOnInstance(plain.codec, sequential, ReadParams(format), &expected), 0);
+        Instance plain;
+        ASSERT_EQ(DecodeOnInstance(plain.codec, sequential, JfifReadParams(format), &expected), 0);
         ASSERT_EQ(DecodeProgressive(progressive, &decoded, format), 0);
         EXPECT_TRUE(decoded.pixels == expected.pixels);
     }
@@ -244,10 +167,10 @@ TEST_F(ProgressiveExactness, BandsAndWindowsComeFromTheSameStore) {
     Image whole;
     ASSERT_EQ(DecodeProgressive(progressive, &whole), 0);
 
-    Instance instance(true);
+    Instance instance({VEX_OPTION_PROGRESSIVE});
     ASSERT_EQ(instance.optionStatus, 0);
     ResetSource(progressive, 1000);
-    AppVexParams p = ReadParams();
+    AppVexParams p = JfifReadParams();
     p.readCallback = SourceRead;
     ASSERT_EQ(VexReadInfo(instance.codec, &p), 0);
     p.windowLeft = 37;
@@ -302,9 +225,7 @@ TEST_F(ProgressiveOracle, CjpegFilesAgreeWithDjpeg) {
                 ASSERT_TRUE(IsProgressive(jpeg));
                 Image decoded;
                 ASSERT_EQ(DecodeProgressive(jpeg, &decoded), 0);
-                Pnm reference;
-                ASSERT_TRUE(Djpeg(jpeg, &reference, "-dct int -nosmooth"));
-                const double psnr = Psnr(AsPnm(decoded), reference);
+                const double psnr = PsnrAgainstDjpeg(decoded, jpeg);
                 EXPECT_GE(psnr, 40.0);
                 worst = std::min(worst, psnr);
             }
@@ -322,34 +243,25 @@ TEST_F(ProgressiveRefusal, LegacyExportsAndPlainInstancesRefuseAsBefore) {
     const std::vector<uint8_t> jpeg = Cjpeg("-progressive", DataPath("photo1.ppm"));
     ASSERT_TRUE(IsProgressive(jpeg));
 
-    AppVexParams legacy = ReadParams();
-    legacy.readCallback = SourceRead;
-    ResetSource(jpeg, 4096);
-    EXPECT_EQ(AppVexGetCompInfo(&legacy), VEX_ERR_CONTAINER);
-    legacy = ReadParams();
-    legacy.readCallback = SourceRead;
-    ResetSource(jpeg, 4096);
-    EXPECT_EQ(AppVexDecompressBuffInit(&legacy), VEX_ERR_CONTAINER);
-
-    Instance plain(false);
+    ExpectLegacyRefusal(jpeg);
+    Instance plain;
     Image out;
-    EXPECT_EQ(DecodeOnInstance(plain.codec, jpeg, ReadParams(), &out), VEX_ERR_CONTAINER);
-    AppVexParams p = ReadParams();
+    AppVexParams p = JfifReadParams();
     std::vector<uint8_t> pixels(451 * 300 * 3);
     EXPECT_EQ(VexDecompressMemory(plain.codec, &p, jpeg.data(), jpeg.size(), pixels.data(), 451 * 3),
               VEX_ERR_CONTAINER);
     // Switched off again, the option leaves an instance as a plain one.
-    Instance toggled(true);
+    Instance toggled({VEX_OPTION_PROGRESSIVE});
     ASSERT_EQ(VexCodecSetOption(toggled.codec, VEX_OPTION_PROGRESSIVE, 0), 0);
-    EXPECT_EQ(DecodeOnInstance(toggled.codec, jpeg, ReadParams(), &out), VEX_ERR_CONTAINER);
+    EXPECT_EQ(DecodeOnInstance(toggled.codec, jpeg, JfifReadParams(), &out), VEX_ERR_CONTAINER);
     EXPECT_EQ(VexCodecSetOption(toggled.codec, VEX_OPTION_PROGRESSIVE, 2), VEX_ERR_UNSUPPORTED);
 }
 
 TEST_F(ProgressiveRefusal, HeaderIsDescribedWithTheOption) {
     if (!HaveTool("cjpeg")) GTEST_SKIP() << "cjpeg not installed";
     const std::vector<uint8_t> jpeg = Cjpeg("-progressive -sample 2x1 -restart 3B", DataPath("photo1.ppm"));
-    Instance instance(true);
-    AppVexParams p = ReadParams();
+    Instance instance({VEX_OPTION_PROGRESSIVE});
+    AppVexParams p = JfifReadParams();
     ASSERT_EQ(VexReadInfoMemory(instance.codec, &p, jpeg.data(), jpeg.size()), 0);
     EXPECT_EQ(p.width, 451);
     EXPECT_EQ(p.height, 300);
@@ -382,17 +294,17 @@ TEST_F(ProgressiveRefusal, BudgetRefusesBeforeAllocating) {
     if (!HaveTool("cjpeg")) GTEST_SKIP() << "cjpeg not installed";
     // 451 x 600 4:4:4: 57 x 75 MCUs of three blocks, 1.6 MB of store.
     const std::vector<uint8_t> jpeg = WithFrameSize(Cjpeg("-progressive -sample 1x1", DataPath("photo1.ppm")), 451, 600);
-    Instance instance(true);
+    Instance instance({VEX_OPTION_PROGRESSIVE});
     ASSERT_EQ(VexCodecSetOption(instance.codec, VEX_OPTION_PROGRESSIVE_BUDGET, 1), 0);
     Image out;
     q32vex::ResetPeakBytes();
     const int64_t before = q32vex::GetAllocatorStats().peakBytes;
-    EXPECT_EQ(DecodeOnInstance(instance.codec, jpeg, ReadParams(), &out), VEX_ERR_IMAGE_SIZE);
+    EXPECT_EQ(DecodeOnInstance(instance.codec, jpeg, JfifReadParams(), &out), VEX_ERR_IMAGE_SIZE);
     EXPECT_EQ(VexCodecProgressiveBytes(instance.codec), uint64_t(57) * 75 * 3 * 128);
     EXPECT_LT(q32vex::GetAllocatorStats().peakBytes - before, 256 * 1024);
     // Raised, the same instance decodes it (the lower half from no data).
     ASSERT_EQ(VexCodecSetOption(instance.codec, VEX_OPTION_PROGRESSIVE_BUDGET, 2), 0);
-    EXPECT_EQ(DecodeOnInstance(instance.codec, jpeg, ReadParams(), &out), 0);
+    EXPECT_EQ(DecodeOnInstance(instance.codec, jpeg, JfifReadParams(), &out), 0);
     EXPECT_EQ(VexCodecSetOption(instance.codec, VEX_OPTION_PROGRESSIVE_BUDGET, 0), VEX_ERR_UNSUPPORTED);
     EXPECT_EQ(VexCodecSetOption(instance.codec, VEX_OPTION_PROGRESSIVE_BUDGET, 4096), VEX_ERR_UNSUPPORTED);
 
@@ -400,10 +312,10 @@ TEST_F(ProgressiveRefusal, BudgetRefusesBeforeAllocating) {
     // refused under the default budget at no cost.
     std::vector<uint8_t> huge = WithFrameSize(jpeg, 65000, 65000);
     huge.resize(400);
-    Instance fresh(true);
+    Instance fresh({VEX_OPTION_PROGRESSIVE});
     q32vex::ResetPeakBytes();
     const int64_t start = q32vex::GetAllocatorStats().peakBytes;
-    AppVexParams p = ReadParams();
+    AppVexParams p = JfifReadParams();
     std::vector<uint8_t> pixel(3);
     EXPECT_EQ(VexDecompressMemory(fresh.codec, &p, huge.data(), huge.size(), pixel.data(), 3), VEX_ERR_IMAGE_SIZE);
     EXPECT_GT(VexCodecProgressiveBytes(fresh.codec), uint64_t(1) << 34);

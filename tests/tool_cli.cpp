@@ -161,6 +161,31 @@ TEST_F(ToolTest, QualityGivesCjpegsTables) {
     EXPECT_EQ(Bytes(Path("d.jpg")), Bytes(Path("q75.jpg")));
 }
 
+// Sequential frames in several scans, and extended sequential (SOF1) ones at
+// 8 bits, decode as the single-scan baseline file with the same coefficients.
+TEST_F(ToolTest, DecodesSeveralScansAndExtendedSequentialFrames) {
+    Sh("printf '0;1 2;' >" + Q(Path("split.scans")));
+    Sh("cjpeg -restart 1 -outfile " + Q(Path("single.jpg")) + " " + Data("photo2.ppm"));
+    Sh("cjpeg -restart 1 -scans " + Q(Path("split.scans")) + " -outfile " + Q(Path("split.jpg")) + " " +
+       Data("photo2.ppm"));
+    std::vector<uint8_t> sof1 = Bytes(Path("single.jpg"));
+    for (size_t i = 0; i + 1 < sof1.size(); ++i) {
+        if (sof1[i] == 0xFF && sof1[i + 1] == 0xC0) {
+            sof1[i + 1] = 0xC1;
+            break;
+        }
+    }
+    ASSERT_TRUE(WriteFile(Path("sof1.jpg"), sof1));
+    for (const char* name : {"single", "split", "sof1"})
+        Ok("decompress " + Q(Path(std::string(name) + ".jpg")) + " " + Q(Path(std::string(name) + ".ppm")));
+    EXPECT_EQ(Bytes(Path("split.ppm")), Bytes(Path("single.ppm")));
+    EXPECT_EQ(Bytes(Path("sof1.ppm")), Bytes(Path("single.ppm")));
+    // info reads it as the library does.
+    const Result json = Vex("info --json " + Q(Path("sof1.jpg")));
+    EXPECT_EQ(json.code, 0) << json.err;
+    EXPECT_EQ(Json(json.out, "width"), std::vector<long>{320});
+}
+
 // Files of other coding processes are named, and info still describes them.
 TEST_F(ToolTest, InfoDescribesJpegFilesItCannotDecode) {
     Sh("cjpeg -arithmetic -progressive -outfile " + Q(Path("p.jpg")) + " " + Data("photo2.ppm"));

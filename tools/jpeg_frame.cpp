@@ -75,7 +75,6 @@ std::string UnsupportedProcess(const JpegFrame& frame) {
         return ProcessName(frame.sof) + " JPEG" + tag + ": not supported by this codec";
     if (frame.precision != 8)
         return std::to_string(frame.precision) + "-bit JPEG" + tag + ": not supported by this codec (8-bit samples only)";
-    if (frame.sof == 0xC1) return "extended sequential JPEG (SOF1): not supported by this codec";
     return "";
 }
 

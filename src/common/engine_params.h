@@ -117,6 +117,10 @@ struct alignas(32) EngineState {
     // the segment's last MCU.
     uint16_t passesLeft;
     uint32_t mcusDecoded;  // decoding: MCUs of the passes before, in decoding order
+    // 0xFF fill bytes may stand in front of a restart marker's code (ITU-T
+    // T.81 B.1.1.2) and are stepped over; off, as in the legacy decoder, the
+    // first of them is taken for the code. Set by the decompression open.
+    bool fillBeforeRestart;
     // The engines' per-block kernels, chosen at their setup; the inverse DCT
     // takes natural-order coefficients and the component's DequantTable.
     void (*inverseDct)(int16_t* block, const DequantTable* table);

@@ -12,6 +12,7 @@ namespace q32vex {
 namespace {
 
 constexpr uint8_t kSof0 = 0xC0;
+constexpr uint8_t kSof1 = 0xC1;
 constexpr uint8_t kSof2 = 0xC2;
 constexpr uint8_t kDht = 0xC4;
 constexpr uint8_t kSoi = 0xD8;
@@ -58,7 +59,8 @@ struct ParserState {
     uint16_t tableSegments = 0;
     bool notAfterSoi = false;
     bool jfifSeen = false;
-    JpegFrame* frame = nullptr;  // null: progressive frames are refused
+    JpegFrame* frame = nullptr;  // null: only baseline frames are read
+    JpegFrameKinds kinds = {};   // what is read beyond them
 };
 
 uint16_t BigEndian16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
@@ -163,7 +165,11 @@ Status ParseFrameHeader(ParserState& parser, AppVexParams* params) {
 Status ParseHuffmanTables(ParserState& parser) {
     uint16_t body = 0;
     Q_TRY(ReadBodyLength(parser.in, &body));
-    if (body > kMaxDhtBody) return VEX_ERR_CONTAINER;
+    // Extended frames may define four tables of each class in one segment;
+    // each is checked against its slot's capacity as it is read.
+    const bool extended = parser.kinds.extended;
+    if (body > kMaxDhtBody && !extended) return VEX_ERR_CONTAINER;
+    const uint16_t lastId = extended ? 3 : 1;
     uint16_t seen = 0;  // bit per class/id pair met in this segment
     int32_t remaining = body;
     while (remaining > 0) {
@@ -173,8 +179,8 @@ Status ParseHuffmanTables(ParserState& parser) {
         const uint8_t classId = parser.segment[0];
         const uint16_t tableClass = classId >> 4;
         const uint16_t id = classId & 15;
-        if (tableClass > 1 || id > 1) return VEX_ERR_CONTAINER;
-        const uint16_t bit = uint16_t(1u << (tableClass * 2 + id));
+        if (tableClass > 1 || id > lastId) return VEX_ERR_CONTAINER;
+        const uint16_t bit = uint16_t(1u << (tableClass * 4 + id));
         if (seen & bit) return VEX_ERR_CONTAINER;
         seen |= bit;
         uint16_t symbols = 0;
@@ -182,7 +188,12 @@ Status ParseHuffmanTables(ParserState& parser) {
         const uint16_t capacity = tableClass == 0 ? kDcSymbolCapacity : kAcSymbolCapacity;
         if (symbols > capacity) return VEX_ERR_CONTAINER;
         if (remaining - 17 - symbols < 0) return VEX_ERR_CONTAINER;
-        uint8_t* slot = tableClass == 0 ? parser.slots.dc[id] : parser.slots.ac[id];
+        uint8_t* slot = nullptr;
+        if (id < 2) {
+            slot = tableClass == 0 ? parser.slots.dc[id] : parser.slots.ac[id];
+        } else {
+            slot = tableClass == 0 ? parser.frame->huffDc[id - 2] : parser.frame->huffAc[id - 2];
+        }
         CopyWords(slot, parser.segment + 1, 16);
         Q_TRY(CopyInput(parser.in, slot + 16, symbols));
         remaining -= 17 + symbols;
@@ -218,13 +229,37 @@ Status ParseQuantTables(ParserState& parser) {
         // 16-bit entries: 16 at a time through the segment buffer, low bytes kept.
         for (uint16_t k = 0; k < 64; k += 16) {
             Q_TRY(CopyInput(parser.in, parser.segment, 32));
-            for (uint16_t j = 0; j < 16; ++j) slot[k + j] = parser.segment[2 * j + 1];
+            for (uint16_t j = 0; j < 16; ++j) {
+                // Extended frames may carry entries above 255, which no
+                // 8-bit table holds: refused rather than cut to their low byte.
+                if (parser.kinds.extended && parser.segment[2 * j] != 0) return VEX_ERR_CONTAINER;
+                slot[k + j] = parser.segment[2 * j + 1];
+            }
         }
     }
     return 0;
 }
 
-Status ParseScanHeader(ParserState& parser) {
+// A scan header the streaming engine cannot decode, on a read that takes
+// extended frames: the frame goes to the coefficient store, which reads the
+// scan's components and tables from the header kept here. The selectors the
+// slots are re-ordered by stay 0; the store decoder keeps its own tables.
+bool KeepForStore(ParserState& parser, const AppVexParams* params, uint16_t body) {
+    const uint8_t* s = parser.segment;
+    const uint16_t ns = s[0];
+    bool stored = ns != parser.componentCount || params->height == 0;
+    for (uint16_t c = 0; c < ns; ++c) {
+        const uint8_t selectors = s[2 + 2 * c];
+        if ((selectors >> 4) > 1 || (selectors & 15) > 1) stored = true;
+    }
+    if (!stored) return false;
+    parser.frame->stored = true;
+    parser.frame->firstScanLength = uint8_t(body);
+    CopyWords(parser.frame->firstScan, s, body);
+    return true;
+}
+
+Status ParseScanHeader(ParserState& parser, const AppVexParams* params) {
     uint16_t body = 0;
     Q_TRY(ReadBodyLength(parser.in, &body));
     if (body > kMaxSosBody) return VEX_ERR_CONTAINER;
@@ -233,6 +268,16 @@ Status ParseScanHeader(ParserState& parser) {
     // decode.
     if (body < 1 || parser.componentCount == 0) return VEX_ERR_CONTAINER;
     const uint16_t ns = parser.segment[0];
+    if (parser.kinds.extended) {
+        // Any subset of the components, with its spectral fields, and
+        // selectors of the four tables of each class.
+        if (ns < 1 || ns > parser.componentCount || body < 1 + 2 * ns) return VEX_ERR_CONTAINER;
+        for (uint16_t c = 0; c < ns; ++c) {
+            const uint8_t selectors = parser.segment[2 + 2 * c];
+            if ((selectors >> 4) > 3 || (selectors & 15) > 3) return VEX_ERR_CONTAINER;
+        }
+        if (KeepForStore(parser, params, body)) return 0;
+    }
     if (ns != parser.componentCount) return VEX_ERR_CONTAINER;
     if (body < 1 + 2 * ns) return VEX_ERR_CONTAINER;
     for (uint16_t c = 0; c < ns; ++c) {
@@ -346,26 +391,49 @@ void ReorderTables(const ParserState& parser, AppVexParams* params) {
     }
 }
 
-Status ParseSegments(ParserState& parser, AppVexParams* params, uint8_t* marker, bool* reorder) {
+// Steps from the two bytes in `marker` to the next marker, as ITU-T T.81
+// allows (any number of 0xFF fill bytes in front of a marker) and as broken
+// writers need (bytes that belong to no segment, 0xFF 0x00 pairs among them,
+// counted in skippedBytes).
+Status FindMarker(InputBuffer& in, uint8_t* marker) {
     for (;;) {
+        if (marker[0] == 0xFF && marker[1] != 0x00 && marker[1] != 0xFF) return 0;
+        if (marker[0] == 0xFF && marker[1] == 0x00) {
+            in.skippedBytes += 2;
+            Q_TRY(CopyInput(in, marker, 2));
+            continue;
+        }
+        // A fill byte, or one byte of junk: step on by one.
+        if (marker[0] != 0xFF) ++in.skippedBytes;
+        marker[0] = marker[1];
+        Q_TRY(CopyInput(in, marker + 1, 1));
+    }
+}
+
+Status ParseSegments(ParserState& parser, AppVexParams* params, uint8_t* marker, bool* reorder) {
+    const bool extended = parser.kinds.extended;
+    for (;;) {
+        if (extended) Q_TRY(FindMarker(parser.in, marker));
         if (marker[0] != 0xFF) return VEX_ERR_CONTAINER;
         const uint8_t code = marker[1];
         if (code == kEoi) {
             *reorder = false;
             return 0;
         }
-        if (code == kSos && parser.frame != nullptr && parser.frame->progressive) {
+        if (code == kSos && parser.kinds.progressive && parser.frame->progressive) {
             // Scans of a progressive frame name components one by one; the
             // progressive decoder reads every scan header itself.
             *reorder = parser.tableSegments >= 2;
             return 0;
         }
         if (code == kSos) {
-            Q_TRY(ParseScanHeader(parser));
+            Q_TRY(ParseScanHeader(parser, params));
             *reorder = parser.tableSegments >= 2;
             return 0;
         }
-        if (code == kSof0 || (code == kSof2 && parser.frame != nullptr)) {
+        // SOF1 at 8 bits differs from SOF0 only in allowing four Huffman
+        // tables of each class.
+        if (code == kSof0 || (code == kSof1 && extended) || (code == kSof2 && parser.kinds.progressive)) {
             if (parser.frame != nullptr) parser.frame->progressive = code == kSof2;
             Q_TRY(ParseFrameHeader(parser, params));
         } else if (code == kDht) {
@@ -396,14 +464,19 @@ Status ParseSegments(ParserState& parser, AppVexParams* params, uint8_t* marker,
 }  // namespace
 
 Status ParseJpegHeader(InputBuffer& in, TableSlots& slots, AppVexParams* params) {
-    return ParseJpegHeader(in, slots, params, nullptr);
+    return ParseJpegHeader(in, slots, params, nullptr, JpegFrameKinds{});
 }
 
-Status ParseJpegHeader(InputBuffer& in, TableSlots& slots, AppVexParams* params, JpegFrame* frame) {
+Status ParseJpegHeader(InputBuffer& in, TableSlots& slots, AppVexParams* params, JpegFrame* frame,
+                       JpegFrameKinds kinds) {
     if (!HasRead(in.io)) return VEX_ERR_NO_CALLBACK;
     ParserState parser(in, slots);
     parser.frame = frame;
-    if (frame != nullptr) *frame = JpegFrame{};
+    // Without a frame description nothing beyond the baseline can be kept.
+    if (frame != nullptr) {
+        *frame = JpegFrame{};
+        parser.kinds = kinds;
+    }
     uint8_t marker[2];
     Q_TRY(CopyInput(in, marker, 2));
     if (marker[0] == 0xFF && marker[1] == kSoi) {

@@ -58,6 +58,8 @@ Status CountRestart(EngineState& e, BitReader& bits, InputBuffer& in) {
     e.restartCountdown = e.params.restartInterval;
     uint16_t code = 0;  // which RSTn it was does not matter: the data resynchronises
     Q_TRY(ReadEntropyByte(bits, in, &code));
+    // At the end of the data the byte reads as 0, which ends the loop.
+    while (code == 0xFF && e.fillBeforeRestart) Q_TRY(ReadEntropyByte(bits, in, &code));
     Q_TRY(ResyncEntropyInput(bits, in));
     ResetDcPredictors(e);
     return 0;

@@ -28,9 +28,10 @@ struct InputBuffer {
     uint32_t readAhead;
     uint32_t readHint;
     // Bytes skipped in front of a marker that were no part of any segment
-    // (junk between segments, data left over before a restart marker or the
-    // end of image), counted by the readers that skip them; reset with the
-    // reader.
+    // (junk a broken writer left between segments, data left over before a
+    // restart marker or the end of image), counted by the readers that
+    // tolerate them; fill bytes (0xFF in front of a marker, allowed by ITU-T
+    // T.81) are not counted. Zero after ResetInput.
     uint32_t skippedBytes;
 };
 

@@ -1,7 +1,9 @@
 // Progressive JPEG decoding into a coefficient store (ITU-T T.81 G.1.2 and
-// G.2). The scans are copied out of the host's buffers into one block first,
-// so that everything below works on plain memory with every read checked
-// against its end.
+// G.2), and sequential frames the streaming engine cannot take (several
+// scans, Huffman tables 2 and 3, a height given by DNL), whose scans each
+// code the whole spectrum of some components. The scans are copied out of the
+// host's buffers into one block first, so that everything below works on
+// plain memory with every read checked against its end.
 //
 // Damaged data is treated as the sequential decoder treats it: entropy-coded
 // data that ends early, or that holds a code no table has, leaves the rest of
@@ -144,6 +146,16 @@ size_t NextMarker(const uint8_t* data, size_t size, size_t pos) {
     return size;
 }
 
+// Where the entropy-coded data that starts at `pos` ends: the next marker
+// other than a restart marker, or `size`.
+size_t EndOfScanData(const uint8_t* data, size_t size, size_t pos) {
+    for (;;) {
+        pos = NextMarker(data, size, pos);
+        if (pos + 1 >= size || data[pos + 1] < 0xD0 || data[pos + 1] > 0xD7) return pos;
+        pos += 2;
+    }
+}
+
 // At a restart boundary: the padding bits go, and the RSTn marker, if it is
 // the next marker, is passed over. Another marker stops the scan's data.
 void Restart(BitSource& s) {
@@ -175,6 +187,8 @@ struct Decoder {
     size_t size;
     size_t pos = 0;
     uint16_t restartInterval;
+    bool sequential = false;  // every scan codes whole blocks (T.81 F.1.2)
+    uint32_t skipped = 0;     // junk bytes between segments
     HuffTable dc[kTableCount] = {};
     HuffTable ac[kTableCount] = {};
     uint8_t quant[kTableCount][64] = {};
@@ -211,7 +225,9 @@ bool DcRefine(Decoder& d, BitSource& s, int16_t* block) {
     return true;
 }
 
-bool AcFirst(Decoder& d, BitSource& s, int16_t* block, int sc) {
+// A sequential scan knows no end-of-band runs: every code with a size of 0
+// other than sixteen zeros ends the block (T.81 F.2.2.2).
+bool AcFirst(Decoder& d, BitSource& s, int16_t* block, int sc, bool bandRuns) {
     if (d.endOfBandRun > 0) {
         --d.endOfBandRun;
         return true;
@@ -227,7 +243,7 @@ bool AcFirst(Decoder& d, BitSource& s, int16_t* block, int sc) {
                 continue;
             }
             // End of band, for this block and 2^run - 1 + (run bits) more.
-            d.endOfBandRun = (1u << run) - 1 + Bits(s, run);
+            if (bandRuns) d.endOfBandRun = (1u << run) - 1 + Bits(s, run);
             break;
         }
         k += run;
@@ -289,8 +305,11 @@ bool AcRefine(Decoder& d, BitSource& s, int16_t* block, int sc) {
 }
 
 bool DecodeBlock(Decoder& d, BitSource& s, int16_t* block, int sc) {
+    // A whole block: its DC difference, then the AC coefficients 1..63
+    // (d.ss stays 1 for these scans).
+    if (d.sequential) return DcFirst(d, s, block, sc) && AcFirst(d, s, block, sc, false);
     if (d.ss == 0) return d.ah == 0 ? DcFirst(d, s, block, sc) : DcRefine(d, s, block);
-    return d.ah == 0 ? AcFirst(d, s, block, sc) : AcRefine(d, s, block, sc);
+    return d.ah == 0 ? AcFirst(d, s, block, sc, true) : AcRefine(d, s, block, sc);
 }
 
 // The entropy-coded data of the scan whose header ended at d.pos; afterwards
@@ -337,7 +356,7 @@ void DecodeScanData(Decoder& d) {
             }
         }
     }
-    d.pos = NextMarker(d.data, d.size, s.pos);
+    d.pos = EndOfScanData(d.data, d.size, s.pos);
 }
 
 uint16_t BigEndian16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
@@ -391,6 +410,16 @@ Status ParseQuantSegment(Decoder& d, const uint8_t* p, uint16_t n) {
     return 0;
 }
 
+// A component's quantisation table is the one in force at its first scan.
+void LatchQuantTables(Decoder& d) {
+    for (int i = 0; i < d.componentsInScan; ++i) {
+        const int c = d.scan[i].index;
+        if (d.latched[c]) continue;
+        std::memcpy(d.state.quant[c], d.quant[d.quantSelector[c]], 64);
+        d.latched[c] = true;
+    }
+}
+
 // A scan header (T.81 B.2.3) with the limits of G.1.1.1.1: a DC scan may
 // interleave components, an AC scan has one; successive approximation
 // refines one bit at a time.
@@ -417,6 +446,18 @@ Status ParseScanHeader(Decoder& d, const uint8_t* p, uint16_t n) {
     d.se = tail[1];
     d.ah = tail[2] >> 4;
     d.al = tail[2] & 15;
+    if (d.sequential) {
+        // One scan per group of components, each over the whole spectrum at
+        // full precision; the AC part of a block then starts at 1.
+        if (d.ss != 0 || d.se != 63 || tail[2] != 0) return VEX_ERR_CONTAINER;
+        for (int i = 0; i < count; ++i) {
+            if (!d.dc[d.scan[i].dcTable].defined) return VEX_ERR_DC_TABLE;
+            if (!d.ac[d.scan[i].acTable].defined) return VEX_ERR_AC_TABLE;
+        }
+        d.ss = 1;
+        LatchQuantTables(d);
+        return 0;
+    }
     if (d.ss == 0 ? d.se != 0 : (d.se < d.ss || d.se > 63 || count != 1)) return VEX_ERR_CONTAINER;
     if (d.ah > 13 || d.al > 13 || (d.ah != 0 && d.al != d.ah - 1)) return VEX_ERR_CONTAINER;
     // The tables the scan decodes with must exist (a DC refinement reads
@@ -425,26 +466,38 @@ Status ParseScanHeader(Decoder& d, const uint8_t* p, uint16_t n) {
         if (d.ss == 0 && d.ah == 0 && !d.dc[d.scan[i].dcTable].defined) return VEX_ERR_DC_TABLE;
         if (d.ss != 0 && !d.ac[d.scan[i].acTable].defined) return VEX_ERR_AC_TABLE;
     }
-    // A component's quantisation table is the one in force at its first scan.
-    for (int i = 0; i < count; ++i) {
-        const int c = d.scan[i].index;
-        if (d.latched[c]) continue;
-        std::memcpy(d.state.quant[c], d.quant[d.quantSelector[c]], 64);
-        d.latched[c] = true;
-    }
+    LatchQuantTables(d);
     return 0;
 }
 
-// The segments from the first scan header (d.pos at its length field) to the
-// end of the image.
-Status DecodeSegments(Decoder& d) {
-    uint8_t code = 0xDA;  // the header reader stopped behind the first SOS
+// Passes over bytes from d.pos to the next marker; all but the fill bytes
+// right in front of it are junk that belongs to no segment.
+void StepToMarker(Decoder& d) {
+    const size_t marker = NextMarker(d.data, d.size, d.pos);
+    size_t junkEnd = marker;
+    while (junkEnd > d.pos && d.data[junkEnd - 1] == 0xFF) --junkEnd;
+    d.skipped += uint32_t(junkEnd - d.pos);
+    d.pos = marker;
+}
+
+// The segments from the first scan to the end of the image. For a
+// progressive frame d.pos stands at the first scan header's length field;
+// for a stored sequential frame the header reader has read that header,
+// which `frame` holds, and d.pos stands at its entropy-coded data.
+Status DecodeSegments(Decoder& d, const JpegFrame& frame) {
+    uint8_t code = 0xDA;  // the header reader stopped at or behind the first SOS
     bool anyScan = false;
+    if (frame.stored) {
+        Q_TRY(ParseScanHeader(d, frame.firstScan, frame.firstScanLength));
+        anyScan = true;
+        DecodeScanData(d);
+        code = 0;  // look for the next marker
+    }
     for (;;) {
         const uint8_t* body = nullptr;
         uint16_t length = 0;
         if (code == 0xD9) return 0;  // EOI
-        const bool standalone = code == 0x01 || (code >= 0xD0 && code <= 0xD7);
+        const bool standalone = code == 0 || code == 0x01 || (code >= 0xD0 && code <= 0xD7);
         if (!standalone) {
             // Data that ends inside a segment ends the picture there; without
             // one whole scan header there is no picture.
@@ -465,8 +518,9 @@ Status DecodeSegments(Decoder& d) {
             }
             // APPn, COM, DNL and the rest: passed over.
         }
-        // Bytes between segments that are no marker are passed over too.
-        d.pos = NextMarker(d.data, d.size, d.pos);
+        // Bytes between segments that are no marker are passed over too
+        // (after a scan, DecodeScanData has left d.pos on its marker).
+        StepToMarker(d);
         if (d.pos + 1 >= d.size) return anyScan ? 0 : VEX_ERR_SHORT_READ;
         code = d.data[d.pos + 1];
         d.pos += 2;
@@ -552,15 +606,38 @@ Status PlanProgressiveFrame(ProgressiveState& state, const JpegFrame& frame, con
     return 0;
 }
 
+Status ReadHeightFromDnl(ProgressiveState& state, InputBuffer& in, uint64_t budgetBytes, uint16_t* height) {
+    ReleaseProgressive(state);
+    Q_TRY(CopyRestOfStream(in, budgetBytes, &state.stream, &state.streamSize));
+    const uint8_t* data = state.stream;
+    const size_t size = state.streamSize;
+    const size_t marker = EndOfScanData(data, size, 0);
+    // The segment must be whole and name a height: a DNL of 0 lines, like
+    // none at all, leaves the picture without one.
+    if (marker + 6 > size || data[marker + 1] != 0xDC || BigEndian16(data + marker + 2) != 4 ||
+        BigEndian16(data + marker + 4) == 0) {
+        ReleaseProgressive(state);
+        return VEX_ERR_CONTAINER;
+    }
+    *height = BigEndian16(data + marker + 4);
+    return 0;
+}
+
 Status DecodeProgressiveScans(ProgressiveState& state, const JpegFrame& frame, const AppVexParams& params,
                               const TableSlots& slots, InputBuffer& in, uint64_t budgetBytes) {
-    ReleaseProgressive(state);
-    Q_TRY(PlanProgressiveFrame(state, frame, params));
-    // Refused before anything is allocated or read: a header that promises a
-    // huge picture costs nothing.
-    if (state.bytesNeeded > budgetBytes) return VEX_ERR_IMAGE_SIZE;
-    size_t size = 0;
-    Q_TRY(CopyRestOfStream(in, budgetBytes - state.bytesNeeded, &state.stream, &size));
+    // The stream may have been read already, to find the height.
+    LibFree(state.coefficients);
+    state.coefficients = nullptr;
+    Status status = PlanProgressiveFrame(state, frame, params);
+    // Refused before anything (more) is allocated or read: a header that
+    // promises a huge picture costs nothing.
+    if (status == 0 && state.bytesNeeded + state.streamSize > budgetBytes) status = VEX_ERR_IMAGE_SIZE;
+    if (status == 0 && state.stream == nullptr)
+        status = CopyRestOfStream(in, budgetBytes - state.bytesNeeded, &state.stream, &state.streamSize);
+    if (status != 0) {
+        ReleaseProgressive(state);
+        return status;
+    }
     state.coefficients = static_cast<int16_t*>(LibAlloc(uint32_t(state.bytesNeeded)));
     if (state.coefficients == nullptr) {
         ReleaseProgressive(state);
@@ -572,18 +649,22 @@ Status DecodeProgressiveScans(ProgressiveState& state, const JpegFrame& frame, c
         ReleaseProgressive(state);
         return VEX_ERR_NO_MEMORY;
     }
-    new (d) Decoder(state, state.stream, size, uint16_t(params.restartInterval));
+    new (d) Decoder(state, state.stream, state.streamSize, uint16_t(params.restartInterval));
+    d->sequential = !frame.progressive;
     // The tables the header defined; later segments replace them.
-    for (int id = 0; id < 2; ++id) {
-        BuildHuffTable(slots.dc[id], slots.dc[id] + 16, kDcSpecBytes - 16, &d->dc[id]);
-        BuildHuffTable(slots.ac[id], slots.ac[id] + 16, kAcSpecBytes - 16, &d->ac[id]);
+    for (int id = 0; id < kTableCount; ++id) {
+        const uint8_t* dc = id < 2 ? slots.dc[id] : frame.huffDc[id - 2];
+        const uint8_t* ac = id < 2 ? slots.ac[id] : frame.huffAc[id - 2];
+        BuildHuffTable(dc, dc + 16, kDcSpecBytes - 16, &d->dc[id]);
+        BuildHuffTable(ac, ac + 16, kAcSpecBytes - 16, &d->ac[id]);
     }
     std::memcpy(d->quant, slots.q, sizeof(d->quant));
     for (int c = 0; c < frame.componentCount; ++c) {
         d->componentId[c] = frame.componentId[c];
         d->quantSelector[c] = frame.quantSelector[c] & 3;
     }
-    const Status status = DecodeSegments(*d);
+    status = DecodeSegments(*d, frame);
+    in.skippedBytes += d->skipped;
     // Components no scan named keep the table their selector names now.
     for (int c = 0; c < frame.componentCount; ++c) {
         if (!d->latched[c]) std::memcpy(state.quant[c], d->quant[d->quantSelector[c]], 64);
@@ -591,6 +672,7 @@ Status DecodeProgressiveScans(ProgressiveState& state, const JpegFrame& frame, c
     LibFree(d);
     LibFree(state.stream);
     state.stream = nullptr;
+    state.streamSize = 0;
     if (status != 0) ReleaseProgressive(state);
     return status;
 }
@@ -624,6 +706,7 @@ void ReleaseProgressive(ProgressiveState& state) {
     LibFree(state.stream);
     state.coefficients = nullptr;
     state.stream = nullptr;
+    state.streamSize = 0;
 }
 
 }  // namespace q32vex

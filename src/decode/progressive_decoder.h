@@ -3,6 +3,7 @@
 // engine then makes MCUs exactly as the sequential decoder makes them from
 // its own coefficients.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "common/status.h"
@@ -41,6 +42,7 @@ struct ProgressiveState {
     uint64_t bytesNeeded;
     int16_t* coefficients;  // LibAlloc'd, or null
     uint8_t* stream;        // LibAlloc'd copy of the scans, freed after decoding
+    size_t streamSize;      // its bytes
     // Each component's quantisation table (zigzag order) as it stood at the
     // component's first scan.
     uint8_t quant[4][64];
@@ -51,10 +53,22 @@ struct ProgressiveState {
 [[nodiscard]] Status PlanProgressiveFrame(ProgressiveState& state, const JpegFrame& frame,
                                           const AppVexParams& params);
 
+// For a stored sequential frame whose header gives no height: copies the
+// rest of the stream (the input stands at the first scan's data) into the
+// state, within `budgetBytes`, and returns the height of the DNL segment that
+// follows the first scan; VEX_ERR_CONTAINER (and nothing kept) when none does.
+// The copy is what DecodeProgressiveScans then decodes. Reading the stream
+// first is the one way to learn the height before the bands are laid out;
+// it costs no more memory than the decode itself, within the same budget.
+[[nodiscard]] Status ReadHeightFromDnl(ProgressiveState& state, InputBuffer& in, uint64_t budgetBytes,
+                                       uint16_t* height);
+
 // Reads the rest of the stream (the input stands behind the first SOS
-// marker) and decodes every scan into the store. Refuses with
-// VEX_ERR_IMAGE_SIZE before allocating anything when the store would exceed
-// `budgetBytes`. `slots` holds the tables the header defined.
+// marker, or at the first scan's data for a stored sequential frame), unless
+// ReadHeightFromDnl has, and decodes every scan into the store. Refuses with
+// VEX_ERR_IMAGE_SIZE before allocating the store (or reading the stream) when
+// store and stream would exceed `budgetBytes`. `slots` and `frame` hold the
+// tables the header defined.
 [[nodiscard]] Status DecodeProgressiveScans(ProgressiveState& state, const JpegFrame& frame,
                                             const AppVexParams& params, const TableSlots& slots,
                                             InputBuffer& in, uint64_t budgetBytes);

@@ -117,10 +117,15 @@ size_t FindSegment(const uint8_t* data, size_t size, uint8_t marker) {
 // The SOF0 segment's offset, or 0.
 size_t FrameHeader(const uint8_t* data, size_t size) { return FindSegment(data, size, 0xC0); }
 
-// The offset of the entropy-coded data of a JFIF stream's first scan, or 0.
+// The offset of the entropy-coded data of a JFIF stream's first scan, or 0
+// when there is none or it leaves components of the frame to later scans:
+// such a stream is no run of restart intervals to cut.
 size_t ScanData(const uint8_t* data, size_t size) {
     const size_t sos = FindSegment(data, size, 0xDA);
-    return sos == 0 ? 0 : SegmentEnd(data, size, sos);
+    const size_t frame = FindSegment(data, size, 0xC0);
+    if (sos == 0 || frame == 0 || sos + 4 >= size || frame + 9 >= size) return 0;
+    if (data[sos + 4] != data[frame + 9]) return 0;
+    return SegmentEnd(data, size, sos);
 }
 
 // Splits the entropy-coded data into the strips' pieces: strip k starts right

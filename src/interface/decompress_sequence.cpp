@@ -30,14 +30,15 @@ void PointTablesAtSlots(const TableSlots& slots, AppVexParams* params) {
     }
 }
 
-// A frame the header reader met, for instances that read progressive
-// frames; the legacy behaviour refuses them in the reader.
+// A frame the header reader met, for instances that read progressive or
+// extended frames; the legacy behaviour refuses them in the reader.
 Status ReadHeader(Codec& c, AppVexParams* params, bool rawAllowed, JpegFrame* frame) {
     switch (params->containerKind) {
         case VEX_CONTAINER_RAW:
             return rawAllowed ? 0 : VEX_ERR_CONTAINER;
         case VEX_CONTAINER_JFIF:
-            return ParseJpegHeader(c.in, c.slots, params, c.options.progressive ? frame : nullptr);
+            return ParseJpegHeader(c.in, c.slots, params, frame,
+                                   JpegFrameKinds{c.options.progressive, c.options.extendedFrames});
         case VEX_CONTAINER_TIFF:
             return ReadTiffHeader(c.in, c.slots, c.tiles, params);
         default:
@@ -158,10 +159,20 @@ uint64_t ProgressiveBudgetBytes(const CodecOptions& options) {
     return uint64_t(options.progressiveBudgetMiB) << 20;
 }
 
-// A progressive frame: every scan into the coefficient store, and the part of
-// the engine that makes pixels from it. Each component's blocks must be the
-// ones the output routine of the matched sampling takes.
-Status OpenProgressive(Codec& c, const JpegFrame& frame) {
+// A frame whose header leaves its height to a DNL segment: the stream is read
+// up to it now, before the bands are laid out, and kept for the decode.
+Status ReadDnlHeight(Codec& c, AppVexParams* p) {
+    uint16_t height = 0;
+    Q_TRY(ReadHeightFromDnl(c.progressive, c.in, ProgressiveBudgetBytes(c.options), &height));
+    p->height = height;
+    return 0;
+}
+
+// A progressive frame, or a sequential one the streaming engine cannot take:
+// every scan into the coefficient store, and the part of the engine that
+// makes pixels from it. Each component's blocks must be the ones the output
+// routine of the matched sampling takes.
+Status OpenStoredFrame(Codec& c, const JpegFrame& frame) {
     SequencePart& s = c.seq;
     AppVexParams& p = s.params;
     EngineParams& e = s.engineParams;
@@ -192,6 +203,7 @@ Status OpenSequence(Codec& c, AppVexParams* host) {
     JpegFrame frame = {};
     Q_TRY(ReadHeader(c, &p, true, &frame));
     Q_TRY(PrepareSegments(c));
+    if (frame.stored && p.height == 0) Q_TRY(ReadDnlHeight(c, &p));
 
     Q_TRY(GetMcuDims(p.colorSpace, &p.sampling, &s.mcuWidth, &s.mcuHeight));
     Q_TRY(BitsPerPixel(p.pixelModel, &p.pixelFormat, &s.bitsPerPixel));
@@ -213,11 +225,12 @@ Status OpenSequence(Codec& c, AppVexParams* host) {
     // The legacy exports' instance never sets the option, so its colours wrap.
     e.kernels = &KernelsFor(ActiveSimdLevel(), c.options.saturatingColour ? ColourOutput::kSaturating
                                                                           : ColourOutput::kWrapping);
-    if (frame.progressive) {
-        Q_TRY(OpenProgressive(c, frame));
+    if (frame.progressive || frame.stored) {
+        Q_TRY(OpenStoredFrame(c, frame));
     } else {
         Q_TRY(NumberComponentTables(s, kColorSpaceComponents[p.colorSpace]));
         c.bitReader.stopAtBadCode = c.options.extendedFrames ? 1 : 0;
+        c.engine.fillBeforeRestart = c.options.extendedFrames;
         Q_TRY(SetupDecodeEngine(Decoder(c), &e));
         Q_TRY(StartDecodeSegment(Decoder(c)));
     }
@@ -371,8 +384,16 @@ Status ReadStreamInfo(Codec& c, AppVexParams* params) {
     PointTablesAtSlots(c.slots, &s.params);
     JpegFrame frame = {};
     Status status = ReadHeader(c, &s.params, false, &frame);
-    // What a progressive frame would need is known from its header alone.
-    if (status == 0 && frame.progressive) status = PlanProgressiveFrame(c.progressive, frame, s.params);
+    if (status == 0 && frame.stored && s.params.height == 0) {
+        // The height is worth the read: a host lays its picture out by it.
+        c.in.segmentLimit = kUntiledSegmentLimit;
+        c.in.readAhead = kUntiledReadAhead;
+        status = ReadDnlHeight(c, &s.params);
+        ReleaseProgressive(c.progressive);
+    }
+    // What a stored frame would need is known from its header alone.
+    if (status == 0 && (frame.progressive || frame.stored))
+        status = PlanProgressiveFrame(c.progressive, frame, s.params);
     if (status == 0) CopyWords(params, &s.params, sizeof(AppVexParams));
     return status;
 }

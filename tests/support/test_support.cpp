@@ -331,6 +331,13 @@ bool Djpeg(const std::vector<uint8_t>& jpeg, Pnm* out, const std::string& option
     return DjpegWarnings(jpeg, out, nullptr, options) == 0;
 }
 
+bool DjpegDamaged(const std::vector<uint8_t>& jpeg, Pnm* out, bool* warned, const std::string& options) {
+    // djpeg exits with 2 when it warned and still wrote the picture.
+    const int status = DjpegWarnings(jpeg, out, nullptr, options);
+    *warned = status == 2;
+    return status == 0 || status == 2;
+}
+
 std::vector<uint8_t> Cjpeg(const std::string& options, const std::string& input) {
     static int counter = 0;
     const std::string path = TempPath("cjpeg" + std::to_string(++counter) + ".jpg");

@@ -141,6 +141,9 @@ bool Djpeg(const std::vector<uint8_t>& jpeg, Pnm* out, const std::string& option
 // as for a damaged stream), the picture it wrote and its messages.
 int DjpegWarnings(const std::vector<uint8_t>& jpeg, Pnm* out, std::string* messages,
                   const std::string& options = "");
+// DjpegWarnings that also takes what djpeg writes for a damaged stream;
+// *warned tells whether it warned.
+bool DjpegDamaged(const std::vector<uint8_t>& jpeg, Pnm* out, bool* warned, const std::string& options = "");
 std::vector<uint8_t> Cjpeg(const std::string& options, const std::string& input);
 
 // Runs a command; returns its exit status.
