@@ -107,6 +107,55 @@ void RunCase(Bench& bench, const std::string& imageName, const Image& image, int
     }
 }
 
+// Progressive decoding: the peer's progressive file of the image, decoded
+// here (on a codec instance, whole picture) and by the peer.
+void RunProgressiveCase(Bench& bench, const std::string& imageName, const Image& image, int sampling,
+                        int peerQuality) {
+    Peer& peer = bench.peer;
+    const std::string label = imageName + " " + SamplingName(sampling) + " Q" + std::to_string(peerQuality) +
+                              " progressive";
+    if (!bench.settings.only.empty() && label.find(bench.settings.only) == std::string::npos) return;
+    peer.stream.assign(tjBufSize(image.width, image.height, PeerSubsampling(sampling)), 0);
+    if (!PeerEncode(peer, image, sampling, peerQuality, TJFLAG_PROGRESSIVE))
+        return bench.Fail("libjpeg-turbo cannot write a progressive file for " + label);
+    const std::vector<uint8_t> stream(peer.stream.begin(), peer.stream.begin() + ptrdiff_t(peer.streamSize));
+    Image peerView = image, ours = image;
+    if (!PeerDecode(peer, stream.data(), uint32_t(stream.size()), &peerView, 0) ||
+        OurInstanceDecode(stream.data(), uint32_t(stream.size()), &ours) != 0)
+        return bench.Fail("decode " + label);
+    const double agreement = Psnr(ours, peerView);
+    if (agreement < 30) return bench.Fail(label + ": " + Fmt("%.1f", agreement) + " dB against libjpeg-turbo");
+
+    Image out = image;
+    std::vector<Runner> runners;
+    runners.push_back({"ours", [&] { return OurInstanceDecode(stream.data(), uint32_t(stream.size()), &out) == 0; },
+                       true});
+    runners.push_back({"peer", [&] { return PeerDecode(peer, stream.data(), uint32_t(stream.size()), &out, 0); },
+                       false});
+    runners.push_back({"peer fast",
+                       [&] {
+                           return PeerDecode(peer, stream.data(), uint32_t(stream.size()), &out,
+                                             TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE);
+                       },
+                       false});
+    if (!Measure(runners, bench.settings)) return bench.Fail("decode timing " + label);
+    Row row;
+    row.image = imageName;
+    row.sampling = SamplingName(sampling);
+    row.direction = "progressive decode";
+    row.band = "whole";
+    row.peerQuality = peerQuality;
+    row.megapixels = image.megapixels();
+    row.ours = row.megapixels / Median(runners[0].times);
+    row.peer = row.megapixels / Median(runners[1].times);
+    row.peerFast = row.megapixels / Median(runners[2].times);
+    row.oursMemory = runners[0].memory;
+    row.peerMemory = runners[1].memory;
+    row.streamBytes = uint32_t(stream.size());
+    row.psnr = Psnr(image, ours);
+    bench.rows.push_back(row);
+}
+
 }  // namespace
 
 void Bench::Fail(const std::string& what) {
@@ -140,6 +189,11 @@ void RunCases(Bench& bench, const Photographs& photos, const Image& mosaic) {
                 std::fflush(stdout);
             }
         }
+    }
+    // Progressive files, of the largest picture.
+    const Source& last = sources.back();
+    for (int quality : {75, 95}) {
+        for (int sampling : {1, 2}) RunProgressiveCase(bench, last.name, last.colour, sampling, quality);
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "measure.h"
 #include "platform/allocator.h"
+#include "q32vex_codec.h"
 
 namespace vexbench {
 namespace {
@@ -218,6 +219,30 @@ int16_t OurDecode(const uint8_t* stream, uint32_t size, const Band& band, Image*
                 std::memcpy(out->row(y) + size_t(r.x0) * bpp, rows[y - r.y0], size_t(r.x1 - r.x0 + 1) * bpp);
         }
     }
+}
+
+int16_t OurInstanceDecode(const uint8_t* stream, uint32_t size, Image* out) {
+    // One instance for the whole run, as a host that decodes many files keeps one.
+    static VexCodec* const codec = [] {
+        VexCodec* c = VexCodecCreate();
+        VexCodecSetOption(c, VEX_OPTION_PROGRESSIVE, 1);
+        VexCodecSetOption(c, VEX_OPTION_EXTENDED_FRAMES, 1);
+        return c;
+    }();
+    AppVexParams p;
+    AppVexSetDefaultDecompress(&p);
+    int16_t status = VexReadInfoMemory(codec, &p, stream, size);
+    if (status != 0) return status;
+    const bool grey = p.colorSpace == 1;
+    SetFormat(&p, grey ? 3 : 2);
+    const int bpp = grey ? 1 : 3;
+    if (out->width != p.width || out->height != p.height || out->bpp != bpp) {
+        out->width = p.width;
+        out->height = p.height;
+        out->bpp = bpp;
+        out->pixels.assign(size_t(p.width) * p.height * bpp, 0);
+    }
+    return VexDecompressMemory(codec, &p, stream, size, out->pixels.data(), ptrdiff_t(p.width) * bpp);
 }
 
 bool RunScale(const Image& source, int width, int height, int sampling, int budget, const std::string& path,

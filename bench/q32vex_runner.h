@@ -30,6 +30,10 @@ int16_t OurEncode(const Image& image, int sampling, int quality, const Band& ban
 int16_t OurDecode(const uint8_t* stream, uint32_t size, const Band& band, Image* out,
                   std::vector<uint8_t>* bandBuffer);
 
+// Decompresses `stream`, progressive JPEG included, on a codec instance with
+// the options beyond the legacy reader on, into *out (as OurDecode).
+int16_t OurInstanceDecode(const uint8_t* stream, uint32_t size, Image* out);
+
 struct ScaleResult {
     int width, height;
     std::string sampling;

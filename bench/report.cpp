@@ -39,7 +39,7 @@ void PrintTable(const Bench& bench) {
                     r.peerMemory.rssGrowthKb);
     }
     // Geometric means of the whole-image ratios.
-    for (const char* dir : {"encode", "decode"}) {
+    for (const char* dir : {"encode", "decode", "progressive decode"}) {
         double logPeer = 0, logFast = 0;
         int n = 0;
         for (const Row& r : bench.rows) {
