@@ -59,23 +59,6 @@ int16_t DecodeProgressive(const std::vector<uint8_t>& stream, Image* out, int fo
     return DecodeOnInstance(instance.codec, stream, ReadParams(formatIndex), out);
 }
 
-// Our decoded BGR (or grey) pixels as the RGB (or grey) samples djpeg writes.
-Pnm AsPnm(const Image& image) {
-    Pnm pnm;
-    pnm.width = image.width;
-    pnm.height = image.height;
-    pnm.channels = image.bytesPerPixel == 1 ? 1 : 3;
-    for (size_t i = 0; i < size_t(image.width) * image.height; ++i) {
-        const uint8_t* px = image.pixels.data() + i * image.bytesPerPixel;
-        if (pnm.channels == 1) {
-            pnm.samples.push_back(px[0]);
-        } else {
-            pnm.samples.insert(pnm.samples.end(), {px[2], px[1], px[0]});
-        }
-    }
-    return pnm;
-}
-
 std::string WriteText(const std::string& name, const std::string& text) {
     const std::string path = TempPath(name);
     WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
@@ -304,7 +287,7 @@ TEST_F(ProgressiveOracle, CjpegFilesAgreeWithDjpeg) {
                 ASSERT_EQ(DecodeProgressive(jpeg, &decoded), 0);
                 Pnm reference;
                 ASSERT_TRUE(Djpeg(jpeg, &reference, "-dct int -nosmooth"));
-                const double psnr = Psnr(AsPnm(decoded), reference);
+                const double psnr = Psnr(BgrAsPnm(decoded), reference);
                 EXPECT_GE(psnr, 40.0);
                 worst = std::min(worst, psnr);
             }
