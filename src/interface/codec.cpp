@@ -27,6 +27,8 @@ void ClearSequenceState(Codec& codec) {
     codec.tiffWriter = TiffWriterState{};
     ReleaseProgressive(codec.progressive);
     codec.progressive = ProgressiveState{};
+    codec.frameColour = FrameColour::kLegacy;
+    codec.layout = FrameLayout{};
 }
 
 Status ChooseSequenceGeometry(SequencePart& seq, BandGeometry* band) {
