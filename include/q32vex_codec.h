@@ -109,8 +109,8 @@ VEXCODECAPI uint64_t VexCodecProgressiveBytes(const VexCodec *codec);
  * this instance are, read as libjpeg reads them: a JFIF segment means YCbCr;
  * else the transform of an Adobe APP14 segment (0: RGB for three components,
  * CMYK for four; 1: YCbCr; 2: YCCK); else component identifiers 'R', 'G',
- * 'B' mean RGB; three components are YCbCr and four CMYK otherwise.
- * VEX_FRAME_NONE when no JPEG frame was met.
+ * 'B' mean RGB; three components are YCbCr and four CMYK otherwise (and
+ * always in TIFF files). VEX_FRAME_NONE when no frame was met.
  *
  * With VEX_OPTION_EXTENDED_FRAMES, an open decodes every one of these:
  *  - grey frames to grey bytes, or to grey in any three-channel format;
@@ -121,6 +121,10 @@ VEXCODECAPI uint64_t VexCodecProgressiveBytes(const VexCodec *codec);
  *    to a three-channel format as the light the inks let through
  *    (red = C' x K' / 255 with C', K' the stored values), as ImageMagick
  *    shows them.
+ * The header read sets the record's pixel format to grey or four channels
+ * for one or four components, as the AppVex... exports do; with the option
+ * the open then takes the format the host leaves in the record, for these
+ * frames too.
  * The record the header read and the open give back describes such a frame
  * as any other: colorSpace 0, 1 or 3 by its component count (three, one,
  * four) and the sampling factors of its frame header, except that a lone

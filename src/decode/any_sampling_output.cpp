@@ -47,6 +47,15 @@ PixelLayout LayoutOfFormat(uint16_t formatIndex) {
 
 }  // namespace
 
+FrameColour PlainColour(int16_t colorSpace) {
+    switch (colorSpace) {
+        case 0: return FrameColour::kYCbCr;
+        case 1: return FrameColour::kGrey;
+        case 3: return FrameColour::kCmyk;
+        default: return FrameColour::kLegacy;
+    }
+}
+
 Status PlanFrameLayout(const AppVexParams& params, FrameColour colour, const FrameChoices& choices,
                        FrameLayout* layout, bool* generic) {
     *generic = false;

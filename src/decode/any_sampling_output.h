@@ -12,6 +12,11 @@
 
 namespace q32vex {
 
+// What the components of a frame without the JFIF reader's description are
+// (a TIFF file's, bare entropy-coded data): grey, YCbCr or CMYK by their
+// count, as the fixed routines take them.
+FrameColour PlainColour(int16_t colorSpace);
+
 // What the host chose for such frames.
 struct FrameChoices {
     bool saturating;     // channels clamped, not wrapped

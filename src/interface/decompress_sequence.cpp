@@ -48,6 +48,8 @@ void DescribeExtendedFrame(const Codec& c, AppVexParams* params) {
 Status ReadHeader(Codec& c, AppVexParams* params, bool rawAllowed, JpegFrame* frame) {
     switch (params->containerKind) {
         case VEX_CONTAINER_RAW:
+            // The host's record describes the data.
+            frame->colour = PlainColour(params->colorSpace);
             return rawAllowed ? 0 : VEX_ERR_CONTAINER;
         case VEX_CONTAINER_JFIF: {
             Q_TRY(ParseJpegHeader(c.in, c.slots, params, frame, c.options.progressive));
@@ -56,7 +58,10 @@ Status ReadHeader(Codec& c, AppVexParams* params, bool rawAllowed, JpegFrame* fr
             return 0;
         }
         case VEX_CONTAINER_TIFF:
-            return ReadTiffHeader(c.in, c.slots, c.tiles, params);
+            Q_TRY(ReadTiffHeader(c.in, c.slots, c.tiles, params));
+            frame->colour = PlainColour(params->colorSpace);
+            c.frameColour = frame->colour;
+            return 0;
         default:
             return VEX_ERR_CONTAINER;
     }
@@ -209,17 +214,17 @@ Status OpenSequence(Codec& c, AppVexParams* host) {
     const int16_t hostModel = p.pixelModel;
     const PixelFormatDesc hostFormat = p.pixelFormat;
     Q_TRY(ReadHeader(c, &p, true, &frame));
-    if (c.options.extendedFrames && p.containerKind == VEX_CONTAINER_JFIF) {
+    if (c.options.extendedFrames) {
         p.pixelModel = hostModel;
         p.pixelFormat = hostFormat;
     }
     Q_TRY(PrepareSegments(c));
 
     // Frames beyond the sampling table and the colour transforms, on
-    // instances that read them; the rest, and every frame elsewhere, go the
-    // legacy way with its refusals.
+    // instances that read them; the rest, and every frame on other
+    // instances, go the legacy way with its refusals.
     bool generic = false;
-    if (c.options.extendedFrames && p.containerKind == VEX_CONTAINER_JFIF)
+    if (c.options.extendedFrames)
         Q_TRY(PlanFrameLayout(p, frame.colour, FrameChoices{c.options.saturatingColour, c.options.rawComponents},
                               &c.layout, &generic));
     if (generic) {
