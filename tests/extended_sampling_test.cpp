@@ -13,8 +13,10 @@
 
 #include "decode/any_sampling_output.h"
 #include "decode/color_output.h"
+#include "q32vex.hpp"
 #include "q32vex_codec.h"
 #include "test_support.h"
+#include "tool_support.h"
 
 namespace vextest {
 namespace {
@@ -517,6 +519,64 @@ TEST(ExtendedColour, YcckFilesComeOutAsCmyk) {
     Image asCoded;
     ASSERT_EQ(Decode(raw.codec, ycck, kFour, &asCoded), 0);
     EXPECT_TRUE(asCoded.pixels == coded.pixels);
+}
+
+// ---- the C++ wrapper and the tool -------------------------------------------------------
+
+// The wrapper's instances read such frames; four components become RGB when
+// asked for, in the library.
+TEST(ExtendedSurfaces, TheWrapperDecodesOtherSamplingsAndConvertsFourComponents) {
+    if (!HaveTool("cjpeg") || !HaveTool("djpeg")) GTEST_SKIP() << "libjpeg tools missing";
+    const std::vector<uint8_t> jpeg = Cjpeg("-sample 1x2,1x1,1x1 -restart 2", Photo());
+    for (const int threads : {1, 3}) {
+        q32vex::DecompressOptions options;
+        options.threads = threads;
+        const q32vex::Image image = q32vex::decompress(jpeg, options);
+        Image ours{image.width, image.height, 3, image.pixels};
+        EXPECT_GE(DjpegPsnr(jpeg, ours), 40.0) << threads << " threads";
+    }
+    const q32vex::ImageInfo info = q32vex::read_info(jpeg);
+    EXPECT_EQ(info.h[0], 1);
+    EXPECT_EQ(info.v[0], 2);
+
+    // Four components coded as they are, as CMYK: its light, or its inks.
+    const Image made = MakeTestImage(64, 40, 4, 3);
+    q32vex::Image four;
+    four.width = made.width;
+    four.height = made.height;
+    four.format = q32vex::PixelFormat::Four8;
+    four.pixels = made.pixels;
+    const std::vector<uint8_t> cmyk = q32vex::compress(four.view(), q32vex::CompressOptions{});
+    q32vex::DecompressOptions rgb;
+    rgb.four_to_rgb = true;
+    const q32vex::Image light = q32vex::decompress(cmyk, rgb);
+    const q32vex::Image inks = q32vex::decompress(cmyk, q32vex::DecompressOptions{});
+    ASSERT_EQ(light.format, q32vex::PixelFormat::Bgr24);
+    ASSERT_EQ(inks.format, q32vex::PixelFormat::Four8);
+    bool matches = true;
+    for (size_t i = 0; i < size_t(light.width) * light.height && matches; ++i)
+        for (int ch = 0; ch < 3; ++ch)
+            matches = matches && light.pixels[3 * i + 2 - ch] ==
+                                     (inks.pixels[4 * i + ch] * inks.pixels[4 * i + 3] + 127) / 255;
+    EXPECT_TRUE(matches);
+}
+
+using ExtendedTool = tooltest::VexjpegTest;
+
+// vexjpeg decompresses them as djpeg does.
+TEST_F(ExtendedTool, DecompressesOtherSamplingsAndRgbFiles) {
+    if (IsSkipped()) return;
+    if (!HaveTool("cjpeg") || !HaveTool("djpeg")) GTEST_SKIP() << "libjpeg tools missing";
+    for (const char* options : {"-sample 1x2,1x1,1x1", "-sample 3x1,1x1,1x1", "-rgb -sample 1x2,1x2,1x2"}) {
+        SCOPED_TRACE(options);
+        const std::vector<uint8_t> jpeg = Cjpeg(options, Photo());
+        WriteFile(Path("in.jpg"), jpeg);
+        Ok("decompress " + tooltest::Q(Path("in.jpg")) + " " + tooltest::Q(Path("out.ppm")));
+        Pnm ours, theirs;
+        ASSERT_TRUE(ReadPnm(Path("out.ppm"), &ours));
+        ASSERT_TRUE(Djpeg(jpeg, &theirs, "-dct int -nosmooth"));
+        EXPECT_GE(Psnr(ours, theirs), 40.0);
+    }
 }
 
 }  // namespace
