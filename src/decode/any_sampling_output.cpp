@@ -72,7 +72,8 @@ Status PlanFrameLayout(const AppVexParams& params, FrameColour colour, const Fra
         colour == FrameColour::kYCbCr || colour == FrameColour::kGrey || colour == FrameColour::kCmyk;
     if (colour == FrameColour::kLegacy || (fixedColour && InTable(params))) return 0;
 
-    const int components = kColorSpaceComponents[params.colorSpace < 0 || params.colorSpace > 3 ? 1 : params.colorSpace];
+    if (params.colorSpace < 0 || params.colorSpace > 3) return VEX_ERR_COLOR_SPACE;
+    const int components = kColorSpaceComponents[params.colorSpace];
     FrameLayout plan{};
     plan.colour = colour;
     plan.saturating = choices.saturating;
