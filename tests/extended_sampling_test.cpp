@@ -344,6 +344,35 @@ TEST(ExtendedSampling, GreyDeclaringLargerFactorsDecodesAsGrey) {
     }
 }
 
+// Damaged files of such samplings end with a status or a picture, and the
+// picture stays in the host's buffer.
+TEST(ExtendedSampling, DamagedFilesStayInsideTheHostsBuffer) {
+    if (!HaveTool("cjpeg")) GTEST_SKIP() << "cjpeg missing";
+    for (const char* options : {"-sample 1x4,1x1,1x2 -restart 1", "-rgb -sample 3x1,1x1,1x1", "-sample 2x2,1x2,2x1"}) {
+        SCOPED_TRACE(options);
+        const std::vector<uint8_t> good = Cjpeg(options, Photo());
+        ASSERT_FALSE(good.empty());
+        int pictures = 0;
+        for (size_t at = 20; at < good.size(); at += good.size() / 37 + 1) {
+            std::vector<uint8_t> damaged = good;
+            damaged[at] = uint8_t(damaged[at] ^ 0xA5);
+            if (at % 3 == 0) damaged.resize(at + 1);
+            Instance instance({VEX_OPTION_EXTENDED_FRAMES});
+            AppVexParams p;
+            AppVexSetDefaultDecompress(&p);
+            p.containerKind = VEX_CONTAINER_JFIF;
+            if (VexReadInfoMemory(instance.codec, &p, damaged.data(), damaged.size()) != 0) continue;
+            p.pixelFormat = FormatDesc(kBgr24, &p.pixelModel);
+            const size_t bytes = size_t(p.width) * p.height * 3;
+            std::vector<uint8_t> pixels(bytes + 64, 0xC3);
+            pictures += VexDecompressMemory(instance.codec, &p, damaged.data(), damaged.size(), pixels.data(),
+                                            ptrdiff_t(p.width) * 3) == 0;
+            EXPECT_TRUE(std::all_of(pixels.begin() + ptrdiff_t(bytes), pixels.end(), [](uint8_t b) { return b == 0xC3; }));
+        }
+        EXPECT_GT(pictures, 0);
+    }
+}
+
 // ---- what the legacy face keeps ------------------------------------------------------
 
 TEST_F(LibraryTest, LegacyExportsAndPlainInstancesRefuseOtherSamplingsAsBefore) {
