@@ -339,6 +339,14 @@ struct DecompressOptions {
     // far outside the YCbCr gamut wrap around exactly as the AppVex...
     // exports give them: a saturated red next to white may come out black.
     bool saturating_colour = false;
+    // A four-component image (CMYK or YCCK) decodes to `format` as the light
+    // its inks let through, as ImageMagick shows it. Off, to Four8: CMYK,
+    // stored inverted as Adobe's applications write it (a YCCK image is
+    // converted to it).
+    bool four_to_rgb = false;
+    // Four8 holds the components as they are coded: a YCCK image's Y, Cb,
+    // Cr and K instead of CMYK.
+    bool raw_channels = false;
 };
 
 // A Huffman table definition: 16 code counts, then the symbols.
@@ -895,17 +903,19 @@ namespace detail {
 
 // Sets the instance's options for decoding as `options` ask.
 inline void set_decode_options(const Instance& instance, const DecompressOptions& options) {
-    const int16_t status =
+    int16_t status =
         VexCodecSetOption(instance.get(), VEX_OPTION_SATURATING_COLOUR, options.saturating_colour ? 1 : 0);
+    if (status == 0) status = VexCodecSetOption(instance.get(), VEX_OPTION_RAW_COMPONENTS, options.raw_channels ? 1 : 0);
     if (status != 0) throw Error(status);
 }
 
 // The pixel format a stream with this header decodes to.
 inline PixelFormat decoded_format(const AppVexParams& p, const DecompressOptions& options) {
     const int components = components_of(p.colorSpace);
-    if (components == 3 && (options.format == PixelFormat::Gray8 || options.format == PixelFormat::Four8))
+    const bool colour = components == 3 || (components == 4 && options.four_to_rgb);
+    if (colour && (options.format == PixelFormat::Gray8 || options.format == PixelFormat::Four8))
         throw Error(VEX_ERR_UNSUPPORTED, "a colour image decodes to Bgr555, Bgr24 or Bgrx32 only");
-    return components == 1 ? PixelFormat::Gray8 : components == 4 ? PixelFormat::Four8 : options.format;
+    return colour ? options.format : components == 1 ? PixelFormat::Gray8 : PixelFormat::Four8;
 }
 
 }  // namespace detail

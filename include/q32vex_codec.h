@@ -97,7 +97,11 @@ enum {
      * DNL height are decoded into a coefficient store as progressive ones
      * are, within the budget below. Off, such files are refused with the
      * codes the AppVex... exports give. */
-    VEX_OPTION_EXTENDED_FRAMES = 4
+    VEX_OPTION_EXTENDED_FRAMES = 4,
+    /* With VEX_OPTION_EXTENDED_FRAMES: a YCCK frame decoded to four channels
+     * comes out as its components are coded (Y, Cb, Cr, K) instead of as
+     * CMYK. Off, as libjpeg gives it by default: CMYK. */
+    VEX_OPTION_RAW_COMPONENTS = 5
 };
 /* Sets option `option` to `value` (0 off, 1 on); VEX_ERR_UNSUPPORTED for an
  * option or value this library does not know, VEX_ERR_BUSY while a sequence
@@ -137,6 +141,45 @@ typedef struct VexDecodeReport {
     uint32_t skippedBytes;
 } VexDecodeReport;
 VEXCODECAPI int16_t VexCodecDecodeReport(const VexCodec *codec, VexDecodeReport *report);
+/* What the components of the frame last met by VexReadInfo or an open on
+ * this instance are, read as libjpeg reads them: a JFIF segment means YCbCr;
+ * else the transform of an Adobe APP14 segment (0: RGB for three components,
+ * CMYK for four; 1: YCbCr; 2: YCCK); else component identifiers 'R', 'G',
+ * 'B' mean RGB; three components are YCbCr and four CMYK otherwise (and
+ * always in TIFF files). VEX_FRAME_NONE when no frame was met.
+ *
+ * With VEX_OPTION_EXTENDED_FRAMES, an open decodes every one of these:
+ *  - grey frames to grey bytes, or to grey in any three-channel format;
+ *  - YCbCr and RGB frames to the three-channel formats (RGB is taken as it
+ *    is, without a colour transform);
+ *  - CMYK and YCCK frames to four channels as CMYK, stored inverted as
+ *    Adobe's applications write it (255 is no ink: the bytes djpeg gives), or
+ *    to a three-channel format as the light the inks let through
+ *    (red = C' x K' / 255 with C', K' the stored values), as ImageMagick
+ *    shows them.
+ * The header read sets the record's pixel format to grey or four channels
+ * for one or four components, as the AppVex... exports do; with the option
+ * the open then takes the format the host leaves in the record, for these
+ * frames too.
+ * The record the header read and the open give back describes such a frame
+ * as any other: colorSpace 0, 1 or 3 by its component count (three, one,
+ * four) and the sampling factors of its frame header, except that a lone
+ * component reports 1 x 1 (its scan is not interleaved, so its factors mean
+ * nothing). Factors that the AppVex... exports refuse (4:4:0, 1 x 2 on every
+ * component, 3 x 1, chroma above 1 x 1 and other mixes) are decoded when each
+ * is 1 to 4, they divide the largest ones and an MCU holds at most ten
+ * blocks; samples of smaller components are replicated. Without the option,
+ * such frames are refused and every frame decodes as the AppVex... exports
+ * decode it, whatever this reports. */
+enum {
+    VEX_FRAME_NONE = 0,
+    VEX_FRAME_GREY = 1,
+    VEX_FRAME_YCBCR = 2,
+    VEX_FRAME_RGB = 3,
+    VEX_FRAME_CMYK = 4,
+    VEX_FRAME_YCCK = 5
+};
+VEXCODECAPI int VexCodecFrameColour(const VexCodec *codec);
 
 /* The sequence operations, as AppVexQuerySupport, AppVexCompressBuffInit,
  * AppVexCompressBuff, AppVexGetCompInfo, AppVexDecompressBuffInit,

@@ -95,7 +95,7 @@ Decoded ExpectLikeDjpeg(const std::vector<uint8_t>& jpeg, int lostTop, int lostB
     EXPECT_EQ(ours.status, 0) << tag;
     EXPECT_EQ(ours.report.damage != 0, exit == 2) << tag << ": " << messages;
     if (ours.status != 0 || peer.width != ours.image.width) return ours;
-    const Pnm mine = DecodedAsPnm(ours.image);
+    const Pnm mine = BgrAsPnm(ours.image);
     if (lostTop > 0) EXPECT_GE(Psnr(Rows(mine, 0, lostTop), Rows(peer, 0, lostTop)), 40.0) << tag << ": above";
     if (lostBottom < mine.height)
         EXPECT_GE(Psnr(Rows(mine, lostBottom, mine.height), Rows(peer, lostBottom, mine.height)), 40.0)
@@ -135,7 +135,7 @@ TEST_F(DamagedStreams, TruncatedStreamsEndInGreyWhereDjpegSaysPrematureEnd) {
             const int row = int(d.report.dataEndedAtMcu) / mcusPerRow;
             EXPECT_GT(d.report.dataEndedAtMcu, 0u) << tag;
             EXPECT_LT(row, 19) << tag;
-            const Pnm mine = DecodedAsPnm(d.image);
+            const Pnm mine = BgrAsPnm(d.image);
             const Pnm below = Rows(mine, (row + 1) * kMcu, mine.height);
             if (options.find("restart") == std::string::npos && below.height > 0)
                 EXPECT_TRUE(std::all_of(below.samples.begin(), below.samples.end(), [](uint8_t v) { return v == 128; }))

@@ -35,15 +35,4 @@ constexpr size_t kMaxExifBytes = 65535 - 4 - 6;   // one segment less the "Exif\
 // or "" when the bytes are not an ICC profile.
 std::string IccColourSpace(const std::vector<uint8_t>& icc);
 
-// How the samples of a four-component image are meant.
-enum class FourComponents {
-    Cmyk,  // inverted CMYK, as Adobe stores it
-    Ycck,  // the Adobe transform 2: YCbCr of inverted C, M, Y, then inverted K
-};
-FourComponents FourComponentsOf(const std::vector<q32vex::Segment>& segments);
-
-// One row of `width` four-component pixels (component 0 first) to
-// blue-green-red, as a viewer shows them.
-void FourRowToBgr24(const uint8_t* in, FourComponents kind, int width, uint8_t* out);
-
 }  // namespace vexjpeg

@@ -556,25 +556,6 @@ private:
     int next_ = 0;  // the window row written next
 };
 
-// Four-component rows as a viewer shows them: red, green and blue rows for
-// the image file's writer.
-class FourToRgbWriter : public ImageWriter {
-public:
-    FourToRgbWriter(std::unique_ptr<ImageWriter> next, FourComponents kind, int width)
-        : next_(std::move(next)), kind_(kind), width_(width), line_(size_t(width) * 3) {}
-    void WriteRow(const uint8_t* row) override {
-        FourRowToBgr24(row, kind_, width_, line_.data());
-        next_->WriteRow(line_.data());
-    }
-    void Finish() override { next_->Finish(); }
-
-private:
-    std::unique_ptr<ImageWriter> next_;
-    FourComponents kind_;
-    int width_;
-    std::vector<uint8_t> line_;
-};
-
 // ---- one file or many -----------------------------------------------------------------
 
 // Runs the work of one file, turning each failure into its exit code and its
@@ -979,10 +960,12 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
     options.progress = bar.Callback();
     if (options.band_rows == 0 && options.band_memory == 0)
         options.band_memory = DefaultBandMemory(std::max(info.width, 1), PixelFormat::Bgrx32);
+    // Four components become RGB in the library, unless asked for as coded.
+    options.four_to_rgb = !job.rawChannels;
+    options.raw_channels = job.rawChannels;
 
     Metadata metadata;
     if (!job.strip) metadata = MetadataFromSegments(info.segments);
-    const FourComponents fourKind = FourComponentsOf(info.segments);
 
     OutputFile output(out);
     std::unique_ptr<ImageWriter> writer;
@@ -994,13 +977,9 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
         const auto startImage = [&](int w, int h, PixelFormat format) {
                 width = w;
                 height = h;
-                // What the image file shows: four components become RGB
-                // unless asked for as they are.
-                const bool toRgb = format == PixelFormat::Four8 && !job.rawChannels;
-                const PixelFormat shown = toRgb ? PixelFormat::Bgr24 : format;
                 // A profile goes along only where it describes the pixels
                 // written: not a CMYK profile once the pixels are RGB.
-                const bool grey = shown == PixelFormat::Gray8, four = shown == PixelFormat::Four8;
+                const bool grey = format == PixelFormat::Gray8, four = format == PixelFormat::Four8;
                 const std::string space = IccColourSpace(metadata.icc);
                 if (!metadata.icc.empty() && job.outFormat == ImageFormat::Png &&
                     space != (grey ? "GRAY" : four ? "CMYK" : "RGB ")) {
@@ -1011,8 +990,7 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
                                        " pixels written; it is left out\n";
                     metadata.icc.clear();
                 }
-                writer = OpenImageWriter(output, job.outFormat, job.pnmKind, w, h, shown, metadata);
-                if (toRgb) writer = std::make_unique<FourToRgbWriter>(std::move(writer), fourKind, w);
+                writer = OpenImageWriter(output, job.outFormat, job.pnmKind, w, h, format, metadata);
                 strips = std::make_unique<StripWriter>(*writer, w, format);
         };
         const auto takeBand = [&strips](int x, int y, int columns, int rows, const uint8_t* const* data) {

@@ -100,22 +100,40 @@ bool SamplingFor(int subsamp, q32vex::Sampling* out) {
     }
 }
 
-// The TurboJPEG subsampling of a header the codec has read, or -1.
+// The TurboJPEG subsampling of a header the codec has read, or -1: how
+// many luma samples each chroma sample covers across and down, the same for
+// every chroma component. The fourth component of a four-component image
+// (K) counts when it is not at full size.
 int SubsampOf(const AppVexParams& p) {
     const SamplingDesc& s = p.sampling;
     if (p.colorSpace == 1) return TJSAMP_GRAY;
-    if (p.colorSpace == 3) {
-        if (s.h[0] == 1 && s.v[0] == 1) return TJSAMP_444;
-        if (s.h[0] == 2 && s.v[0] == 2) return TJSAMP_420;
-        return -1;
+    const int components = p.colorSpace == 3 ? 4 : 3;
+    int across = 0, down = 0;
+    for (int k = 1; k < components; ++k) {
+        if (k == 3 && s.h[3] == s.h[0] && s.v[3] == s.v[0]) continue;
+        if (s.h[k] == 0 || s.v[k] == 0 || s.h[0] % s.h[k] != 0 || s.v[0] % s.v[k] != 0) return -1;
+        const int h = s.h[0] / s.h[k], v = s.v[0] / s.v[k];
+        if (across != 0 && (h != across || v != down)) return -1;
+        across = h;
+        down = v;
     }
-    if (s.h[1] != 1 || s.v[1] != 1 || s.h[2] != 1 || s.v[2] != 1) return -1;
-    if (s.h[0] == 1 && s.v[0] == 1) return TJSAMP_444;
-    if (s.h[0] == 2 && s.v[0] == 1) return TJSAMP_422;
-    if (s.h[0] == 2 && s.v[0] == 2) return TJSAMP_420;
-    if (s.h[0] == 1 && s.v[0] == 2) return TJSAMP_440;
-    if (s.h[0] == 4 && s.v[0] == 1) return TJSAMP_411;
+    if (across == 1 && down == 1) return TJSAMP_444;
+    if (across == 2 && down == 1) return TJSAMP_422;
+    if (across == 2 && down == 2) return TJSAMP_420;
+    if (across == 1 && down == 2) return TJSAMP_440;
+    if (across == 4 && down == 1) return TJSAMP_411;
     return -1;
+}
+
+// The TurboJPEG colour space of the frame the codec last read.
+int ColorspaceOf(VexCodec* codec) {
+    switch (VexCodecFrameColour(codec)) {
+        case VEX_FRAME_GREY: return TJCS_GRAY;
+        case VEX_FRAME_RGB: return TJCS_RGB;
+        case VEX_FRAME_CMYK: return TJCS_CMYK;
+        case VEX_FRAME_YCCK: return TJCS_YCCK;
+        default: return TJCS_YCbCr;
+    }
 }
 
 int ComponentsOf(const AppVexParams& p) { return p.colorSpace == 1 ? 1 : p.colorSpace == 3 ? 4 : 3; }
@@ -244,13 +262,15 @@ int Decompress(Handle* h, const unsigned char* jpegBuf, unsigned long jpegSize, 
     height = p.height;
     if (pitch == 0) pitch = width * tjPixelSize[pf];
     const int components = ComponentsOf(p);
-    if ((components == 4) != (pf == TJPF_CMYK))
-        return Fail(h, "tjDecompress2(): q32vex converts neither to nor from CMYK");
+    if (pf == TJPF_CMYK && components != 4)
+        return Fail(h, "tjDecompress2(): q32vex cannot decompress a grey or colour image to CMYK");
 
-    // The codec writes grey, four raw channels, or BGR in 3 or 4 bytes (not
-    // every sampling in both); other layouts are converted from those.
-    int decodedPf = components == 1 ? TJPF_GRAY : components == 4 ? TJPF_CMYK : TJPF_BGR;
-    if (components == 3) {
+    // The codec writes grey, CMYK (inverted, as libjpeg gives it), or BGR in
+    // 3 or 4 bytes (not every sampling in both; a CMYK image as the light of
+    // its inks); other layouts are converted from those.
+    const bool colour = components == 3 || (components == 4 && pf != TJPF_CMYK);
+    int decodedPf = components == 1 ? TJPF_GRAY : colour ? TJPF_BGR : TJPF_CMYK;
+    if (colour) {
         const bool fourBytes = pf == TJPF_BGRX || pf == TJPF_BGRA;
         decodedPf = fourBytes ? TJPF_BGRX : TJPF_BGR;
         SetFormat(&p, fourBytes ? q32vex::PixelFormat::Bgrx32 : q32vex::PixelFormat::Bgr24);
@@ -370,7 +390,7 @@ int tjDecompressHeader3(tjhandle handle, const unsigned char* jpegBuf, unsigned 
     *width = p.width;
     *height = p.height;
     *jpegSubsamp = SubsampOf(p);
-    *jpegColorspace = p.colorSpace == 1 ? TJCS_GRAY : p.colorSpace == 3 ? TJCS_CMYK : TJCS_YCbCr;
+    *jpegColorspace = ColorspaceOf(h->codec);
     if (*jpegSubsamp < 0) return Fail(h, "tjDecompressHeader3(): could not determine subsampling type for JPEG image");
     return 0;
 }

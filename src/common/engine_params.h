@@ -10,6 +10,29 @@ namespace q32vex {
 
 struct KernelTable;
 
+// What a decoded frame's components are, once decoded: the colour transform
+// the frame header and its APP segments name. kLegacy marks a frame that the
+// fixed output routines of its sampling index serve.
+enum class FrameColour : uint8_t { kLegacy, kGrey, kYCbCr, kRgb, kCmyk, kYcck };
+
+// The host pixel layouts a frame of any sampling is written in.
+enum class PixelLayout : uint8_t { kGrey8, kBgr555, kBgr24, kBgrx32, kFour8 };
+
+// A frame outside the fixed sampling table, or with a colour transform the
+// fixed routines do not make: each component's blocks per MCU (a lone
+// component always 1 x 1), the largest factors, which are the MCU size in
+// blocks, and what its pixels become.
+struct FrameLayout {
+    FrameColour colour;
+    PixelLayout pixels;
+    bool saturating;  // channels clamped (ColourOutput::kSaturating) or wrapped
+    uint8_t componentCount;
+    uint8_t h[4];
+    uint8_t v[4];
+    uint8_t hMax;
+    uint8_t vMax;
+};
+
 struct EngineParams {
     uint16_t mcusPerPass;
     uint16_t passesPerTile;
@@ -22,9 +45,13 @@ struct EngineParams {
     const uint8_t* dcTables[4];
     const uint8_t* acTables[4];
     const KernelTable* kernels;  // chosen by the open for this processor
+    // Decoding only: null for the frames the sampling table covers; else the
+    // frame the generic output routine makes pixels of.
+    const FrameLayout* layout;
 };
 
-constexpr int kEdgeRowBytes = 128;  // one MCU row: up to 32 pixels x 3 bytes
+constexpr int kEdgeRowBytes = 128;  // one MCU row: up to 32 pixels x 4 bytes
+constexpr int kMaxMcuRows = 32;     // an MCU is at most 4 blocks high
 
 // Entries of a fast AC table: one per value of the decoder's 10-bit lookahead.
 constexpr int kFastAcEntries = 1024;
@@ -106,8 +133,8 @@ struct KernelTable {
 
 struct alignas(32) EngineState {
     int16_t blockBuffers[10][64];
-    uint8_t edgeRows[16][kEdgeRowBytes];
-    uint8_t* edgeRowPointers[16];
+    uint8_t edgeRows[kMaxMcuRows][kEdgeRowBytes];
+    uint8_t* edgeRowPointers[kMaxMcuRows];
     EngineParams params;
     int16_t dcPredictor[4];
     uint16_t restartCountdown;
@@ -131,6 +158,7 @@ struct alignas(32) EngineState {
     McuDecoderFn decodeMcuBlocks;
     McuConverter converter;          // of the sampling, chosen at encoder setup
     McuOutputRoutine outputRoutine;  // of the sampling, chosen at decoder setup
+    FrameLayout layout;              // colour kLegacy: outputRoutine serves
     DequantTable dequant[4];  // per component, built at decoder setup
     int32_t fastAc[4][kFastAcEntries];  // per component, built at decoder setup
     HuffPacked huffPacked[4];           // per component, built at encoder setup

@@ -82,8 +82,7 @@ Status BitsPerPixel(int16_t pixelModel, const PixelFormatDesc* format, uint16_t*
     return sum == 0 ? VEX_ERR_PIXEL_FORMAT : 0;
 }
 
-Status MatchFormat(uint32_t /*direction*/, int16_t pixelModel, const PixelFormatDesc* format,
-                   int16_t colorSpace, const SamplingDesc* sampling, FormatInfo* info, uint16_t* support) {
+Status MatchPixelFormat(int16_t pixelModel, const PixelFormatDesc* format, uint16_t* index) {
     int formatIndex = -1;
     switch (PixelModel(pixelModel)) {
         case PixelModel::kColour:
@@ -107,6 +106,14 @@ Status MatchFormat(uint32_t /*direction*/, int16_t pixelModel, const PixelFormat
             return VEX_ERR_PIXEL_MODEL;
     }
     if (formatIndex < 0) return VEX_ERR_PIXEL_FORMAT;
+    *index = uint16_t(formatIndex);
+    return 0;
+}
+
+Status MatchFormat(uint32_t /*direction*/, int16_t pixelModel, const PixelFormatDesc* format,
+                   int16_t colorSpace, const SamplingDesc* sampling, FormatInfo* info, uint16_t* support) {
+    uint16_t formatIndex = 0;
+    Q_TRY(MatchPixelFormat(pixelModel, format, &formatIndex));
 
     int samplingIndex = -1;
     switch (colorSpace) {

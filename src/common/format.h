@@ -46,6 +46,8 @@ extern const uint16_t kColorSpaceComponents[4];
 
 [[nodiscard]] Status BitsPerPixel(int16_t pixelModel, const PixelFormatDesc* format,
                                   uint16_t* bits);
+// The row of the pixel-format table that `format` is under `pixelModel`.
+[[nodiscard]] Status MatchPixelFormat(int16_t pixelModel, const PixelFormatDesc* format, uint16_t* index);
 // Finds the table rows of the two descriptors and fills *info from them,
 // with the support value (maximum MCUs per pass, 0 where the pair is not
 // supported) in *support. On a failure *info may be partly written.

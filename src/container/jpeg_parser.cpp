@@ -22,6 +22,7 @@ constexpr uint8_t kDqt = 0xDB;
 constexpr uint8_t kDnl = 0xDC;
 constexpr uint8_t kDri = 0xDD;
 constexpr uint8_t kApp0 = 0xE0;
+constexpr uint8_t kApp14 = 0xEE;
 constexpr uint8_t kApp15 = 0xEF;
 constexpr uint8_t kCom = 0xFE;
 
@@ -59,8 +60,8 @@ struct ParserState {
     uint16_t tableSegments = 0;
     bool notAfterSoi = false;
     bool jfifSeen = false;
-    JpegFrame* frame = nullptr;  // null: only baseline frames are read
-    JpegFrameKinds kinds = {};   // what is read beyond them
+    JpegFrame* frame = nullptr;  // the read's description of the frame
+    JpegFrameKinds kinds = {};   // what is read beyond the baseline frames
 };
 
 uint16_t BigEndian16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
@@ -152,12 +153,10 @@ Status ParseFrameHeader(ParserState& parser, AppVexParams* params) {
         if (component[2] > 3) return VEX_ERR_CONTAINER;
         parser.quantSelector[c] = component[2];
     }
-    if (parser.frame != nullptr) {
-        parser.frame->componentCount = nf;
-        for (uint16_t c = 0; c < nf; ++c) {
-            parser.frame->componentId[c] = s[6 + 3 * c];
-            parser.frame->quantSelector[c] = uint8_t(parser.quantSelector[c]);
-        }
+    parser.frame->componentCount = nf;
+    for (uint16_t c = 0; c < nf; ++c) {
+        parser.frame->componentId[c] = s[6 + 3 * c];
+        parser.frame->quantSelector[c] = uint8_t(parser.quantSelector[c]);
     }
     return 0;
 }
@@ -309,6 +308,32 @@ bool StartsWithJfif(const uint8_t* p) {
     return p[0] == 'J' && p[1] == 'F' && p[2] == 'I' && p[3] == 'F' && p[4] == 0;
 }
 
+// The Adobe APP14 segment: "Adobe", version, two flag words, transform.
+constexpr uint16_t kAdobeBytes = 12;
+
+bool StartsWithAdobe(const uint8_t* p) {
+    return p[0] == 'A' && p[1] == 'd' && p[2] == 'o' && p[3] == 'b' && p[4] == 'e';
+}
+
+// What the frame's components are, read the way libjpeg reads them: a JFIF
+// segment means YCbCr; else an Adobe segment's transform (0 RGB or CMYK, 1
+// YCbCr, 2 YCCK); else identifiers 'R', 'G', 'B' mean RGB. Four components
+// without an Adobe segment are CMYK.
+FrameColour ColourOf(const JpegFrame& f) {
+    switch (f.componentCount) {
+        case 1: return FrameColour::kGrey;
+        case 3:
+            if (f.jfif) return FrameColour::kYCbCr;
+            if (f.adobe) return f.adobeTransform == 0 ? FrameColour::kRgb : FrameColour::kYCbCr;
+            if (f.componentId[0] == 'R' && f.componentId[1] == 'G' && f.componentId[2] == 'B') return FrameColour::kRgb;
+            return FrameColour::kYCbCr;
+        case 4:
+            return f.adobe && f.adobeTransform == 2 ? FrameColour::kYcck : FrameColour::kCmyk;
+        default:
+            return FrameColour::kLegacy;
+    }
+}
+
 Status ParseMarkerData(ParserState& parser, AppVexParams* params, uint8_t marker) {
     uint16_t body = 0;
     Q_TRY(ReadBodyLength(parser.in, &body));
@@ -318,6 +343,14 @@ Status ParseMarkerData(ParserState& parser, AppVexParams* params, uint8_t marker
     uint16_t count = 0;
     if (body > 0) Q_TRY(NextPiece(parser.in, body, &piece, &count));
     if (body > 0 && count == 0) return VEX_ERR_SHORT_READ;
+
+    // What the components are, as the segments say; read from the first
+    // piece, like the JFIF fields below.
+    if (marker == kApp0 && count >= kJfifHeaderBytes && StartsWithJfif(piece)) parser.frame->jfif = true;
+    if (marker == kApp14 && count >= kAdobeBytes && StartsWithAdobe(piece)) {
+        parser.frame->adobe = true;
+        parser.frame->adobeTransform = piece[11];
+    }
 
     if (marker == kApp0) {
         // The JFIF fields are read from the first piece only. A host that
@@ -471,12 +504,12 @@ Status ParseJpegHeader(InputBuffer& in, TableSlots& slots, AppVexParams* params,
                        JpegFrameKinds kinds) {
     if (!HasRead(in.io)) return VEX_ERR_NO_CALLBACK;
     ParserState parser(in, slots);
-    parser.frame = frame;
-    // Without a frame description nothing beyond the baseline can be kept.
-    if (frame != nullptr) {
-        *frame = JpegFrame{};
-        parser.kinds = kinds;
-    }
+    JpegFrame unused;
+    parser.frame = frame != nullptr ? frame : &unused;
+    *parser.frame = JpegFrame{};
+    // Without the caller's frame description nothing beyond the baseline
+    // frames can be kept.
+    if (frame != nullptr) parser.kinds = kinds;
     uint8_t marker[2];
     Q_TRY(CopyInput(in, marker, 2));
     if (marker[0] == 0xFF && marker[1] == kSoi) {
@@ -491,6 +524,7 @@ Status ParseJpegHeader(InputBuffer& in, TableSlots& slots, AppVexParams* params,
     bool reorder = true;
     const Status status = ParseSegments(parser, params, marker, &reorder);
     if (status != 0 || reorder) ReorderTables(parser, params);
+    parser.frame->colour = ColourOf(*parser.frame);
     return status;
 }
 

@@ -8,6 +8,7 @@
 
 #include "common/format.h"
 #include "common/tables.h"
+#include "decode/any_sampling_output.h"
 #include "decode/color_output.h"
 #include "decode/huffman_decoder.h"
 #include "decode/inverse_dct.h"
@@ -18,7 +19,6 @@ namespace q32vex {
 namespace {
 
 constexpr int kMaxBlocks = 10;
-constexpr int kMaxMcuRows = 16;
 
 // The inverse transforms of one MCU's blocks: blocks without AC
 // coefficients (bit b of dcOnly) are flat and need no transform; the others
@@ -165,20 +165,30 @@ Status SetupDecodeOutput(const DecoderParts& parts, const EngineParams* params) 
     EngineState& e = parts.engine;
     FormatInfo& format = parts.format;
     e.params = *params;
-    uint16_t support = 0;
-    Q_TRY(MatchFormat(kDecompress, e.params.pixelModel, e.params.pixelFormat, e.params.colorSpace,
-                      e.params.sampling, &format, &support));
-    if (support == 0) return VEX_ERR_UNSUPPORTED;
+    const KernelTable& kernels = *params->kernels;
+    if (params->layout != nullptr) {
+        // A frame beyond the sampling table: the generic routine makes its
+        // pixels, from the layout the open planned.
+        e.layout = *params->layout;
+        e.params.layout = &e.layout;
+        FillLayoutFormat(e.layout, &format);
+        e.outputRoutine = nullptr;
+    } else {
+        e.layout = FrameLayout{};
+        uint16_t support = 0;
+        Q_TRY(MatchFormat(kDecompress, e.params.pixelModel, e.params.pixelFormat, e.params.colorSpace,
+                          e.params.sampling, &format, &support));
+        if (support == 0) return VEX_ERR_UNSUPPORTED;
+        // Kernels for this processor, each giving exactly its scalar twin's results.
+        const uint16_t sampling = format.samplingIndex;
+        // The format tables know no sampling index beyond kSamplingCount.
+        const McuOutputRoutine scalar =
+            sampling < kSamplingCount ? kernels.scalarOutputRoutines[sampling] : OutputGrey;
+        const McuOutputRoutine vector = kernels.outputRoutine(sampling, format.bytesPerPixel);
+        e.outputRoutine = vector != nullptr ? vector : scalar;
+    }
     Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kQuantTable, e.params.qTables, format.componentCount));
     e.restartCountdown = e.params.restartInterval;
-    // Kernels for this processor, each giving exactly its scalar twin's results.
-    const uint16_t sampling = format.samplingIndex;
-    const KernelTable& kernels = *params->kernels;
-    // The format tables know no sampling index beyond kSamplingCount.
-    const McuOutputRoutine scalar =
-        sampling < kSamplingCount ? kernels.scalarOutputRoutines[sampling] : OutputGrey;
-    const McuOutputRoutine vector = kernels.outputRoutine(sampling, format.bytesPerPixel);
-    e.outputRoutine = vector != nullptr ? vector : scalar;
     e.inverseDct = kernels.inverseDct;
     e.inverseDctPair = kernels.inverseDctPair;
     e.decodeMcuBlocks = kernels.decodeMcuBlocks;
@@ -242,7 +252,15 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
     const int top = window->y0;
     const int bottom = std::min<int>(window->y1, height - 1);
     const int mcusPerPass = e.params.mcusPerPass;
-    const McuOutputRoutine output = e.outputRoutine;
+    const McuOutputRoutine routine = e.outputRoutine;
+    const FrameLayout* layout = e.outputRoutine == nullptr ? &e.layout : nullptr;
+    const auto output = [&](uint8_t* const* to) {
+        if (layout != nullptr) {
+            OutputAnySampling(*layout, to, e.blockBuffers);
+        } else {
+            routine(to, e.blockBuffers, bpp);
+        }
+    };
     for (int m = 0; m < mcusPerPass; ++m) {
         const int mcuLeft = m * width;
         const int left = std::max<int>(windowLeft, mcuLeft);
@@ -257,9 +275,9 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
             const int first = left - mcuLeft;
             const int last = right - mcuLeft;
             if (first == 0 && last == width - 1 && top == 0 && bottom == height - 1) {
-                output(local, e.blockBuffers, bpp);
+                output(local);
             } else {
-                output(e.edgeRowPointers, e.blockBuffers, bpp);
+                output(e.edgeRowPointers);
                 const Rect16 mcuWindow = {uint16_t(first), uint16_t(top), uint16_t(last),
                                           uint16_t(bottom)};
                 CopyWindowFromEdgeRows(e, bpp, local, mcuWindow);

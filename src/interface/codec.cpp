@@ -28,6 +28,8 @@ void ClearSequenceState(Codec& codec) {
     ReleaseProgressive(codec.progressive);
     codec.progressive = ProgressiveState{};
     codec.report = DecodeReport{};
+    codec.frameColour = FrameColour::kLegacy;
+    codec.layout = FrameLayout{};
 }
 
 Status ChooseSequenceGeometry(SequencePart& seq, BandGeometry* band) {

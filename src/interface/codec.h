@@ -30,6 +30,7 @@ struct CodecOptions {
     bool saturatingColour = false;  // VEX_OPTION_SATURATING_COLOUR
     bool progressive = false;       // VEX_OPTION_PROGRESSIVE
     bool extendedFrames = false;    // VEX_OPTION_EXTENDED_FRAMES
+    bool rawComponents = false;     // VEX_OPTION_RAW_COMPONENTS
     // VEX_OPTION_PROGRESSIVE_BUDGET: the most a progressive frame may take.
     uint32_t progressiveBudgetMiB = kDefaultProgressiveBudgetMiB;
 };
@@ -72,6 +73,11 @@ struct Codec {
     // What the last decode met in a damaged stream, on instances that read
     // them (VEX_OPTION_EXTENDED_FRAMES); cleared with the sequence's state.
     DecodeReport report;
+    // What the components of the frame last met by a header read or an open
+    // are (kLegacy when none was met), and, for a frame the sampling table
+    // does not cover, how the open decodes it.
+    FrameColour frameColour;
+    FrameLayout layout;
 };
 
 // Clears everything one sequence builds for itself, so that an open starts

@@ -286,6 +286,7 @@ int16_t VexCodecSetOption(VexCodec* codec, int option, int value) {
         case VEX_OPTION_SATURATING_COLOUR: codec->codec.options.saturatingColour = value == 1; return 0;
         case VEX_OPTION_PROGRESSIVE: codec->codec.options.progressive = value == 1; return 0;
         case VEX_OPTION_EXTENDED_FRAMES: codec->codec.options.extendedFrames = value == 1; return 0;
+        case VEX_OPTION_RAW_COMPONENTS: codec->codec.options.rawComponents = value == 1; return 0;
         default: return VEX_ERR_UNSUPPORTED;
     }
 }
@@ -312,6 +313,12 @@ int16_t VexCodecDecodeReport(const VexCodec* codec, VexDecodeReport* report) {
     if (report->skippedBytes != 0) report->damage |= VEX_DAMAGE_SKIPPED_BYTES;
     return 0;
 }
+static_assert(int(q32vex::FrameColour::kLegacy) == VEX_FRAME_NONE && int(q32vex::FrameColour::kGrey) == VEX_FRAME_GREY &&
+                  int(q32vex::FrameColour::kYCbCr) == VEX_FRAME_YCBCR && int(q32vex::FrameColour::kRgb) == VEX_FRAME_RGB &&
+                  int(q32vex::FrameColour::kCmyk) == VEX_FRAME_CMYK && int(q32vex::FrameColour::kYcck) == VEX_FRAME_YCCK,
+              "the frame colours are numbered as the header says");
+
+int VexCodecFrameColour(const VexCodec* codec) { return int(codec->codec.frameColour); }
 
 int16_t VexQuerySupport(VexCodec* codec, int32_t direction, const AppVexParams* params) {
     return q32vex::QuerySupport(codec->codec, direction, params);

@@ -6,6 +6,7 @@
 #include "band/band_geometry.h"
 #include "container/jpeg_parser.h"
 #include "container/tiff_reader.h"
+#include "decode/any_sampling_output.h"
 #include "decode/decompress_engine.h"
 #include "decode/input_reader.h"
 #include "decode/progressive_decoder.h"
@@ -30,17 +31,38 @@ void PointTablesAtSlots(const TableSlots& slots, AppVexParams* params) {
     }
 }
 
-// A frame the header reader met, for instances that read progressive or
-// extended frames; the legacy behaviour refuses them in the reader.
+// Frames beyond the legacy reader are for instances with the option; a lone
+// component's factors mean nothing there (its scan is not interleaved, one
+// block per MCU), so the record reports them as 1 x 1 and the frame decodes
+// as the grey frame it is. Factors outside 1..4 stay, to be refused.
+void DescribeExtendedFrame(const Codec& c, AppVexParams* params) {
+    if (!c.options.extendedFrames || params->containerKind != VEX_CONTAINER_JFIF || params->colorSpace != 1) return;
+    const uint16_t h = params->sampling.h[0], v = params->sampling.v[0];
+    if (h < 1 || h > 4 || v < 1 || v > 4) return;
+    params->sampling.h[0] = 1;
+    params->sampling.v[0] = 1;
+}
+
+// The frame the header reader met; progressive ones only for instances
+// that read them (the legacy behaviour refuses them in the reader).
 Status ReadHeader(Codec& c, AppVexParams* params, bool rawAllowed, JpegFrame* frame) {
     switch (params->containerKind) {
         case VEX_CONTAINER_RAW:
+            // The host's record describes the data.
+            frame->colour = PlainColour(params->colorSpace);
             return rawAllowed ? 0 : VEX_ERR_CONTAINER;
-        case VEX_CONTAINER_JFIF:
-            return ParseJpegHeader(c.in, c.slots, params, frame,
-                                   JpegFrameKinds{c.options.progressive, c.options.extendedFrames});
+        case VEX_CONTAINER_JFIF: {
+            Q_TRY(ParseJpegHeader(c.in, c.slots, params, frame,
+                                  JpegFrameKinds{c.options.progressive, c.options.extendedFrames}));
+            c.frameColour = frame->colour;
+            DescribeExtendedFrame(c, params);
+            return 0;
+        }
         case VEX_CONTAINER_TIFF:
-            return ReadTiffHeader(c.in, c.slots, c.tiles, params);
+            Q_TRY(ReadTiffHeader(c.in, c.slots, c.tiles, params));
+            frame->colour = PlainColour(params->colorSpace);
+            c.frameColour = frame->colour;
+            return 0;
         default:
             return VEX_ERR_CONTAINER;
     }
@@ -201,15 +223,39 @@ Status OpenSequence(Codec& c, AppVexParams* host) {
     if (!HasRead(io)) return VEX_ERR_NO_CALLBACK;
     ResetInput(c.in, io);
     JpegFrame frame = {};
+    // The header sets grey or four-channel pixels for one or four
+    // components; where those frames also go to other formats, the host's
+    // choice stands.
+    const int16_t hostModel = p.pixelModel;
+    const PixelFormatDesc hostFormat = p.pixelFormat;
     Q_TRY(ReadHeader(c, &p, true, &frame));
+    if (c.options.extendedFrames) {
+        p.pixelModel = hostModel;
+        p.pixelFormat = hostFormat;
+    }
     Q_TRY(PrepareSegments(c));
     if (frame.stored && p.height == 0) Q_TRY(ReadDnlHeight(c, &p));
 
-    Q_TRY(GetMcuDims(p.colorSpace, &p.sampling, &s.mcuWidth, &s.mcuHeight));
-    Q_TRY(BitsPerPixel(p.pixelModel, &p.pixelFormat, &s.bitsPerPixel));
-    Q_TRY(MatchFormat(VEX_DIRECTION_DECOMPRESS, p.pixelModel, &p.pixelFormat, p.colorSpace,
-                      &p.sampling, &c.format, &s.supportValue));
-    if (s.supportValue == 0) return VEX_ERR_UNSUPPORTED;
+    // Frames beyond the sampling table and the colour transforms, on
+    // instances that read them; the rest, and every frame on other
+    // instances, go the legacy way with its refusals.
+    bool generic = false;
+    if (c.options.extendedFrames)
+        Q_TRY(PlanFrameLayout(p, frame.colour, FrameChoices{c.options.saturatingColour, c.options.rawComponents},
+                              &c.layout, &generic));
+    if (generic) {
+        FillLayoutFormat(c.layout, &c.format);
+        s.mcuWidth = c.format.mcuWidth;
+        s.mcuHeight = c.format.mcuHeight;
+        Q_TRY(BitsPerPixel(p.pixelModel, &p.pixelFormat, &s.bitsPerPixel));
+        s.supportValue = kMaxPassMcus;
+    } else {
+        Q_TRY(GetMcuDims(p.colorSpace, &p.sampling, &s.mcuWidth, &s.mcuHeight));
+        Q_TRY(BitsPerPixel(p.pixelModel, &p.pixelFormat, &s.bitsPerPixel));
+        Q_TRY(MatchFormat(VEX_DIRECTION_DECOMPRESS, p.pixelModel, &p.pixelFormat, p.colorSpace,
+                          &p.sampling, &c.format, &s.supportValue));
+        if (s.supportValue == 0) return VEX_ERR_UNSUPPORTED;
+    }
     s.maxWidth = uint16_t(s.supportValue * s.mcuWidth);
     Q_TRY(ChooseSequenceGeometry(s, &c.band));
 
@@ -225,6 +271,7 @@ Status OpenSequence(Codec& c, AppVexParams* host) {
     // The legacy exports' instance never sets the option, so its colours wrap.
     e.kernels = &KernelsFor(ActiveSimdLevel(), c.options.saturatingColour ? ColourOutput::kSaturating
                                                                           : ColourOutput::kWrapping);
+    e.layout = generic ? &c.layout : nullptr;
     if (frame.progressive || frame.stored) {
         Q_TRY(OpenStoredFrame(c, frame));
     } else {

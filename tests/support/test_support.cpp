@@ -306,10 +306,17 @@ double Psnr(const Pnm& a, const Pnm& b) {
     return Psnr(a.samples.data(), b.samples.data(), a.samples.size());
 }
 
-Pnm DecodedAsPnm(const Image& image) {
-    Pnm p{image.width, image.height, image.bytesPerPixel == 1 ? 1 : 3, image.pixels};
-    if (p.channels == 3)
-        for (size_t i = 0; i < p.samples.size(); i += 3) std::swap(p.samples[i], p.samples[i + 2]);
+Pnm BgrAsPnm(const Image& image) {
+    Pnm p{image.width, image.height, image.bytesPerPixel == 1 ? 1 : 3, {}};
+    p.samples.reserve(size_t(image.width) * image.height * p.channels);
+    for (size_t i = 0; i < size_t(image.width) * image.height; ++i) {
+        const uint8_t* px = image.pixels.data() + i * image.bytesPerPixel;
+        if (p.channels == 1) {
+            p.samples.push_back(px[0]);
+        } else {
+            p.samples.insert(p.samples.end(), {px[2], px[1], px[0]});
+        }
+    }
     return p;
 }
 

@@ -131,8 +131,9 @@ using vexppm::ReadPnm;
 bool WritePnm(const std::string& path, const Pnm& image);
 Pnm Crop(const Pnm& image, int x, int y, int w, int h);
 double Psnr(const Pnm& a, const Pnm& b);  // -1 when the shapes differ
-// A decoded host image (BGR or grey) in file order, as djpeg writes it.
-Pnm DecodedAsPnm(const Image& image);
+// Our decode of BGR (or grey) pixels in file order, RGB (or grey), as djpeg
+// writes it.
+Pnm BgrAsPnm(const Image& image);
 
 // The peer codec as oracle: djpeg decodes `jpeg` with `options` (false when
 // it fails); cjpeg encodes a file with `options`.

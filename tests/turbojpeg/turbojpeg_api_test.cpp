@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -186,6 +187,72 @@ std::vector<unsigned char> Cjpeg(const std::string& options) {
     return bytes;
 }
 
+const unsigned char kSof0[] = {0xFF, 0xC0};
+
+// Samplings and colour spaces beyond the legacy reader's: the header says
+// what the peer's says, and every pixel format decodes as the peer decodes
+// it with replicated chroma (its fast upsampling). CMYK images also go to
+// the colour formats, as the light of their inks, which the peer refuses.
+TEST_F(TurboJpeg, OtherSamplingsAndColourSpacesDecodeAsThePeerDecodesThem) {
+    REQUIRE_PEER();
+    std::vector<std::pair<std::string, std::vector<unsigned char>>> files;
+    for (const char* options : {"-sample 1x2", "-sample 1x2,1x2,1x2", "-sample 3x1,1x1,1x1", "-sample 2x2,2x2,1x1",
+                                "-sample 2x1,2x1,2x1", "-rgb", "-rgb -sample 2x1", "-grayscale", "-progressive -sample 1x2"})
+        files.emplace_back(options, Cjpeg(options));
+    // Grey declaring 2 x 2, which means nothing for one component.
+    std::vector<unsigned char> grey = Cjpeg("-grayscale");
+    const auto sof = std::search(grey.begin(), grey.end(), std::begin(kSof0), std::end(kSof0));
+    ASSERT_NE(sof, grey.end());
+    sof[11] = 0x22;
+    files.emplace_back("grey declaring 2x2", grey);
+    const std::string cmyk = TempPath("cmyk.jpg");
+    if (std::system(("/usr/bin/python3 -c \"from PIL import Image; Image.open('" + std::string(Q32VEX_SOURCE_DIR) +
+                     "/tests/data/photo1.ppm').convert('CMYK').save('" + cmyk + "', quality=90)\" 2>/dev/null")
+                        .c_str()) == 0) {
+        std::ifstream in(cmyk, std::ios::binary);
+        files.emplace_back("Pillow CMYK", std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {}));
+        std::remove(cmyk.c_str());
+    }
+    Peer& P = ThePeer();
+    for (const auto& [name, jpeg] : files) {
+        SCOPED_TRACE(name);
+        ASSERT_FALSE(jpeg.empty());
+        int w = 0, h = 0, subsamp = -2, colorspace = -2, pw = 0, ph = 0, psubsamp = -3, pcolorspace = -3;
+        tjhandle ours = tjInitDecompress();
+        tjhandle peer = P.initDecompress();
+        const int r = tjDecompressHeader3(ours, jpeg.data(), jpeg.size(), &w, &h, &subsamp, &colorspace);
+        const int pr = P.header(peer, jpeg.data(), jpeg.size(), &pw, &ph, &psubsamp, &pcolorspace);
+        EXPECT_EQ(r, pr) << tjGetErrorStr2(ours);
+        if (pr == 0) {
+            EXPECT_EQ(subsamp, psubsamp);
+            EXPECT_EQ(colorspace, pcolorspace);
+        } else {
+            // A subsampling TurboJPEG has no name for fails the header read
+            // (as the peer's does), not the decode.
+            std::vector<unsigned char> pixels(451 * 300 * 3);
+            EXPECT_EQ(tjDecompress2(ours, jpeg.data(), jpeg.size(), pixels.data(), 451, 0, 300, TJPF_RGB, 0), 0)
+                << tjGetErrorStr2(ours);
+        }
+        tjDestroy(ours);
+        P.destroy(peer);
+        if (r != 0) continue;
+        for (int pf = 0; pf < TJ_NUMPF; ++pf) {
+            SCOPED_TRACE(pf);
+            int status = 0, peerStatus = 0;
+            std::string message;
+            const Picture mine = Decode(jpeg, pf, false, &status, &message);
+            const Picture theirs = Decode(jpeg, pf, true, &peerStatus, nullptr, TJFLAG_FASTUPSAMPLE);
+            const bool four = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
+            if (pf == TJPF_CMYK && !four) {
+                EXPECT_EQ(status, -1);
+                continue;
+            }
+            EXPECT_EQ(status, 0) << message;
+            if (peerStatus == 0) EXPECT_GE(Psnr(mine, theirs), 40.0);
+        }
+    }
+}
+
 // Every pixel format and subsampling both ways: djpeg reads each stream, and
 // each decode into every format agrees with the peer's decode of the same
 // stream into that format.
@@ -341,15 +408,20 @@ TEST_F(TurboJpeg, StrongColoursAreClampedAsThePeerClampsThem) {
 TEST_F(TurboJpeg, RefusalsAndDamagedFilesGiveMinusOneAndAMessage) {
     const Picture photo = Photo(TJPF_BGR);
     const std::vector<unsigned char> arithmetic = Cjpeg("-arithmetic");
-    const std::vector<unsigned char> rotated = Cjpeg("-sample 1x2");
+    // A chroma component whose samples would cover one and a half pixels
+    // (2 x 1 next to 3 x 1), which libjpeg refuses too.
+    std::vector<unsigned char> fractional = Cjpeg("-sample 3x1,1x1,1x1");
     ASSERT_FALSE(arithmetic.empty());
-    ASSERT_FALSE(rotated.empty());
+    ASSERT_GT(fractional.size(), 200u);
+    const auto sof = std::search(fractional.begin(), fractional.end(), std::begin(kSof0), std::end(kSof0));
+    ASSERT_NE(sof, fractional.end());
+    sof[14] = 0x21;
     int status = 0;
     std::string message;
     Decode(arithmetic, TJPF_BGR, false, &status, &message);
     EXPECT_EQ(status, -1);
     EXPECT_NE(message.find("arithmetic-coded JPEG (SOF9)"), std::string::npos) << message;
-    Decode(rotated, TJPF_BGR, false, &status, &message);
+    Decode(fractional, TJPF_BGR, false, &status, &message);
     EXPECT_EQ(status, -1);
     EXPECT_FALSE(message.empty());
 
