@@ -787,13 +787,14 @@ struct StripHost {
 // Reads the stream from its start into *bytes, at most `limit` bytes; true
 // when that was all of it.
 inline bool read_up_to(const Reader& reader, uint64_t limit, std::vector<uint8_t>* bytes) {
+    // Read in pieces and appended, so the vector grows geometrically and
+    // nothing is zeroed only to be overwritten.
+    std::vector<uint8_t> piece(size_t(1) << 16);
     for (;;) {
-        const size_t have = bytes->size();
-        if (have > limit) return false;
-        bytes->resize(have + (size_t(1) << 20));
-        const size_t n = reader(have, bytes->data() + have, bytes->size() - have);
-        bytes->resize(have + n);
+        if (bytes->size() > limit) return false;
+        const size_t n = reader(bytes->size(), piece.data(), piece.size());
         if (n == 0) return true;
+        bytes->insert(bytes->end(), piece.data(), piece.data() + n);
     }
 }
 
