@@ -175,6 +175,19 @@ int16_t OurEncode(const Image& image, int sampling, int quality, const Band& ban
     }
 }
 
+namespace {
+
+// Resizes *out for a decode unless it already has that shape.
+void SizeImage(int width, int height, int bpp, Image* out) {
+    if (out->width == width && out->height == height && out->bpp == bpp) return;
+    out->width = width;
+    out->height = height;
+    out->bpp = bpp;
+    out->pixels.assign(size_t(width) * height * bpp, 0);
+}
+
+}  // namespace
+
 int16_t OurDecode(const uint8_t* stream, uint32_t size, const Band& band, Image* out,
                   std::vector<uint8_t>* bandBuffer) {
     AppVexParams p;
@@ -190,12 +203,7 @@ int16_t OurDecode(const uint8_t* stream, uint32_t size, const Band& band, Image*
     p.windowRight = uint16_t(p.width - 1);
     p.windowBottom = uint16_t(p.height - 1);
     const int bpp = grey ? 1 : 3;
-    if (out->width != p.width || out->height != p.height || out->bpp != bpp) {
-        out->width = p.width;
-        out->height = p.height;
-        out->bpp = bpp;
-        out->pixels.assign(size_t(p.width) * p.height * bpp, 0);
-    }
+    SizeImage(p.width, p.height, bpp, out);
     ApplyBand(band, &p);
     g_source = MemorySource{stream, size, 0};
     status = AppVexDecompressBuffInit(&p);
@@ -236,12 +244,7 @@ int16_t OurInstanceDecode(const uint8_t* stream, uint32_t size, Image* out) {
     const bool grey = p.colorSpace == 1;
     SetFormat(&p, grey ? 3 : 2);
     const int bpp = grey ? 1 : 3;
-    if (out->width != p.width || out->height != p.height || out->bpp != bpp) {
-        out->width = p.width;
-        out->height = p.height;
-        out->bpp = bpp;
-        out->pixels.assign(size_t(p.width) * p.height * bpp, 0);
-    }
+    SizeImage(p.width, p.height, bpp, out);
     return VexDecompressMemory(codec, &p, stream, size, out->pixels.data(), ptrdiff_t(p.width) * bpp);
 }
 

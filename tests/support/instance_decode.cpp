@@ -58,26 +58,10 @@ void ExpectLegacyRefusal(const std::vector<uint8_t>& stream) {
     EXPECT_EQ(DecodeOnInstance(plain.codec, stream, JfifReadParams(), &out), VEX_ERR_CONTAINER);
 }
 
-Pnm AsPnm(const Image& image) {
-    Pnm pnm;
-    pnm.width = image.width;
-    pnm.height = image.height;
-    pnm.channels = image.bytesPerPixel == 1 ? 1 : 3;
-    for (size_t i = 0; i < size_t(image.width) * image.height; ++i) {
-        const uint8_t* px = image.pixels.data() + i * image.bytesPerPixel;
-        if (pnm.channels == 1) {
-            pnm.samples.push_back(px[0]);
-        } else {
-            pnm.samples.insert(pnm.samples.end(), {px[2], px[1], px[0]});
-        }
-    }
-    return pnm;
-}
-
 double PsnrAgainstDjpeg(const Image& decoded, const std::vector<uint8_t>& jpeg) {
     Pnm reference;
     if (!Djpeg(jpeg, &reference, "-dct int -nosmooth")) return -1;
-    return Psnr(AsPnm(decoded), reference);
+    return Psnr(BgrAsPnm(decoded), reference);
 }
 
 std::vector<uint8_t> Jpegtran(const std::string& options, const std::vector<uint8_t>& input) {

@@ -34,8 +34,6 @@ int16_t DecodeOnInstance(VexCodec* codec, const std::vector<uint8_t>& stream, Ap
 // plain instance refuse `stream` with VEX_ERR_CONTAINER.
 void ExpectLegacyRefusal(const std::vector<uint8_t>& stream);
 
-// Decoded BGR (or grey) pixels as the RGB (or grey) samples djpeg writes.
-Pnm AsPnm(const Image& image);
 
 // PSNR of a decode of `jpeg` against `djpeg -dct int -nosmooth` of it; -1 when
 // djpeg fails or the shapes differ.
