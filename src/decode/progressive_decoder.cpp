@@ -82,7 +82,33 @@ struct BitSource {
     bool stopped;     // a marker or the end of the data was reached
 };
 
+// Eight bytes from `p`, the first the most significant.
+inline uint64_t BigEndian64(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
+    return v;
+}
+
+// Whether any of the eight bytes is 0xFF (a zero byte of the complement).
+inline bool HoldsFF(uint64_t v) {
+    const uint64_t inverted = ~v;
+    return ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
+}
+
 void Fill(BitSource& s) {
+    // Most of the data holds no 0xFF: then the whole bytes that fit are taken
+    // at once, as the loop below would take them one by one.
+    if (!s.stopped && s.pos + 8 <= s.size) {
+        const uint64_t next = BigEndian64(s.data + s.pos);
+        if (!HoldsFF(next)) {
+            const int bytes = (64 - s.count) >> 3;
+            const uint64_t taken = bytes == 8 ? next : next & ~(~uint64_t(0) >> (8 * bytes));
+            s.buffer |= s.count == 0 ? taken : taken >> s.count;
+            s.count += 8 * bytes;
+            s.pos += size_t(bytes);
+            return;
+        }
+    }
     while (s.count <= 56) {
         uint32_t byte = 0;
         if (!s.stopped) {
