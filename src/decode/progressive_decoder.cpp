@@ -15,6 +15,8 @@
 // as they do in the header.
 #include "decode/progressive_decoder.h"
 
+#include <algorithm>
+
 #include <cstring>
 #include <new>
 
@@ -364,7 +366,16 @@ void DecodeScanData(Decoder& d) {
                 --restartsLeft;
             }
             bool good = true;
-            if (!interleaved) {
+            if (!interleaved && d.endOfBandRun > 1 && d.ss > 0 && d.ah == 0 && !d.sequential) {
+                // A first AC scan leaves the blocks of an end-of-band run as
+                // they are: pass over as many as the row and the restart
+                // interval hold at once.
+                uint32_t n = std::min<uint32_t>(d.endOfBandRun, across - x);
+                if (d.restartInterval != 0) n = std::min<uint32_t>(n, restartsLeft + 1);
+                d.endOfBandRun -= n;
+                if (d.restartInterval != 0) restartsLeft -= n - 1;
+                x += n - 1;
+            } else if (!interleaved) {
                 good = DecodeBlock(d, s, Block(st, single, x, y), 0);
             } else {
                 for (int sc = 0; sc < d.componentsInScan && good; ++sc) {
@@ -669,6 +680,9 @@ Status DecodeProgressiveScans(ProgressiveState& state, const JpegFrame& frame, c
         ReleaseProgressive(state);
         return VEX_ERR_NO_MEMORY;
     }
+    // The first scan writes every block: in large pages, that is a few page
+    // faults instead of one for every 4 KiB.
+    AdviseLargePages(state.coefficients, state.bytesNeeded);
 
     auto* d = static_cast<Decoder*>(LibAlloc(sizeof(Decoder)));
     if (d == nullptr) {

@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace q32vex {
 namespace {
 
@@ -48,6 +52,21 @@ void LibFree(void* block) {
     --liveBlocks;
     liveBytes -= int64_t(header->size);
     std::free(header);
+}
+
+void AdviseLargePages(void* block, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kLargePage = uintptr_t(2) << 20;
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(block);
+    const uintptr_t first = (begin + kLargePage - 1) & ~(kLargePage - 1);
+    const uintptr_t end = (begin + bytes) & ~(kLargePage - 1);
+    // Only advice: where the system has no large pages to give, nothing
+    // changes.
+    if (end > first) (void)madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
 }
 
 AllocatorStats GetAllocatorStats() {

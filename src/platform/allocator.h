@@ -11,6 +11,12 @@ namespace q32vex {
 void* LibAlloc(uint32_t n);
 void LibFree(void* block);
 
+// Asks the system to back the part of a LibAlloc'd block that spans whole
+// large pages with large pages (Linux transparent huge pages; nothing
+// elsewhere). A block of many megabytes that is written once all over, such
+// as a coefficient store, then takes hundreds of times fewer page faults.
+void AdviseLargePages(void* block, size_t bytes);
+
 struct AllocatorStats {
     int64_t liveBlocks;
     int64_t liveBytes;
