@@ -34,6 +34,24 @@ Memory MeasureMemory(const std::function<bool()>& run, bool ours) {
 
 }  // namespace
 
+double EstimateClockHz() {
+    double best = 0;
+    for (int run = 0; run < 5; ++run) {
+        constexpr uint64_t kSteps = 200000000;
+        uint64_t x = 0;
+        const double t0 = Now();
+        for (uint64_t i = 0; i < kSteps; ++i) {
+            x += 1;
+#if defined(__GNUC__)
+            asm volatile("" : "+r"(x));  // keeps every addition, one after the other
+#endif
+        }
+        const double seconds = Now() - t0;
+        if (x == kSteps && seconds > 0) best = std::max(best, double(kSteps) / seconds);
+    }
+    return best;
+}
+
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }

@@ -13,6 +13,9 @@
 namespace vexbench {
 
 double Now();
+// The processor's clock in Hz, estimated from a chain of dependent additions
+// (one a cycle), for figures in cycles.
+double EstimateClockHz();
 double Median(std::vector<double> v);
 // A "Vm...:" field of /proc/self/status in KiB, -1 when absent.
 long StatusKb(const char* field);

@@ -22,6 +22,9 @@ void PrintTable(const Bench& bench) {
     std::printf("\nSIMD level: %s. Peer: libjpeg-turbo %s via TurboJPEG. One thread, median of "
                 "interleaved repeats.\n",
                 q32vex::SimdLevelName(q32vex::ActiveSimdLevel()), "(system)");
+    std::printf("Clock: about %.2f GHz (a chain of dependent additions, one a cycle); cycles per pixel = clock / "
+                "(MP/s x 10^6).\n",
+                EstimateClockHz() / 1e9);
     std::printf("Quality: peer Q75 = our quality 25, peer Q95 = our quality 5 (same scaled tables).\n");
     std::printf("Encode: peer = its integer DCT, fast = TJFLAG_FASTDCT. Decode (of our stream): peer = "
                 "integer IDCT with fancy upsampling, fast = TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE "
