@@ -60,8 +60,8 @@ extern const uint8_t kNormShift[256];
 // source table.
 [[nodiscard]] Status BuildDerivedTables(DerivedTableCache& cache, uint16_t direction, int16_t kind,
                                         const uint8_t* const tables[4], uint16_t componentCount);
-[[nodiscard]] Status BuildHuffDecTable(const uint8_t* spec, int lookahead, uint16_t** out);
-void MakeHuffmanCodes(const uint8_t* spec, uint16_t* codes, uint8_t* lengths);
+[[nodiscard]] Status BuildHuffDecTable(const uint8_t* definition, int lookahead, uint16_t** out);
+void MakeHuffmanCodes(const uint8_t* definition, uint16_t* codes, uint8_t* lengths);
 void ReleaseDerivedTables(DerivedTableCache& cache);
 
 // Per-component lookups for the MCU drivers.

@@ -82,12 +82,12 @@ Status BuildDecodeTable(int16_t kind, const uint8_t* source, void** out) {
     return kDecodeBuilders[kind](source, out);
 }
 
-Status BuildHuffDecTable(const uint8_t* spec, int lookahead, uint16_t** out) {
+Status BuildHuffDecTable(const uint8_t* definition, int lookahead, uint16_t** out) {
     // The table comes from an untrusted stream: refuse what would alias codes
     // or index outside the blocks, with the table code of the class.
     const Status bad = lookahead == kDcLookahead ? VEX_ERR_DC_TABLE : VEX_ERR_AC_TABLE;
-    if (lookahead < 1 || lookahead > 16 || HuffmanSymbolCount(spec) == 0 || !HuffmanCodesFit(spec)) return bad;
-    const uint32_t symbols = HuffmanSymbolCount(spec);
+    if (lookahead < 1 || lookahead > 16 || HuffmanSymbolCount(definition) == 0 || !HuffmanCodesFit(definition)) return bad;
+    const uint32_t symbols = HuffmanSymbolCount(definition);
     const uint32_t blockSize = 1u << (16 - lookahead);
 
     // Canonical codes in order, and the distinct lookahead prefixes of the
@@ -99,7 +99,7 @@ Status BuildHuffDecTable(const uint8_t* spec, int lookahead, uint16_t** out) {
     uint32_t code = 0;
     uint32_t k = 0;
     for (int length = 1; length <= 16; ++length) {
-        for (int i = 0; i < spec[length - 1]; ++i, ++k) {
+        for (int i = 0; i < definition[length - 1]; ++i, ++k) {
             codes[k] = uint16_t(code);
             lengths[k] = uint8_t(length);
             if (length > lookahead) {
@@ -118,7 +118,7 @@ Status BuildHuffDecTable(const uint8_t* spec, int lookahead, uint16_t** out) {
     if (table == nullptr) return VEX_ERR_NO_MEMORY;
     for (uint32_t s = 0; s < symbols; ++s) {
         const int length = lengths[s];
-        const uint16_t entry = uint16_t((length << 8) | spec[16 + s]);
+        const uint16_t entry = uint16_t((length << 8) | definition[16 + s]);
         if (length <= lookahead) {
             const uint32_t first = uint32_t(codes[s]) << (lookahead - length);
             const uint32_t fill = 1u << (lookahead - length);

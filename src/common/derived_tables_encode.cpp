@@ -64,12 +64,12 @@ Status BuildEncodeTable(int16_t kind, const uint8_t* source, void** out) {
     return kEncodeBuilders[kind](source, out);
 }
 
-void MakeHuffmanCodes(const uint8_t* spec, uint16_t* codes, uint8_t* lengths) {
+void MakeHuffmanCodes(const uint8_t* definition, uint16_t* codes, uint8_t* lengths) {
     uint32_t code = 0;
     uint32_t k = 0;
     for (int length = 1; length <= 16; ++length) {
-        for (int i = 0; i < spec[length - 1]; ++i, ++k) {
-            const uint8_t symbol = spec[16 + k];
+        for (int i = 0; i < definition[length - 1]; ++i, ++k) {
+            const uint8_t symbol = definition[16 + k];
             codes[symbol] = uint16_t(code);
             lengths[symbol] = uint8_t(length);
             ++code;

@@ -16,9 +16,9 @@ constexpr int kDcCategories = 13;
 
 }  // namespace
 
-uint32_t HuffmanSymbolCount(const uint8_t* spec) {
+uint32_t HuffmanSymbolCount(const uint8_t* definition) {
     uint32_t n = 0;
-    for (int i = 0; i < 16; ++i) n += spec[i];
+    for (int i = 0; i < 16; ++i) n += definition[i];
     return n;
 }
 
@@ -26,10 +26,10 @@ uint32_t HuffmanSymbolCount(const uint8_t* spec) {
 // canonical codes that overflow their length would alias shorter codes and
 // index past the lookup table's blocks, and such a table describes no stream
 // a conforming encoder writes, so refusing it is the safe reading.
-bool HuffmanCodesFit(const uint8_t* spec) {
+bool HuffmanCodesFit(const uint8_t* definition) {
     uint32_t code = 0;
     for (int length = 1; length <= 16; ++length) {
-        code += spec[length - 1];
+        code += definition[length - 1];
         if (code > (1u << length)) return false;
         code <<= 1;
     }
@@ -41,14 +41,14 @@ bool HuffmanCodesFit(const uint8_t* spec) {
 // table as it stands: its codes are built as ITU-T T.81 Annex C
 // builds them and each is cut to its length when written, so the bytes follow
 // from the table alone.
-Status CheckHuffmanSpec(uint16_t direction, int16_t kind, const uint8_t* spec) {
+Status CheckHuffmanSpec(uint16_t direction, int16_t kind, const uint8_t* definition) {
     const Status bad = kTableError[kind];
-    const uint32_t n = HuffmanSymbolCount(spec);
+    const uint32_t n = HuffmanSymbolCount(definition);
     if (n == 0) return bad;
-    if (direction == kDecompress && !HuffmanCodesFit(spec)) return bad;
+    if (direction == kDecompress && !HuffmanCodesFit(definition)) return bad;
     if (kind == kDcTable) {
         for (uint32_t i = 0; i < n; ++i) {
-            if (spec[16 + i] >= kDcCategories) return bad;
+            if (definition[16 + i] >= kDcCategories) return bad;
         }
     }
     return 0;
