@@ -99,11 +99,15 @@ struct SwapMasks {
     }
 };
 
+__attribute__((target("ssse3"))) inline __m128i SwapMask(const SwapMasks& swap, int o, int v) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(swap.masks[o][v]));
+}
+
 __attribute__((target("ssse3"))) void SwapRedBlueSsse3(const uint8_t* in, uint8_t* out, size_t pixels) {
     static const SwapMasks swap;
-    const auto mask = [](int o, int v) { return _mm_load_si128(reinterpret_cast<const __m128i*>(swap.masks[o][v])); };
-    const __m128i m00 = mask(0, 0), m01 = mask(0, 1), m10 = mask(1, 0), m11 = mask(1, 1), m12 = mask(1, 2);
-    const __m128i m21 = mask(2, 1), m22 = mask(2, 2);
+    const __m128i m00 = SwapMask(swap, 0, 0), m01 = SwapMask(swap, 0, 1), m10 = SwapMask(swap, 1, 0);
+    const __m128i m11 = SwapMask(swap, 1, 1), m12 = SwapMask(swap, 1, 2);
+    const __m128i m21 = SwapMask(swap, 2, 1), m22 = SwapMask(swap, 2, 2);
     size_t i = 0;
     for (; i + 16 <= pixels; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * i));
