@@ -37,6 +37,21 @@ void AddRows(Bench& bench, const std::string& imageName, const Image& image, int
     }
 }
 
+// The peer's two decodes of `stream` into *out: its default (integer IDCT,
+// fancy upsampling) and its fast path (fast IDCT, replicated chroma, like
+// ours).
+void AddPeerDecodeRunners(Peer& peer, const std::vector<uint8_t>& stream, Image* out, std::vector<Runner>* runners) {
+    runners->push_back({"peer", [&peer, &stream, out] {
+                            return PeerDecode(peer, stream.data(), uint32_t(stream.size()), out, 0);
+                        },
+                        false});
+    runners->push_back({"peer fast", [&peer, &stream, out] {
+                            return PeerDecode(peer, stream.data(), uint32_t(stream.size()), out,
+                                              TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE);
+                        },
+                        false});
+}
+
 void RunCase(Bench& bench, const std::string& imageName, const Image& image, int sampling, int peerQuality) {
     const Settings& settings = bench.settings;
     Peer& peer = bench.peer;
@@ -92,15 +107,7 @@ void RunCase(Bench& bench, const std::string& imageName, const Image& image, int
         runners.push_back({"ours band",
                            [&] { return OurDecode(stream.data(), uint32_t(stream.size()), small, &out, &bandBuffer) == 0; },
                            true});
-        runners.push_back({"peer",
-                           [&] { return PeerDecode(peer, stream.data(), uint32_t(stream.size()), &out, 0); },
-                           false});
-        runners.push_back({"peer fast",
-                           [&] {
-                               return PeerDecode(peer, stream.data(), uint32_t(stream.size()), &out,
-                                                 TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE);
-                           },
-                           false});
+        AddPeerDecodeRunners(peer, stream, &out, &runners);
         if (!Measure(runners, settings)) return bench.Fail("decode timing " + label);
         AddRows(bench, imageName, image, sampling, peerQuality, ourQuality, "decode", runners,
                 uint32_t(stream.size()), psnr);
@@ -130,14 +137,7 @@ void RunProgressiveCase(Bench& bench, const std::string& imageName, const Image&
     std::vector<Runner> runners;
     runners.push_back({"ours", [&] { return OurInstanceDecode(stream.data(), uint32_t(stream.size()), &out) == 0; },
                        true});
-    runners.push_back({"peer", [&] { return PeerDecode(peer, stream.data(), uint32_t(stream.size()), &out, 0); },
-                       false});
-    runners.push_back({"peer fast",
-                       [&] {
-                           return PeerDecode(peer, stream.data(), uint32_t(stream.size()), &out,
-                                             TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE);
-                       },
-                       false});
+    AddPeerDecodeRunners(peer, stream, &out, &runners);
     if (!Measure(runners, bench.settings)) return bench.Fail("decode timing " + label);
     Row row;
     row.image = imageName;
