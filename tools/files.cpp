@@ -27,6 +27,15 @@ namespace {
 
 constexpr size_t kStreamBuffer = 256 << 10;
 
+// One large stdio buffer: rows come and go a few kilobytes at a time, and a
+// system call for each costs more than copying them through the buffer.
+// glibc ignores the size unless the buffer itself is given (it then takes
+// the block size, 4 KiB), so it is.
+void GiveLargeBuffer(std::FILE* file, std::unique_ptr<char[]>* buffer) {
+    *buffer = std::make_unique<char[]>(kStreamBuffer);
+    std::setvbuf(file, buffer->get(), _IOFBF, kStreamBuffer);
+}
+
 // The temporary files of the writes in progress, for the interrupt handler.
 // Several threads may each have some (batch conversion: an output and a raw
 // header per worker), so each takes a slot of its own. The slots are fixed
@@ -183,7 +192,7 @@ InputFile::InputFile(const std::string& path) : name_(path) {
     file_ = std::fopen(path.c_str(), "rb");
     if (file_ == nullptr) FailReading(path, SystemReason());
     owned_ = true;
-    std::setvbuf(file_, nullptr, _IOFBF, kStreamBuffer);
+    GiveLargeBuffer(file_, &buffer_);
     seekable_ = IsRegularStream(file_);
 }
 
@@ -315,9 +324,7 @@ OutputFile::OutputFile(const std::string& path) : name_(path) {
     file_ = CreateTemporaryBeside(final_, &temporary_, &pendingSlot_);
     owned_ = true;
     seekable_ = true;
-    // Rows go out a few kilobytes at a time: one large buffer turns them into
-    // few system calls.
-    std::setvbuf(file_, nullptr, _IOFBF, kStreamBuffer);
+    GiveLargeBuffer(file_, &buffer_);
 }
 
 OutputFile::~OutputFile() {

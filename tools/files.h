@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,7 @@ private:
 
     std::string name_;
     std::FILE* file_ = nullptr;
+    std::unique_ptr<char[]> buffer_;  // stdio's buffer, given so its size holds
     bool owned_ = false;
     bool seekable_ = false;
     const std::vector<uint8_t>* memory_ = nullptr;
@@ -105,6 +107,7 @@ private:
     std::string final_;       // the file renamed into place (a symlink's target)
     std::string temporary_;   // empty when written directly
     std::FILE* file_ = nullptr;
+    std::unique_ptr<char[]> buffer_;  // stdio's buffer, given so its size holds
     std::FILE* direct_ = nullptr;  // the real destination while spooling
     bool owned_ = false;
     bool seekable_ = false;
