@@ -335,6 +335,10 @@ struct DecompressOptions {
     // whole first and hands the strips to its sink in order; a larger one is
     // decoded band by band on one thread.
     int threads = 1;
+    // The stream's size in bytes when the caller knows it (0: unknown). The
+    // streaming form then reads a stream it decodes on several threads into
+    // one buffer of that size, instead of one that grows.
+    uint64_t size_hint = 0;
     // Colour channels clamped to 0..255, as libjpeg gives them. Off, colours
     // far outside the YCbCr gamut wrap around exactly as the AppVex...
     // exports give them: a saturated red next to white may come out black.
@@ -785,16 +789,24 @@ struct StripHost {
 };
 
 // Reads the stream from its start into *bytes, at most `limit` bytes; true
-// when that was all of it.
-inline bool read_up_to(const Reader& reader, uint64_t limit, std::vector<uint8_t>* bytes) {
-    // Read in pieces and appended, so the vector grows geometrically and
-    // nothing is zeroed only to be overwritten.
-    std::vector<uint8_t> piece(size_t(1) << 16);
+// when that was all of it. Read straight into the vector, which starts at
+// the size hinted (when there is one) and grows geometrically: fresh memory
+// costs a page fault for every page it covers, so a 3 MB stream read into
+// a vector grown from nothing touches more than twice its size.
+inline bool read_up_to(const Reader& reader, uint64_t limit, std::vector<uint8_t>* bytes, uint64_t hint = 0) {
+    size_t filled = 0;
+    bytes->resize(static_cast<size_t>(std::min(std::max<uint64_t>(hint + 1, uint64_t(1) << 16), limit + 1)));
     for (;;) {
-        if (bytes->size() > limit) return false;
-        const size_t n = reader(bytes->size(), piece.data(), piece.size());
-        if (n == 0) return true;
-        bytes->insert(bytes->end(), piece.data(), piece.data() + n);
+        if (filled == bytes->size()) {
+            if (filled > limit) return false;
+            bytes->resize(static_cast<size_t>(std::min<uint64_t>(uint64_t(filled) * 2, limit + 1)));
+        }
+        const size_t n = reader(filled, bytes->data() + filled, bytes->size() - filled);
+        if (n == 0) {
+            bytes->resize(filled);
+            return true;
+        }
+        filled += n;
     }
 }
 
@@ -967,13 +979,13 @@ inline ImageInfo read_info(const std::vector<uint8_t>& bytes) {
                      detail::sniff(bytes.data(), bytes.size()));
 }
 
-// Decodes a stream read through `reader` (whose container is given, or Raw
-// when options.raw_header is set) into an image of the window. A damaged
-// stream is read as far as it goes, the missing parts grey; what was wrong
-// comes back as damage_warnings lines (none for an intact stream).
-inline std::vector<std::string> decompress(const Reader& reader, Container container, const DecompressOptions& options,
-                                           const ImageStart& start, const BandSink& sink,
-                                           ImageInfo* infoOut = nullptr) {
+namespace detail {
+
+// The streaming decoder behind both public forms; `held` is the whole stream
+// when the caller has it in memory (then `reader` reads the same bytes).
+inline std::vector<std::string> decompress_stream(const Reader& reader, const uint8_t* held, size_t heldSize,
+                                                  Container container, const DecompressOptions& options,
+                                                  const ImageStart& start, const BandSink& sink, ImageInfo* infoOut) {
     if (!options.raw_header.empty()) container = Container::Raw;
     AppVexParams p;
     AppVexSetDefaultDecompress(&p);
@@ -1007,14 +1019,18 @@ inline std::vector<std::string> decompress(const Reader& reader, Container conta
                        p.windowBottom >= p.height - 1;
     if (options.threads != 1 && container == Container::Jfif && !pack555 && whole && p.restartInterval != 0) {
         // Strips of whole restart intervals on several threads, from the
-        // stream read whole when it is not too large. Either way the bytes
-        // read so far serve the band-by-band path from memory.
+        // stream held in memory or read whole when it is not too large.
+        // Either way the bytes read so far serve the band-by-band path.
         std::vector<uint8_t> bytes;
-        const bool all = detail::read_up_to(reader, detail::kThreadedInputLimit, &bytes);
-        const Reader rest = [&bytes, &reader](uint64_t position, uint8_t* buffer, size_t capacity) -> size_t {
-            if (position >= bytes.size()) return reader(position, buffer, capacity);
-            const size_t n = std::min<size_t>(capacity, bytes.size() - static_cast<size_t>(position));
-            std::memcpy(buffer, bytes.data() + position, n);
+        const bool all = held != nullptr || detail::read_up_to(reader, detail::kThreadedInputLimit, &bytes, options.size_hint);
+        if (held == nullptr) {
+            held = bytes.data();
+            heldSize = bytes.size();
+        }
+        const Reader rest = [held, heldSize, &reader](uint64_t position, uint8_t* buffer, size_t capacity) -> size_t {
+            if (position >= heldSize) return reader(position, buffer, capacity);
+            const size_t n = std::min<size_t>(capacity, heldSize - static_cast<size_t>(position));
+            std::memcpy(buffer, held + position, n);
             return n;
         };
         if (all) {
@@ -1024,7 +1040,7 @@ inline std::vector<std::string> decompress(const Reader& reader, Container conta
             strips.width = p.width;
             strips.total = static_cast<uint64_t>(p.width) * p.height;
             strips.start = [&] { start(p.width, p.height, format); };
-            const int16_t status = VexDecompressStrips(instance.get(), &p, bytes.data(), bytes.size(),
+            const int16_t status = VexDecompressStrips(instance.get(), &p, held, heldSize,
                                                        detail::StripHost::deliver, &strips,
                                                        detail::thread_count(options.threads));
             if (status != VEX_ERR_UNSUPPORTED) {
@@ -1032,11 +1048,9 @@ inline std::vector<std::string> decompress(const Reader& reader, Container conta
                 return damage_warnings(instance.get());
             }
         }
-        return decompress(rest, container, [&options] {
-            DecompressOptions one = options;
-            one.threads = 1;
-            return one;
-        }(), start, sink, nullptr);
+        DecompressOptions one = options;
+        one.threads = 1;
+        return decompress_stream(rest, nullptr, 0, container, one, start, sink, nullptr);
     }
     detail::set_bands(p, options.band_rows, options.band_memory);
     // The open reads the header again from the first byte.
@@ -1085,6 +1099,27 @@ inline std::vector<std::string> decompress(const Reader& reader, Container conta
         if (options.progress) options.progress(std::min(done, total), total);
     }
     return damage_warnings(instance.get());
+}
+
+}  // namespace detail
+
+// Decodes a stream read through `reader` (whose container is given, or Raw
+// when options.raw_header is set) into an image of the window. A damaged
+// stream is read as far as it goes, the missing parts grey; what was wrong
+// comes back as damage_warnings lines (none for an intact stream).
+inline std::vector<std::string> decompress(const Reader& reader, Container container, const DecompressOptions& options,
+                                           const ImageStart& start, const BandSink& sink,
+                                           ImageInfo* infoOut = nullptr) {
+    return detail::decompress_stream(reader, nullptr, 0, container, options, start, sink, infoOut);
+}
+
+// The same for a stream held in memory, which stays put until this returns:
+// decoded on several threads, it is cut where it lies instead of copied.
+inline std::vector<std::string> decompress(const uint8_t* data, size_t size, Container container,
+                                           const DecompressOptions& options, const ImageStart& start,
+                                           const BandSink& sink, ImageInfo* infoOut = nullptr) {
+    return detail::decompress_stream(detail::memory_reader(data, size), data, size, container, options, start, sink,
+                                     infoOut);
 }
 
 inline Image decompress(const Reader& reader, Container container, const DecompressOptions& options,

@@ -229,26 +229,33 @@ TEST_F(CxxWrapperTest, StreamingStripsOnThreadsKeepOrderAndExceptions) {
         EXPECT_TRUE(inOrder);
         EXPECT_EQ(streamed, single) << threads << " threads";
 
+        // From a reader (its size hinted right, too small and not at all)
+        // and from memory, where the strips are cut in place.
         q32vex::DecompressOptions d;
         d.threads = threads;
-        q32vex::Image image;
-        int nextRow = 0;
-        q32vex::decompress(
-            reader, q32vex::Container::Jfif, d,
-            [&](int width, int height, PixelFormat format) {
+        for (int form = 0; form < 4; ++form) {
+            q32vex::Image image;
+            int nextRow = 0;
+            const q32vex::ImageStart start = [&](int width, int height, PixelFormat format) {
                 image.width = width;
                 image.height = height;
                 image.pixels.assign(size_t(width) * height * q32vex::bytes_per_pixel(format), 0);
-            },
-            [&](int x, int y, int columns, int rows, const uint8_t* const* data) {
+            };
+            const q32vex::BandSink sink = [&](int x, int y, int columns, int rows, const uint8_t* const* data) {
                 inOrder = inOrder && x == 0 && y == nextRow && columns == image.width;
                 nextRow = y + rows;
-                for (int r = 0; r < rows; ++r)
-                    std::memcpy(image.row(y + r), data[r], size_t(columns) * 3);
-            });
-        EXPECT_TRUE(inOrder);
-        EXPECT_EQ(nextRow, pixels.height);
-        EXPECT_EQ(image.pixels, pixels.pixels) << threads << " threads";
+                for (int r = 0; r < rows; ++r) std::memcpy(image.row(y + r), data[r], size_t(columns) * 3);
+            };
+            d.size_hint = form == 1 ? single.size() : form == 2 ? 100 : 0;
+            if (form == 3) {
+                q32vex::decompress(single.data(), single.size(), q32vex::Container::Jfif, d, start, sink);
+            } else {
+                q32vex::decompress(reader, q32vex::Container::Jfif, d, start, sink);
+            }
+            EXPECT_TRUE(inOrder) << "form " << form;
+            EXPECT_EQ(nextRow, pixels.height) << "form " << form;
+            EXPECT_EQ(image.pixels, pixels.pixels) << threads << " threads, form " << form;
+        }
 
         const q32vex::RowSource failing = [&](int, int, int y0, int y1, const uint8_t** rows) {
             if (y0 > 100) throw std::runtime_error("source gave up");

@@ -57,6 +57,10 @@ public:
     void MakeSeekable();
     // Everything from the current position to the end.
     std::vector<uint8_t> ReadRest();
+    // All of a seekable input in memory without a copy: a regular file mapped
+    // read-only with its pages entered at once. Null where that cannot be
+    // done (then Read serves). Valid while the object lives.
+    const uint8_t* Map(size_t* size);
 
 private:
     size_t ReadSource(void* buffer, size_t n);
@@ -70,6 +74,8 @@ private:
     std::vector<uint8_t> head_;  // peeked bytes not yet read
     uint64_t position_ = 0;      // of the next byte Read gives
     uint64_t memoryAt_ = 0;      // of the next byte taken from memory_
+    void* mapped_ = nullptr;
+    size_t mappedSize_ = 0;
 };
 
 // Where an output goes. "-" is standard output; an existing symlink is
