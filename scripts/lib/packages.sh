@@ -39,3 +39,11 @@ install_packages() {
   rm -f "$log"
   return "$rc"
 }
+
+# True when apt-get would install the packages without removing any: a
+# package of another architecture can conflict with an installed one.
+coinstallable() {
+  local plan
+  plan=$(apt-get install -s -qq --no-install-recommends "$@" 2>/dev/null) || return 1
+  ! grep -q '^Remv ' <<<"$plan"
+}
