@@ -188,6 +188,9 @@ void SizeImage(int width, int height, int bpp, Image* out) {
 
 }  // namespace
 
+// A status no library call gives, for a band where the host did not expect it.
+constexpr int16_t kBandOutOfOrder = -9999;
+
 int16_t OurDecode(const uint8_t* stream, uint32_t size, const Band& band, Image* out,
                   std::vector<uint8_t>* bandBuffer) {
     AppVexParams p;
@@ -208,23 +211,33 @@ int16_t OurDecode(const uint8_t* stream, uint32_t size, const Band& band, Image*
     g_source = MemorySource{stream, size, 0};
     status = AppVexDecompressBuffInit(&p);
     if (status != 0) return status;
-    const bool direct = p.bandWidth == p.width && p.bandHeight == p.height;
+    // Bands come in order, left to right and then down, each bandWidth x
+    // bandHeight or cut by the image's edges: the rows handed over point
+    // where the next band will go in the picture, so a band lands in place
+    // as a host that keeps the picture would have it; one that would reach
+    // past the picture's edge goes to a buffer and is copied. A band out of
+    // that order fails the run, as its pixels went to the wrong place.
     const int bandW = std::max<int>(p.bandWidth, 1), bandH = std::max<int>(p.bandHeight, 1);
+    if (bandBuffer->size() < size_t(bandW) * bandH * bpp) bandBuffer->resize(size_t(bandW) * bandH * bpp);
     std::vector<uint8_t*> rows(bandH);
-    if (direct) {
-        for (int y = 0; y < bandH; ++y) rows[y] = out->row(y);
-    } else {
-        if (bandBuffer->size() < size_t(bandW) * bandH * bpp) bandBuffer->resize(size_t(bandW) * bandH * bpp);
-        for (int y = 0; y < bandH; ++y) rows[y] = bandBuffer->data() + size_t(y) * bandW * bpp;
-    }
+    int nextX = 0, nextY = 0;
     for (;;) {
+        const bool inPlace = nextY + bandH <= p.height && nextX + bandW <= p.width;
+        for (int y = 0; y < bandH; ++y)
+            rows[y] = inPlace ? out->row(nextY + y) + size_t(nextX) * bpp : bandBuffer->data() + size_t(y) * bandW * bpp;
         BandRect r;
         status = AppVexDecompressBuff(rows.data(), &r);
         if (status != 0) return status;
         if (r.x0 == 1 && r.x1 == 0) return 0;
-        if (!direct) {
+        if (r.x0 != nextX || r.y0 != nextY) return kBandOutOfOrder;
+        if (!inPlace) {
             for (int y = r.y0; y <= r.y1; ++y)
                 std::memcpy(out->row(y) + size_t(r.x0) * bpp, rows[y - r.y0], size_t(r.x1 - r.x0 + 1) * bpp);
+        }
+        nextX = r.x1 + 1;
+        if (nextX >= p.width) {
+            nextX = 0;
+            nextY = r.y1 + 1;
         }
     }
 }
