@@ -53,8 +53,10 @@ struct EngineParams {
 constexpr int kEdgeRowBytes = 128;  // one MCU row: up to 32 pixels x 4 bytes
 constexpr int kMaxMcuRows = 32;     // an MCU is at most 4 blocks high
 
-// Entries of a fast AC table: one per value of the decoder's 10-bit lookahead.
-constexpr int kFastAcEntries = 1024;
+// Bits the one-step AC table looks at: a code and its magnitude bits that
+// fit decode in one lookup.
+constexpr int kFastAcBits = 10;
+constexpr int kFastAcEntries = 1 << kFastAcBits;
 
 // A component's dequantisation as the inverse DCT kernels take it, in natural
 // order: the Q15 multiplier and 2^shift as a 16-bit factor (the shift is a

@@ -247,7 +247,7 @@ inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* pr
     bool stored = false;
     while (k < 64) {
         if (Natural) {
-            const int32_t fast = fastAc[uint32_t(reader.window >> (64 - kAcLookahead))];
+            const int32_t fast = fastAc[uint32_t(reader.window >> (64 - kFastAcBits))];
             if ((fast & 0xFF) != 0) {
                 Q_TRY(reader.Skip(fast & 0xFF));
                 k += (fast >> 8) & 0xFF;

@@ -277,17 +277,16 @@ Status DecodeMcuBlocks(BitReader& bits, InputBuffer& in, int16_t (*blocks)[64], 
 }
 
 void BuildFastAcTable(const uint16_t* acTable, int32_t* fast) {
-    static_assert(kFastAcEntries == 1 << kAcLookahead, "one entry per lookahead value");
     for (uint32_t peek = 0; peek < uint32_t(kFastAcEntries); ++peek) {
         fast[peek] = 0;
-        const uint16_t entry = acTable[peek];
-        if (entry & 0x8000) continue;  // a longer code: the second level decides
-        const int length = entry >> 8;
+        const uint32_t bits = peek << (32 - kFastAcBits);
+        const uint16_t entry = LookUp(acTable, bits, kAcLookahead);
+        const int length = CodeLength(entry);
         const int rs = entry & 0xFF;
         const int s = rs & 15;
-        // Codes missing from the table and magnitudes that reach beyond the
-        // lookahead take the full path.
-        if (length == 0 || length + s > kAcLookahead) continue;
+        // Codes missing from the table and those whose magnitude bits reach
+        // beyond the peek take the full path.
+        if (entry == 0 || length + s > kFastAcBits) continue;
         if (rs == 0) {
             // End of block: a run that carries the index past 63 ends it.
             fast[peek] = int32_t(0xFFu << 8 | uint32_t(length));
@@ -295,7 +294,7 @@ void BuildFastAcTable(const uint16_t* acTable, int32_t* fast) {
             // Sixteen zeros: a run of fifteen and a zero coefficient.
             fast[peek] = int32_t(15u << 8 | uint32_t(length));
         } else {
-            const int16_t value = ExtendSign(peek << (32 - kAcLookahead), length, s);
+            const int16_t value = ExtendSign(bits, length, s);
             fast[peek] = int32_t(uint32_t(uint16_t(value)) << 16 | uint32_t(rs >> 4) << 8 | uint32_t(length + s));
         }
     }

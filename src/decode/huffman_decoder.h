@@ -68,8 +68,8 @@ void KeepMarker(BitReader& bits);
 [[nodiscard]] Status DecodeMcuBlocks(BitReader& bits, InputBuffer& in, int16_t (*blocks)[64], int count,
                                      const uint8_t* component, int16_t* predictors, const McuHuffTables* tables,
                                      uint32_t* dcOnly);
-// For each value of the next 10 bits: 0, or the decoded coefficient (high 16
-// bits), its zero run (bits 8..15) and the bits its code and magnitude take
+// For each value of the next kFastAcBits bits: 0, or the decoded coefficient
+// (high 16 bits), its zero run (bits 8..15) and the bits its code and magnitude take
 // (low 8 bits). End of block is a run of 255, sixteen zeros a run of fifteen
 // and a zero. kFastAcEntries entries.
 void BuildFastAcTable(const uint16_t* acTable, int32_t* fast);
