@@ -1,7 +1,9 @@
 // vexbench-threads: throughput of independent codec instances on 1..N
 // threads, each thread compressing and decompressing its own copy of one
 // picture through the one-call forms, against libjpeg-turbo's TurboJPEG
-// handles doing the same on as many threads, in the same run.
+// handles doing the same on as many threads, in the same run; then one
+// picture of twice the size coded on 1..N threads at once, against the
+// peer's one thread.
 //   vexbench-threads [--threads N] [--seconds S] [--size PIXELS] [--smoke]
 // Prints one markdown row per thread count, and the scaling over one thread.
 #include <turbojpeg.h>
@@ -76,6 +78,19 @@ double Throughput(int threads, double seconds, double megapixels, Work work) {
     return double(done.load()) * megapixels / elapsed;
 }
 
+AppVexParams CompressRecord(const Picture& picture, q32vex::detail::ScaledTables* tables) {
+    AppVexParams p;
+    AppVexSetDefaultCompress(&p);
+    p.width = uint16_t(picture.width);
+    p.height = uint16_t(picture.height);
+    p.pixelFormat = q32vex::detail::format_desc(q32vex::PixelFormat::Bgr24, &p.pixelModel);
+    p.sampling = q32vex::detail::sampling_desc(q32vex::Sampling::S420, &p.colorSpace);
+    q32vex::detail::libjpeg_tables(75, p.colorSpace, tables);
+    for (int c = 0; c < 4; ++c) p.qTables[c] = tables->pointer[c];
+    p.quality = 50;
+    return p;
+}
+
 // Compress then decompress on a codec instance of the thread's own.
 struct Ours {
     const Picture* picture;
@@ -86,16 +101,8 @@ struct Ours {
     State Make() const { return {VexCodecCreate(), std::vector<uint8_t>(picture->bgr.size())}; }
     void Release(State& s) const { VexCodecDestroy(s.codec); }
     bool Run(State& s) const {
-        AppVexParams p;
-        AppVexSetDefaultCompress(&p);
-        p.width = uint16_t(picture->width);
-        p.height = uint16_t(picture->height);
-        p.pixelFormat = q32vex::detail::format_desc(q32vex::PixelFormat::Bgr24, &p.pixelModel);
-        p.sampling = q32vex::detail::sampling_desc(q32vex::Sampling::S420, &p.colorSpace);
         q32vex::detail::ScaledTables tables;
-        q32vex::detail::libjpeg_tables(75, p.colorSpace, &tables);
-        for (int c = 0; c < 4; ++c) p.qTables[c] = tables.pointer[c];
-        p.quality = 50;
+        AppVexParams p = CompressRecord(*picture, &tables);
         uint8_t* jpeg = nullptr;
         size_t size = 0;
         if (VexCompressMemory(s.codec, &p, picture->bgr.data(), picture->width * 3, &jpeg, &size) != 0) return false;
@@ -133,6 +140,89 @@ struct Peer {
         return ok;
     }
 };
+
+// Runs `work` repeatedly for about `seconds`; megapixels per second.
+template <typename Work>
+double Repeated(double seconds, double megapixels, Work work) {
+    long done = 0;
+    const auto start = Clock::now();
+    double elapsed = 0;
+    do {
+        if (!work()) return -1;
+        ++done;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < seconds);
+    return double(done) * megapixels / elapsed;
+}
+
+// One picture (4:2:0, libjpeg quality 75, a restart marker every MCU row)
+// compressed and decompressed on 1..maxThreads threads in memory, with the
+// bytes and pixels of every thread count checked against one thread's.
+bool OnePicture(const Picture& picture, int maxThreads, double seconds) {
+    const double megapixels = double(picture.width) * picture.height / 1e6;
+    std::printf("\nOne %d x %d picture on several threads (4:2:0, libjpeg quality 75, a restart interval of one\n"
+                "MCU row), in memory; the peer is TurboJPEG on one thread, which is all it has.\n\n",
+                picture.width, picture.height);
+    std::printf("| threads | compress MP/s | scaling | ours/peer | decompress MP/s | scaling | ours/peer |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    VexCodec* codec = VexCodecCreate();
+    tjhandle tjc = tjInitCompress(), tjd = tjInitDecompress();
+    std::vector<uint8_t> pixels(picture.bgr.size()), single, singlePixels;
+    unsigned char* peerJpeg = nullptr;
+    unsigned long peerSize = 0;
+    const double peerCompress = Repeated(seconds, megapixels, [&] {
+        tjFree(peerJpeg);
+        peerJpeg = nullptr;
+        return tjCompress2(tjc, picture.bgr.data(), picture.width, 0, picture.height, TJPF_BGR, &peerJpeg, &peerSize,
+                           TJSAMP_420, 75, 0) == 0;
+    });
+    const double peerDecompress = Repeated(seconds, megapixels, [&] {
+        return tjDecompress2(tjd, peerJpeg, peerSize, pixels.data(), picture.width, 0, picture.height, TJPF_BGR, 0) ==
+               0;
+    });
+    tjFree(peerJpeg);
+    tjDestroy(tjc);
+    tjDestroy(tjd);
+    bool ok = peerCompress > 0 && peerDecompress > 0;
+    double compress1 = 0, decompress1 = 0;
+    for (int threads = 1; ok && threads <= maxThreads; ++threads) {
+        std::vector<uint8_t> stream;
+        const double compress = Repeated(seconds, megapixels, [&] {
+            q32vex::detail::ScaledTables tables;
+            AppVexParams p = CompressRecord(picture, &tables);
+            p.restartInterval = uint16_t((picture.width + 15) / 16);
+            uint8_t* jpeg = nullptr;
+            size_t size = 0;
+            if (VexCompressMemoryThreads(codec, &p, picture.bgr.data(), picture.width * 3, threads, &jpeg, &size) != 0)
+                return false;
+            stream.assign(jpeg, jpeg + size);
+            VexFree(jpeg);
+            return true;
+        });
+        const double decompress = Repeated(seconds, megapixels, [&] {
+            AppVexParams d;
+            AppVexSetDefaultDecompress(&d);
+            d.containerKind = VEX_CONTAINER_JFIF;
+            if (VexReadInfoMemory(codec, &d, stream.data(), stream.size()) != 0) return false;
+            d.pixelFormat = q32vex::detail::format_desc(q32vex::PixelFormat::Bgr24, &d.pixelModel);
+            return VexDecompressMemoryThreads(codec, &d, stream.data(), stream.size(), pixels.data(), picture.width * 3,
+                                              threads) == 0;
+        });
+        if (threads == 1) {
+            single = stream;
+            singlePixels = pixels;
+            compress1 = compress;
+            decompress1 = decompress;
+        }
+        ok = compress > 0 && decompress > 0 && stream == single && pixels == singlePixels;
+        if (ok)
+            std::printf("| %d | %.1f | %.2fx | %.2f | %.1f | %.2fx | %.2f |\n", threads, compress, compress / compress1,
+                        compress / peerCompress, decompress, decompress / decompress1, decompress / peerDecompress);
+    }
+    VexCodecDestroy(codec);
+    if (!ok) std::fprintf(stderr, "vexbench-threads: one picture on several threads failed or differed\n");
+    return ok;
+}
 
 }  // namespace
 
@@ -175,5 +265,5 @@ int main(int argc, char** argv) {
         std::printf("| %d | %.1f | %.2fx | %.1f | %.2fx | %.2f |\n", threads, ours, ours / ours1, peer, peer / peer1,
                     ours / peer);
     }
-    return 0;
+    return OnePicture(Tiled(2 * size), maxThreads, seconds) ? 0 : 1;
 }

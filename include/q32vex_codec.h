@@ -260,7 +260,7 @@ VEXCODECAPI int16_t VexDecompressMemoryThreads(VexCodec *codec, AppVexParams *pa
                                                size_t size, uint8_t *pixels, ptrdiff_t stride, int threads);
 
 /* The same without holding the picture: strips of whole restart intervals
- * (about 1 MiB of pixels each) go through up to `threads` instances at once,
+ * (about 256 KiB of pixels each) go through up to `threads` instances at once,
  * and the host sees them strictly in order.
  *
  * VexCompressStrips asks `rows` for strip after strip: it fills rows[i]
