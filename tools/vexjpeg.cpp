@@ -1005,8 +1005,9 @@ int DecompressFile(const DecompressJob& job, const std::string& in, const std::s
         // Strips decoded on several threads come straight from the file's
         // pages where it can be mapped.
         size_t mappedSize = 0;
-        const uint8_t* mapped =
-            options.threads != 1 && container == Container::Jfif ? input->Map(&mappedSize) : nullptr;
+        const uint8_t* mapped = options.threads != 1 && container == Container::Jfif && info.restart_interval != 0
+                                    ? input->Map(&mappedSize)
+                                    : nullptr;
         warnings = mapped != nullptr
                        ? q32vex::decompress(mapped, mappedSize, container, options, startImage, takeBand, &info)
                        : q32vex::decompress(reader, container, options, startImage, takeBand, &info);
