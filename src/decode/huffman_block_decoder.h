@@ -249,7 +249,11 @@ inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* pr
         if (Natural) {
             const int32_t fast = fastAc[uint32_t(reader.window >> (64 - kFastAcBits))];
             if ((fast & 0xFF) != 0) {
-                Q_TRY(reader.Skip(fast & 0xFF));
+                // The bit count is at most kFastAcBits: masked to six bits
+                // it is the same, and the shift takes it as it stands (x86
+                // shifts mask their count so), a step less between one
+                // lookup and the next.
+                Q_TRY(reader.Skip(fast & 63));
                 k += (fast >> 8) & 0xFF;
                 if (k > 63) break;
                 coefs[kZigzag[k]] = int16_t(fast >> 16);
