@@ -41,16 +41,12 @@ inline int Category(uint32_t magnitude) {
     return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
 }
 
-// Lowest set bit and number of set bits of a non-zero mask; 32-bit targets
-// take the halves in turn instead of calling a library routine.
+// Lowest set bit of a non-zero mask; 32-bit targets take the halves in turn
+// instead of calling a library routine.
 inline int LowestBit(uint64_t v) {
     if (sizeof(void*) >= 8) return __builtin_ctzll(v);
     const uint32_t low = uint32_t(v);
     return low != 0 ? __builtin_ctz(low) : 32 + __builtin_ctz(uint32_t(v >> 32));
-}
-inline int BitCount(uint64_t v) {
-    if (sizeof(void*) >= 8) return __builtin_popcountll(v);
-    return __builtin_popcount(uint32_t(v)) + __builtin_popcount(uint32_t(v >> 32));
 }
 
 // Bit k set where zigzag coefficient k is not zero.
@@ -236,10 +232,6 @@ inline Status CodeAcRuns(Writer& w, uint64_t nonzero, const Tables& tables, Size
 }
 
 #if defined(__AVX2__)
-// From this many non-zero AC coefficients on, working out every size and
-// extra-bit field in vectors beforehand costs less than one at a time.
-constexpr int kDenseBlock = 16;
-
 struct BlockBits {
     alignas(32) uint16_t size[64];
     alignas(32) uint16_t extra[64];
@@ -291,8 +283,12 @@ inline Status CodeBlock(Writer& w, const int16_t* block, int16_t* predictor, con
     uint64_t nonzero = NonzeroMask(block) & ~uint64_t(1);
     const bool lastIsZero = (nonzero >> 63) == 0;
 #if defined(__AVX2__)
-    // Dense blocks: sizes and extra bits of all coefficients in vectors first.
-    if (BitCount(nonzero) >= kDenseBlock) {
+    // Sizes and extra bits of all 64 coefficients in vectors first: that
+    // costs less than working them out one at a time in every block with an
+    // AC coefficient, even one (best of 25 encodes of 4096 x 4096 pictures:
+    // 2% to 4% faster than doing so from 16 coefficients on, 1% to 2% than
+    // from 4 on).
+    if (nonzero != 0) {
         BlockBits bits;
         PrepareBlockBits(block, &bits);
         Q_TRY(CodeAcRuns(w, nonzero, tables, [&bits](int k, int* size, uint32_t* extra) {
