@@ -57,6 +57,9 @@ constexpr int kMaxMcuRows = 32;     // an MCU is at most 4 blocks high
 // fit decode in one lookup.
 constexpr int kFastAcBits = 10;
 constexpr int kFastAcEntries = 1 << kFastAcBits;
+// The one-step DC table looks at as many bits as the DC lookup's first level.
+constexpr int kFastDcBits = 11;
+constexpr int kFastDcEntries = 1 << kFastDcBits;
 
 // A component's dequantisation as the inverse DCT kernels take it, in natural
 // order: the Q15 multiplier and 2^shift as a 16-bit factor (the shift is a
@@ -74,11 +77,12 @@ struct HuffPacked {
 };
 
 // A component's tables for the MCU decoder: the two-level Huffman tables and
-// the one-step table BuildFastAcTable makes from ac.
+// the one-step tables BuildFastAcTable and BuildFastDcTable make from them.
 struct McuHuffTables {
     const uint16_t* dc;
     const uint16_t* ac;
     const int32_t* fastAc;
+    const int32_t* fastDc;
 };
 
 struct BitWriter;
@@ -163,6 +167,7 @@ struct alignas(32) EngineState {
     FrameLayout layout;              // colour kLegacy: outputRoutine serves
     DequantTable dequant[4];  // per component, built at decoder setup
     int32_t fastAc[4][kFastAcEntries];  // per component, built at decoder setup
+    int32_t fastDc[4][kFastDcEntries];  // likewise
     HuffPacked huffPacked[4];           // per component, built at encoder setup
 };
 

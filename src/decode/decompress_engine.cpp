@@ -207,7 +207,10 @@ Status SetupDecodeEngine(const DecoderParts& parts, const EngineParams* params) 
     const FormatInfo& format = parts.format;
     Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kDcTable, e.params.dcTables, format.componentCount));
     Q_TRY(BuildDerivedTables(parts.tables, kDecompress, kAcTable, e.params.acTables, format.componentCount));
-    for (int c = 0; c < format.componentCount && c < 4; ++c) BuildFastAcTable(DecAc(parts.tables, c), e.fastAc[c]);
+    for (int c = 0; c < format.componentCount && c < 4; ++c) {
+        BuildFastAcTable(DecAc(parts.tables, c), e.fastAc[c]);
+        BuildFastDcTable(DecDc(parts.tables, c), e.fastDc[c]);
+    }
     return 0;
 }
 
@@ -298,7 +301,7 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
     InputBuffer& in = parts.in;
     McuHuffTables tables[4];
     for (int c = 0; c < std::min<int>(parts.format.componentCount, 4); ++c)
-        tables[c] = McuHuffTables{DecDc(parts.tables, c), DecAc(parts.tables, c), e.fastAc[c]};
+        tables[c] = McuHuffTables{DecDc(parts.tables, c), DecAc(parts.tables, c), e.fastAc[c], e.fastDc[c]};
     if (parts.report == nullptr) {
         return WalkMcuRow(
             parts, window, rows,

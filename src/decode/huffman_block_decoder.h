@@ -221,7 +221,7 @@ struct FastReader {
 template <bool Natural>
 inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* predictor,
                                  const uint16_t* dcTable, const uint16_t* acTable, const int32_t* fastAc,
-                                 bool* acStored) {
+                                 const int32_t* fastDc, bool* acStored) {
 #if defined(__AVX2__)
     for (int i = 0; i < 4; ++i) _mm256_storeu_si256(reinterpret_cast<__m256i*>(coefs + 16 * i), _mm256_setzero_si256());
 #elif defined(__SSE2__)
@@ -230,16 +230,26 @@ inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* pr
     std::memset(coefs, 0, 64 * sizeof(int16_t));
 #endif
 
-    // DC. A hostile table could carry any symbol byte; only its low four bits
-    // are a category, which keeps every shift and table index in range.
-    uint16_t entry = LookUp(dcTable, reader.Bits(), kDcLookahead);
-    if (__builtin_expect(entry == 0, 0)) reader.BadCode();  // every code has a length
-    int length = CodeLength(entry);
-    int s = entry & 15;
-    const int16_t diff = s == 0 ? 0 : ExtendSign(reader.Bits(), length, s);
-    *predictor = int16_t(uint16_t(*predictor + diff));
-    coefs[0] = *predictor;
-    Q_TRY(reader.Skip(length + s));
+    // DC: in one step where its code and magnitude fit the peek. A hostile
+    // table could carry any symbol byte; only its low four bits are a
+    // category, which keeps every shift and table index in range.
+    uint16_t entry = 0;
+    int length = 0, s = 0;
+    const int32_t fastDcEntry = Natural ? fastDc[uint32_t(reader.window >> (64 - kFastDcBits))] : 0;
+    if (fastDcEntry != 0) {
+        *predictor = int16_t(uint16_t(*predictor + uint16_t(uint32_t(fastDcEntry) >> 16)));
+        coefs[0] = *predictor;
+        Q_TRY(reader.Skip(fastDcEntry & 63));
+    } else {
+        entry = LookUp(dcTable, reader.Bits(), kDcLookahead);
+        if (__builtin_expect(entry == 0, 0)) reader.BadCode();  // every code has a length
+        length = CodeLength(entry);
+        s = entry & 15;
+        const int16_t diff = s == 0 ? 0 : ExtendSign(reader.Bits(), length, s);
+        *predictor = int16_t(uint16_t(*predictor + diff));
+        coefs[0] = *predictor;
+        Q_TRY(reader.Skip(length + s));
+    }
 
     // AC. A run that would carry the index past 63 (corrupt data) ends the
     // block: its coefficient has no place and is dropped.
@@ -302,7 +312,7 @@ inline Status DecodeMcuBody(BitReader& bits, InputBuffer& in, int16_t (*blocks)[
         const McuHuffTables& t = tables[component[b]];
         bool acStored = false;
         Q_TRY(DecodeCoefficients<true>(reader, blocks[b], &predictors[component[b]], t.dc, t.ac, t.fastAc,
-                                       &acStored));
+                                       t.fastDc, &acStored));
         mask |= uint32_t(!acStored) << b;
     }
     reader.Store();

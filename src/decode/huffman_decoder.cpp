@@ -300,4 +300,17 @@ void BuildFastAcTable(const uint16_t* acTable, int32_t* fast) {
     }
 }
 
+void BuildFastDcTable(const uint16_t* dcTable, int32_t* fast) {
+    for (uint32_t peek = 0; peek < uint32_t(kFastDcEntries); ++peek) {
+        fast[peek] = 0;
+        const uint32_t bits = peek << (32 - kFastDcBits);
+        const uint16_t entry = LookUp(dcTable, bits, kDcLookahead);
+        const int length = CodeLength(entry);
+        const int s = entry & 15;
+        if (entry == 0 || length + s > kFastDcBits) continue;
+        const int16_t diff = s == 0 ? 0 : ExtendSign(bits, length, s);
+        fast[peek] = int32_t(uint32_t(uint16_t(diff)) << 16 | uint32_t(length + s));
+    }
+}
+
 }  // namespace q32vex

@@ -73,5 +73,9 @@ void KeepMarker(BitReader& bits);
 // (low 8 bits). End of block is a run of 255, sixteen zeros a run of fifteen
 // and a zero. kFastAcEntries entries.
 void BuildFastAcTable(const uint16_t* acTable, int32_t* fast);
+// For each value of the next kFastDcBits bits: 0, or the DC difference (high
+// 16 bits) and the bits its code and magnitude take (low 8 bits), where both
+// fit. kFastDcEntries entries.
+void BuildFastDcTable(const uint16_t* dcTable, int32_t* fast);
 
 }  // namespace q32vex

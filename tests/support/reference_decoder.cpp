@@ -12,7 +12,7 @@ Status DecodeBlock(BitReader& bits, InputBuffer& in, int16_t* coefs, int16_t* pr
     FastReader reader;
     reader.Load(bits, in);
     bool acStored = false;
-    Q_TRY(DecodeCoefficients<false>(reader, coefs, predictor, dcTable, acTable, nullptr, &acStored));
+    Q_TRY(DecodeCoefficients<false>(reader, coefs, predictor, dcTable, acTable, nullptr, nullptr, &acStored));
     reader.Store();
     return 0;
 }
