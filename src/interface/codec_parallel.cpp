@@ -313,6 +313,34 @@ AppVexParams StripParams(const AppVexParams& params, const Strip& s) {
 
 int WorkerCount(int threads, size_t strips) { return int(std::max<size_t>(1, std::min<size_t>(size_t(std::max(threads, 1)), strips))); }
 
+// The workers of a streaming form: as many as `threads` allows, each with an
+// instance and room for one strip's pixels (rows rowBytes apart, cleared when
+// `cleared`), taking strips in turn. work(codec, k, pixels, rows), rows
+// pointing at the rows of pixels, codes strip k and says how that went; the
+// first failure stops all. The result is the turns' status.
+template <typename Work>
+Status RunStreamingStrips(VexCodec* codec, int threads, const std::vector<Strip>& strips, size_t rowBytes,
+                          bool cleared, StripTurns& turns, Work work) {
+    const int workers = WorkerCount(threads, strips.size());
+    WorkerInstances codecs(codec, workers);
+    if (!codecs.ok()) return VEX_ERR_NO_MEMORY;
+    const uint32_t stripRows = strips[0].rows;
+    RunWorkers(workers, [&](int worker) {
+        auto* pixels =
+            static_cast<uint8_t*>(cleared ? std::calloc(rowBytes, stripRows) : std::malloc(rowBytes * stripRows));
+        if (pixels == nullptr) turns.Fail(VEX_ERR_NO_MEMORY);
+        std::vector<const uint8_t*> rows(stripRows);
+        for (uint32_t r = 0; pixels != nullptr && r < stripRows; ++r) rows[r] = pixels + r * rowBytes;
+        size_t k = 0;
+        while (pixels != nullptr && turns.Take(&k)) {
+            const Status status = work(codecs.For(worker, k), k, pixels, rows.data());
+            if (status != 0) turns.Fail(status);
+        }
+        std::free(pixels);
+    });
+    return turns.status();
+}
+
 }  // namespace
 
 extern "C" {
@@ -424,51 +452,43 @@ int16_t VexCompressStrips(VexCodec* codec, AppVexParams* params, VexRowRequest r
         strips = CutStreamingStrips(params->height, RowsPerUnit(*params, &mcuHeight), uint64_t(params->width) * bpp,
                                     threads);
     if (strips.empty()) return VEX_ERR_UNSUPPORTED;
-    const int workers = WorkerCount(threads, strips.size());
-    WorkerInstances codecs(codec, workers);
-    if (!codecs.ok()) return VEX_ERR_NO_MEMORY;
     const size_t rowBytes = size_t(params->width) * bpp;
-    const uint32_t stripRows = strips[0].rows;
     StripTurns turns(strips.size());
-    RunWorkers(workers, [&](int worker) {
-        std::vector<const uint8_t*> pointers(stripRows);
-        auto* pixels = static_cast<uint8_t*>(std::malloc(rowBytes * stripRows));
-        if (pixels == nullptr) turns.Fail(VEX_ERR_NO_MEMORY);
-        size_t k = 0;
-        while (pixels != nullptr && turns.Take(&k)) {
+    const Status status = RunStreamingStrips(
+        codec, threads, strips, rowBytes, false, turns,
+        [&](VexCodec* instance, size_t k, uint8_t* pixels, const uint8_t* const*) -> Status {
             const Strip& s = strips[k];
-            if (!turns.WaitInput(k)) break;
-            Status status = rows(context, s.firstRow, s.rows, pointers.data());
-            for (uint32_t r = 0; status == 0 && r < s.rows; ++r) std::memcpy(pixels + r * rowBytes, pointers[r], rowBytes);
+            if (!turns.WaitInput(k)) return 0;  // another strip failed, which stops all
+            std::vector<const uint8_t*> hostRows(s.rows);
+            Status result = rows(context, s.firstRow, s.rows, hostRows.data());
+            for (uint32_t r = 0; result == 0 && r < s.rows; ++r) std::memcpy(pixels + r * rowBytes, hostRows[r], rowBytes);
             turns.PassInput();
             AppVexParams p = StripParams(*params, s);
             // The first strip carries the header; the others are bare data.
             if (k != 0) p.containerKind = VEX_CONTAINER_RAW;
             uint8_t* out = nullptr;
             size_t outSize = 0;
-            if (status == 0) status = VexCompressMemory(codecs.For(worker, k), &p, pixels, ptrdiff_t(rowBytes), &out, &outSize);
-            if (status == 0 && k == 0) {
+            if (result == 0) result = VexCompressMemory(instance, &p, pixels, ptrdiff_t(rowBytes), &out, &outSize);
+            if (result == 0 && k == 0) {
                 // Its frame header states the whole picture's height, and its
                 // EOI goes after the last strip.
                 const size_t frame = FrameHeader(out, outSize);
                 if (frame == 0 || outSize < 2) {
-                    status = VEX_ERR_IO_REQUEST;
+                    result = VEX_ERR_IO_REQUEST;
                 } else {
                     out[frame + 5] = uint8_t(params->height >> 8);
                     out[frame + 6] = uint8_t(params->height);
                     outSize -= 2;
                 }
             }
-            if (status == 0 && turns.WaitOutput(k)) {
-                status = write(context, out, outSize);
+            if (result == 0 && turns.WaitOutput(k)) {
+                result = write(context, out, outSize);
                 turns.PassOutput();
             }
             VexFree(out);
-            if (status != 0) turns.Fail(status);
-        }
-        std::free(pixels);
-    });
-    if (turns.status() != 0) return turns.status();
+            return result;
+        });
+    if (status != 0) return status;
     const uint8_t eoi[2] = {0xFF, 0xD9};
     return write(context, eoi, sizeof eoi);
 }
@@ -499,36 +519,27 @@ int16_t VexDecompressStrips(VexCodec* codec, AppVexParams* params, const uint8_t
     for (size_t k = 1; k < strips.size(); ++k)
         if (strips[k].data[-1] != 0xD7) return VEX_ERR_UNSUPPORTED;
     std::vector<VexDecodeReport> reports(strips.size(), VexDecodeReport{});
-    const int workers = WorkerCount(threads, strips.size());
-    WorkerInstances codecs(codec, workers);
-    if (!codecs.ok()) return VEX_ERR_NO_MEMORY;
     const size_t rowBytes = size_t(params->width) * bpp;
-    const uint32_t stripRows = strips[0].rows;
     StripTurns turns(strips.size());
-    RunWorkers(workers, [&](int worker) {
-        std::vector<const uint8_t*> pointers(stripRows);
-        // Cleared, so that padding bytes the decoder leaves reach the host as 0.
-        auto* pixels = static_cast<uint8_t*>(std::calloc(rowBytes, stripRows));
-        if (pixels == nullptr) turns.Fail(VEX_ERR_NO_MEMORY);
-        for (uint32_t r = 0; pixels != nullptr && r < stripRows; ++r) pointers[r] = pixels + r * rowBytes;
-        size_t k = 0;
-        while (pixels != nullptr && turns.Take(&k)) {
+    // Cleared, so that padding bytes the decoder leaves reach the host as 0.
+    const Status status = RunStreamingStrips(
+        codec, threads, strips, rowBytes, true, turns,
+        [&](VexCodec* instance, size_t k, uint8_t* pixels, const uint8_t* const* rows) -> Status {
             const Strip& s = strips[k];
             uint8_t* stream = StripStream(data, scan, frame, s);
             AppVexParams p = StripParams(*params, s);
-            Status status = stream == nullptr ? VEX_ERR_NO_MEMORY
-                                              : VexDecompressMemory(codecs.For(worker, k), &p, stream, scan + s.size + 2,
-                                                                    pixels, ptrdiff_t(rowBytes));
+            Status result = stream == nullptr
+                                ? VEX_ERR_NO_MEMORY
+                                : VexDecompressMemory(instance, &p, stream, scan + s.size + 2, pixels, ptrdiff_t(rowBytes));
             std::free(stream);
-            if (status == 0) status = VexCodecDecodeReport(codecs.For(worker, k), &reports[k]);
-            if (status == 0 && turns.WaitOutput(k)) {
-                status = deliver(context, s.firstRow, s.rows, pointers.data());
+            if (result == 0) result = VexCodecDecodeReport(instance, &reports[k]);
+            if (result == 0 && turns.WaitOutput(k)) {
+                result = deliver(context, s.firstRow, s.rows, rows);
                 turns.PassOutput();
             }
-            if (status != 0) turns.Fail(status);
-        }
-        std::free(pixels);
-    });
+            return result;
+        });
+    if (status != 0) return status;
     // Every strip read the header, and counted the bytes skipped there; one
     // thread counts them once.
     uint32_t headerSkipped = 0;
@@ -543,11 +554,11 @@ int16_t VexDecompressStrips(VexCodec* codec, AppVexParams* params, const uint8_t
         VexCodecDestroy(probe);
         break;
     }
-    for (size_t k = 1; turns.status() == 0 && k < strips.size(); ++k) {
+    for (size_t k = 1; k < strips.size(); ++k) {
         reports[k].skippedBytes -= std::min(reports[k].skippedBytes, headerSkipped);
         q32vex::AddStripReport(codec, reports[k], strips[k].firstRow / mcuHeight * mcusPerRow);
     }
-    return turns.status();
+    return 0;
 }
 
 }  // extern "C"
