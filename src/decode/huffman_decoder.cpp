@@ -276,41 +276,44 @@ Status DecodeMcuBlocks(BitReader& bits, InputBuffer& in, int16_t (*blocks)[64], 
     return DecodeMcuBody(bits, in, blocks, count, component, predictors, tables, dcOnly);
 }
 
-void BuildFastAcTable(const uint16_t* acTable, int32_t* fast) {
-    for (uint32_t peek = 0; peek < uint32_t(kFastAcEntries); ++peek) {
+namespace {
+
+// Fills a one-step table: for each value of the next peekBits bits, 0 where
+// no code starts there or the code and its magnitude bits reach beyond the
+// peek (the full path decodes those), else make(symbol, bits, value), with
+// the bits code and magnitude take and the magnitude received and extended.
+// A code found with zeros behind the peek is the one the stream holds
+// whenever it fits the peek, since no other code starts with its bits.
+template <typename Make>
+void BuildOneStepTable(const uint16_t* table, int lookahead, int peekBits, int32_t* fast, Make make) {
+    for (uint32_t peek = 0; peek < (1u << peekBits); ++peek) {
         fast[peek] = 0;
-        const uint32_t bits = peek << (32 - kFastAcBits);
-        const uint16_t entry = LookUp(acTable, bits, kAcLookahead);
+        const uint32_t bits = peek << (32 - peekBits);
+        const uint16_t entry = LookUp(table, bits, lookahead);
         const int length = CodeLength(entry);
-        const int rs = entry & 0xFF;
-        const int s = rs & 15;
-        // Codes missing from the table and those whose magnitude bits reach
-        // beyond the peek take the full path.
-        if (entry == 0 || length + s > kFastAcBits) continue;
-        if (rs == 0) {
-            // End of block: a run that carries the index past 63 ends it.
-            fast[peek] = int32_t(0xFFu << 8 | uint32_t(length));
-        } else if (s == 0) {
-            // Sixteen zeros: a run of fifteen and a zero coefficient.
-            fast[peek] = int32_t(15u << 8 | uint32_t(length));
-        } else {
-            const int16_t value = ExtendSign(bits, length, s);
-            fast[peek] = int32_t(uint32_t(uint16_t(value)) << 16 | uint32_t(rs >> 4) << 8 | uint32_t(length + s));
-        }
+        const int symbol = entry & 0xFF;
+        const int s = symbol & 15;
+        if (entry == 0 || length + s > peekBits) continue;
+        fast[peek] = make(symbol, length + s, s == 0 ? int16_t(0) : ExtendSign(bits, length, s));
     }
 }
 
+}  // namespace
+
+void BuildFastAcTable(const uint16_t* acTable, int32_t* fast) {
+    BuildOneStepTable(acTable, kAcLookahead, kFastAcBits, fast, [](int rs, int bits, int16_t value) {
+        // End of block: a run that carries the index past 63 ends it.
+        if (rs == 0) return int32_t(0xFFu << 8 | uint32_t(bits));
+        // Sixteen zeros: a run of fifteen and a zero coefficient.
+        if ((rs & 15) == 0) return int32_t(15u << 8 | uint32_t(bits));
+        return int32_t(uint32_t(uint16_t(value)) << 16 | uint32_t(rs >> 4) << 8 | uint32_t(bits));
+    });
+}
+
 void BuildFastDcTable(const uint16_t* dcTable, int32_t* fast) {
-    for (uint32_t peek = 0; peek < uint32_t(kFastDcEntries); ++peek) {
-        fast[peek] = 0;
-        const uint32_t bits = peek << (32 - kFastDcBits);
-        const uint16_t entry = LookUp(dcTable, bits, kDcLookahead);
-        const int length = CodeLength(entry);
-        const int s = entry & 15;
-        if (entry == 0 || length + s > kFastDcBits) continue;
-        const int16_t diff = s == 0 ? 0 : ExtendSign(bits, length, s);
-        fast[peek] = int32_t(uint32_t(uint16_t(diff)) << 16 | uint32_t(length + s));
-    }
+    BuildOneStepTable(dcTable, kDcLookahead, kFastDcBits, fast, [](int, int bits, int16_t diff) {
+        return int32_t(uint32_t(uint16_t(diff)) << 16 | uint32_t(bits));
+    });
 }
 
 }  // namespace q32vex
