@@ -235,21 +235,23 @@ inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* pr
     // category, which keeps every shift and table index in range.
     uint16_t entry = 0;
     int length = 0, s = 0;
+    int16_t diff = 0;
+    int taken = 0;  // bits of the code and its magnitude
     const int32_t fastDcEntry = Natural ? fastDc[uint32_t(reader.window >> (64 - kFastDcBits))] : 0;
     if (fastDcEntry != 0) {
-        *predictor = int16_t(uint16_t(*predictor + uint16_t(uint32_t(fastDcEntry) >> 16)));
-        coefs[0] = *predictor;
-        Q_TRY(reader.Skip(fastDcEntry & 63));
+        diff = int16_t(uint16_t(uint32_t(fastDcEntry) >> 16));
+        taken = fastDcEntry & 63;
     } else {
         entry = LookUp(dcTable, reader.Bits(), kDcLookahead);
         if (__builtin_expect(entry == 0, 0)) reader.BadCode();  // every code has a length
         length = CodeLength(entry);
         s = entry & 15;
-        const int16_t diff = s == 0 ? 0 : ExtendSign(reader.Bits(), length, s);
-        *predictor = int16_t(uint16_t(*predictor + diff));
-        coefs[0] = *predictor;
-        Q_TRY(reader.Skip(length + s));
+        diff = s == 0 ? 0 : ExtendSign(reader.Bits(), length, s);
+        taken = length + s;
     }
+    *predictor = int16_t(uint16_t(*predictor + diff));
+    coefs[0] = *predictor;
+    Q_TRY(reader.Skip(taken));
 
     // AC. A run that would carry the index past 63 (corrupt data) ends the
     // block: its coefficient has no place and is dropped.
