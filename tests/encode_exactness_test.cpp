@@ -138,37 +138,39 @@ std::vector<uint8_t> Zigzag(const uint8_t* natural) {
 }
 
 // The compression table of a zigzag quantisation table, through the cache.
-std::vector<uint32_t> EncTable(const std::vector<uint8_t>& zigzag) {
+EncQuantTable EncTable(const std::vector<uint8_t>& zigzag) {
     DerivedTableCache cache{};
     const uint8_t* sources[4] = {zigzag.data(), nullptr, nullptr, nullptr};
     EXPECT_EQ(BuildDerivedTables(cache, kCompress, kQuantTable, sources, 1), 0);
-    std::vector<uint32_t> table(EncQuant(cache, 0), EncQuant(cache, 0) + 64);
+    const EncQuantTable table = *EncQuant(cache, 0);
     ReleaseDerivedTables(cache);
     return table;
 }
 
 TEST_F(EncodeExactness, QuantiserMultipliersRoundingAndDeadZone) {
     // Multiplier and threshold of the luminance table: q 16 and q 12.
-    const std::vector<uint32_t> lum = EncTable(Zigzag(kLumQuant));
-    EXPECT_EQ(std::vector<uint32_t>({lum[0] >> 16, lum[0] & 0xFFFF, lum[9] >> 16, lum[9] & 0xFFFF}),
+    const EncQuantTable lum = EncTable(Zigzag(kLumQuant));
+    EXPECT_EQ(std::vector<uint32_t>({lum.entry[0] >> 16, lum.entry[0] & 0xFFFF, lum.entry[9] >> 16, lum.entry[9] & 0xFFFF}),
               std::vector<uint32_t>({64, 256, 2627, 6}));
     // 255s: DC output 32512, with q 16 (m 64) rounds 63.5 up to 64.
     std::vector<int16_t> white(64, 16256);
-    ForwardDctQuantize(white.data(), lum.data());
+    ForwardDctQuantize(white.data(), &lum);
     EXPECT_EQ(std::count(white.begin(), white.end(), 0), 63);
     EXPECT_EQ(white[0], 64);
     // 0s: DC output -32768, the most negative 16-bit value; q 1 (m 1024).
     std::vector<int16_t> black(64, -16384);
-    ForwardDctQuantize(black.data(), EncTable(std::vector<uint8_t>(64, 1)).data());
+    const EncQuantTable ones = EncTable(std::vector<uint8_t>(64, 1));
+    ForwardDctQuantize(black.data(), &ones);
     EXPECT_EQ(black[0], -1024);
     // F exactly at -t or t is multiplied; one inside is not. Uniform blocks
     // of +-3 reach the quantiser as DC outputs of +-6.
-    std::vector<uint32_t> table(64, 0);
+    EncQuantTable table{};
     for (int sign : {-1, 1}) {
         for (uint32_t threshold : {6u, 7u}) {
-            table[0] = (3000u << 16) | threshold;
+            table.entry[0] = (3000u << 16) | threshold;
+            SetQuantMultipliers(table);
             std::vector<int16_t> block(64, int16_t(3 * sign));
-            ForwardDctQuantize(block.data(), table.data());
+            ForwardDctQuantize(block.data(), &table);
             EXPECT_EQ(block[0], threshold == 6 ? sign : 0) << "(+-18000 + 16384) >> 15";
         }
     }

@@ -117,27 +117,28 @@ std::vector<Block> PhotoBlocks() {
 
 // A forward table as the derived-table builder lays it out: multiplier m in
 // the high half, dead-zone threshold trunc(16384 / m) low.
-std::vector<uint32_t> RandomEncTable(std::mt19937& rng, uint32_t maxMultiplier) {
-    std::vector<uint32_t> table(64);
-    for (uint32_t& t : table) {
+EncQuantTable RandomEncTable(std::mt19937& rng, uint32_t maxMultiplier) {
+    EncQuantTable table{};
+    for (uint32_t& t : table.entry) {
         const uint32_t m = 1 + rng() % maxMultiplier;
         t = (m << 16) | (16384 / m);
     }
+    SetQuantMultipliers(table);
     return table;
 }
 
 // The library's own table for a zigzag quantisation table.
-std::vector<uint32_t> LibraryEncTable(const std::vector<uint8_t>& zigzag) {
+EncQuantTable LibraryEncTable(const std::vector<uint8_t>& zigzag) {
     DerivedTableCache cache{};
     const uint8_t* sources[4] = {zigzag.data(), nullptr, nullptr, nullptr};
     EXPECT_EQ(BuildDerivedTables(cache, kCompress, kQuantTable, sources, 1), 0);
-    std::vector<uint32_t> table(EncQuant(cache, 0), EncQuant(cache, 0) + 64);
+    const EncQuantTable table = *EncQuant(cache, 0);
     ReleaseDerivedTables(cache);
     return table;
 }
 
 // The default luminance table scaled to `quality`, as images are coded.
-std::vector<uint32_t> DefaultEncTable(uint16_t quality) {
+EncQuantTable DefaultEncTable(uint16_t quality) {
     const uint8_t *const *q = nullptr, *const *dc = nullptr, *const *ac = nullptr;
     EXPECT_EQ(AppVexGetDefaultTables(0, &q, &dc, &ac), 0);
     std::vector<uint8_t> zigzag(64);
@@ -150,17 +151,17 @@ using SimdForwardDct = vextest::LibraryTest;
 TEST_F(SimdForwardDct, EveryKindOfBlockMatchesScalar) {
     SKIP_WITHOUT_VECTOR_LEVEL();
     std::mt19937 rng(7);
-    const std::vector<std::vector<uint32_t>> realTables = {
+    const std::vector<EncQuantTable> realTables = {
         LibraryEncTable(std::vector<uint8_t>(64, 1)), DefaultEncTable(1), DefaultEncTable(25), DefaultEncTable(255)};
-    auto check = [&](const Block& samples, const std::vector<uint32_t>& table, const std::string& what) {
+    auto check = [&](const Block& samples, const EncQuantTable& table, const std::string& what) {
         Block expected = samples;
-        ForwardDctQuantize(expected.data(), table.data());
+        ForwardDctQuantize(expected.data(), &table);
         ExpectAtEveryLevel(
-            samples, expected, Levels(), [&](SimdLevel l, int16_t* b) { KernelsFor(l).forwardDct(b, table.data()); }, what);
+            samples, expected, Levels(), [&](SimdLevel l, int16_t* b) { KernelsFor(l).forwardDct(b, &table); }, what);
     };
     // Samples as the converters make them (-16384..16256), and full 16-bit
     // values whose sums wrap: the vector code must wrap the same way.
-    std::vector<uint32_t> table;
+    EncQuantTable table{};
     for (int n = 0; n < 25000; ++n) {
         if (n % 50 == 0) table = RandomEncTable(rng, n % 100 == 0 ? 32767 : 4000);
         Block b(64);
@@ -180,18 +181,18 @@ TEST_F(SimdForwardDct, PairKernelsMatchTwoScalarBlocks) {
     // components.
     std::mt19937 rng(17);
     for (int n = 0; n < 5000; ++n) {
-        const std::vector<uint32_t> ta = RandomEncTable(rng, n % 2 ? 32767 : 3000), tb = RandomEncTable(rng, 2000);
+        const EncQuantTable ta = RandomEncTable(rng, n % 2 ? 32767 : 3000), tb = RandomEncTable(rng, 2000);
         Block a(64), b(64);
         for (int k = 0; k < 64; ++k) {
             a[k] = int16_t(int(rng() % 32641) - 16384);
             b[k] = n % 3 ? int16_t(int(rng() % 32641) - 16384) : int16_t(rng());
         }
         Block expectA = a, expectB = b;
-        ForwardDctQuantize(expectA.data(), ta.data());
-        ForwardDctQuantize(expectB.data(), tb.data());
+        ForwardDctQuantize(expectA.data(), &ta);
+        ForwardDctQuantize(expectB.data(), &tb);
         for (SimdLevel level : Levels(true)) {
             Block gotA = a, gotB = b;
-            KernelsFor(level).forwardDctPair(gotA.data(), ta.data(), gotB.data(), tb.data());
+            KernelsFor(level).forwardDctPair(gotA.data(), &ta, gotB.data(), &tb);
             ASSERT_EQ(gotA, expectA) << "first block, level " << SimdLevelName(level);
             ASSERT_EQ(gotB, expectB) << "second block, level " << SimdLevelName(level);
         }
@@ -255,9 +256,9 @@ TEST_F(SimdInverseDct, EveryKindOfBlockMatchesTheReference) {
     for (const Block& b : ExtremeBlocks({1, -1, 2047, -2048, 1023, -1024, 32767, -32768}))
         for (const DecQuantTable& t : tables) check(b, t, "extreme block");
     // Photographs through the library's forward DCT at quality 25.
-    const std::vector<uint32_t> forward = DefaultEncTable(25);
+    const EncQuantTable forward = DefaultEncTable(25);
     for (Block b : PhotoBlocks()) {
-        ForwardDctQuantize(b.data(), forward.data());
+        ForwardDctQuantize(b.data(), &forward);
         check(b, tables[0], "photo block");
     }
 }

@@ -179,8 +179,8 @@ const void* Derived(const DerivedTableCache& caches, int kind, int component, in
 
 }  // namespace
 
-const uint32_t* EncQuant(const DerivedTableCache& cache, int component) {
-    return static_cast<const uint32_t*>(Derived(cache, kQuantTable, component, 0));
+const EncQuantTable* EncQuant(const DerivedTableCache& cache, int component) {
+    return static_cast<const EncQuantTable*>(Derived(cache, kQuantTable, component, 0));
 }
 const HuffEncDc* EncDc(const DerivedTableCache& cache, int component) {
     return static_cast<const HuffEncDc*>(Derived(cache, kDcTable, component, 0));

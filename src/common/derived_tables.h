@@ -24,8 +24,18 @@ struct DerivedTableCache {
     TableCache kinds[3];
 };
 
-// Entry 8u+v: multiplier in the high 16 bits, dead-zone threshold in the low.
-using EncQuantTable = uint32_t;  // [64]
+// Entry 8u+v: multiplier in the high 16 bits, dead-zone threshold in the
+// low. The multipliers are kept again on their own, for the vector kernels
+// to load eight at a time.
+struct EncQuantTable {
+    uint32_t entry[64];
+    int16_t multiplier[64];
+};
+
+// Copies every entry's multiplier (at most 32767) into multiplier[].
+inline void SetQuantMultipliers(EncQuantTable& table) {
+    for (int k = 0; k < 64; ++k) table.multiplier[k] = int16_t(table.entry[k] >> 16);
+}
 // 64 values then 64 shifts, natural order.
 struct DecQuantTable {
     uint16_t value[64];
@@ -65,7 +75,7 @@ void MakeHuffmanCodes(const uint8_t* definition, uint16_t* codes, uint8_t* lengt
 void ReleaseDerivedTables(DerivedTableCache& cache);
 
 // Per-component lookups for the MCU drivers.
-const uint32_t* EncQuant(const DerivedTableCache& cache, int component);
+const EncQuantTable* EncQuant(const DerivedTableCache& cache, int component);
 const HuffEncDc* EncDc(const DerivedTableCache& cache, int component);
 const HuffEncAc* EncAc(const DerivedTableCache& cache, int component);
 const DecQuantTable* DecQuant(const DerivedTableCache& cache, int component);

@@ -16,7 +16,7 @@ namespace {
 
 // Forward multipliers: the Q15 product of the DCT output with m gives F/q,
 // and t = 16384 / m marks the outputs that round to zero anyway.
-void DeriveEncQuant(const uint8_t* source, uint32_t* table) {
+void DeriveEncQuant(const uint8_t* source, EncQuantTable* table) {
     uint8_t q[64];
     Natural(source, q);
     for (int u = 0; u < 8; ++u) {
@@ -29,13 +29,14 @@ void DeriveEncQuant(const uint8_t* source, uint32_t* table) {
             if (y > 32767.0) y = 32767.0;
             const uint32_t m = uint32_t(y);
             const uint32_t t = m != 0 ? 16384u / m : 0u;
-            table[k] = (m << 16) | t;
+            table->entry[k] = (m << 16) | t;
         }
     }
+    SetQuantMultipliers(*table);
 }
 
 Status BuildEncQuant(const uint8_t* source, void** out) {
-    auto* table = static_cast<uint32_t*>(LibAlloc(64 * sizeof(uint32_t)));
+    auto* table = static_cast<EncQuantTable*>(LibAlloc(sizeof(EncQuantTable)));
     if (table == nullptr) return VEX_ERR_NO_MEMORY;
     DeriveEncQuant(source, table);
     *out = table;

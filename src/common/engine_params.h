@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "common/derived_tables.h"
 #include "common/status.h"
 #include "q32vex.h"
 
@@ -121,8 +122,8 @@ enum class ColourOutput : uint8_t { kWrapping, kSaturating };
 // only.
 struct KernelTable {
     const char* name;
-    void (*forwardDct)(int16_t* block, const uint32_t* table);
-    void (*forwardDctPair)(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
+    void (*forwardDct)(int16_t* block, const EncQuantTable* table);
+    void (*forwardDctPair)(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb);
     // Natural-order coefficients with the component's DequantTable.
     void (*inverseDct)(int16_t* block, const DequantTable* table);
     void (*inverseDctPair)(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
@@ -157,9 +158,9 @@ struct alignas(32) EngineState {
     // The engines' per-block kernels, chosen at their setup; the inverse DCT
     // takes natural-order coefficients and the component's DequantTable.
     void (*inverseDct)(int16_t* block, const DequantTable* table);
-    void (*forwardDct)(int16_t* block, const uint32_t* table);
+    void (*forwardDct)(int16_t* block, const EncQuantTable* table);
     void (*inverseDctPair)(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);
-    void (*forwardDctPair)(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
+    void (*forwardDctPair)(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb);
     McuEncoderFn encodeMcuBlocks;
     McuDecoderFn decodeMcuBlocks;
     McuConverter converter;          // of the sampling, chosen at encoder setup

@@ -90,7 +90,7 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
 
     // Per block of an MCU: its component and quantisation table, fixed for
     // the pass (the Huffman tables were packed per component at setup).
-    const uint32_t* quant[10];
+    const EncQuantTable* quant[10];
     uint8_t component[10];
     int blocks = 0;
     for (int c = 0; c < format.componentCount && c < 4; ++c) {

@@ -63,7 +63,7 @@ void Transform(const int16_t* x, int stride, int16_t* out) {
 
 }  // namespace
 
-void ForwardDctQuantize(int16_t* block, const uint32_t* table) {
+void ForwardDctQuantize(int16_t* block, const EncQuantTable* table) {
     int16_t work[64];
     for (int r = 0; r < 8; ++r) Transform(block + 8 * r, 1, work + 8 * r);
     for (int c = 0; c < 8; ++c) {
@@ -78,15 +78,15 @@ void ForwardDctQuantize(int16_t* block, const uint32_t* table) {
     std::memset(coefficient, 0, sizeof(coefficient));
     for (int k = 0; k < 64; ++k) {
         const int16_t F = work[k];
-        const int32_t m = int32_t(table[k] >> 16);
-        const int32_t t = int32_t(table[k] & 0xFFFF);
+        const int32_t m = int32_t(table->entry[k] >> 16);
+        const int32_t t = int32_t(table->entry[k] & 0xFFFF);
         if (F >= 0 ? F < t : F > -t) continue;
         coefficient[k] = MulQ15(F, m);
     }
     for (int k = 0; k < 64; ++k) block[kZigzagPos[k]] = coefficient[k];
 }
 
-void ForwardDctQuantizePair(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb) {
+void ForwardDctQuantizePair(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb) {
     ForwardDctQuantize(a, ta);
     ForwardDctQuantize(b, tb);
 }

@@ -3,10 +3,12 @@
 #pragma once
 #include <cstdint>
 
+#include "common/derived_tables.h"
+
 namespace q32vex {
 
-void ForwardDctQuantize(int16_t* block, const uint32_t* table);
+void ForwardDctQuantize(int16_t* block, const EncQuantTable* table);
 // Two blocks, each with its own table (vector levels transform them together).
-void ForwardDctQuantizePair(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
+void ForwardDctQuantizePair(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb);
 
 }  // namespace q32vex

@@ -10,8 +10,8 @@
 
 namespace q32vex {
 
-void ForwardDctQuantizeNeon(int16_t* block, const uint32_t* table);
-void ForwardDctQuantizePairNeon(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
+void ForwardDctQuantizeNeon(int16_t* block, const EncQuantTable* table);
+void ForwardDctQuantizePairNeon(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb);
 
 void InverseDctNaturalNeon(int16_t* block, const DequantTable* table);
 void InverseDctNaturalPairNeon(int16_t* a, const DequantTable* ta, int16_t* b, const DequantTable* tb);

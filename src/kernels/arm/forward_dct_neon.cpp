@@ -15,24 +15,21 @@ constexpr BlockPermutation kToZigzag = MakeBlockPermutation(kZigzagOrder);
 
 }  // namespace
 
-void ForwardDctQuantizeNeon(int16_t* block, const uint32_t* table) {
+void ForwardDctQuantizeNeon(int16_t* block, const EncQuantTable* table) {
     int16x8_t r[8];
     LoadBlock(block, r);
     ForwardPasses(r);
     for (int i = 0; i < 8; ++i) {
-        // Entry k of the table: multiplier in the high half, dead-zone
-        // threshold in the low half; the de-interleaving load splits them.
-        // The threshold only saves the scalar code a multiply: the rounded
-        // product is zero wherever the threshold would skip it.
-        const uint16x8x2_t halves = vld2q_u16(reinterpret_cast<const uint16_t*>(table + 8 * i));
-        r[i] = MulRoundQ15(vaddq_s16(r[i], r[i]), vreinterpretq_s16_u16(halves.val[1]));
+        // The dead-zone threshold only saves the scalar code a multiply: the
+        // rounded product is zero wherever the threshold would skip it.
+        r[i] = MulRoundQ15(vaddq_s16(r[i], r[i]), vld1q_s16(table->multiplier + 8 * i));
     }
     int16x8_t zigzag[8];
     PermuteBlock(kToZigzag, r, zigzag);
     StoreBlock(block, zigzag);
 }
 
-void ForwardDctQuantizePairNeon(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb) {
+void ForwardDctQuantizePairNeon(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb) {
     ForwardDctQuantizeNeon(a, ta);
     ForwardDctQuantizeNeon(b, tb);
 }

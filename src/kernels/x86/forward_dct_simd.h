@@ -7,22 +7,20 @@
 #pragma once
 #include <cstdint>
 
+#include "common/derived_tables.h"
 #include "kernels/x86/simd_x86.h"
 #include "kernels/transform_8.h"  // after the primitives it uses
 
 namespace q32vex {
 namespace {
 
-// The multipliers of one row of an EncQuantTable (high halves of 8 entries).
-inline __m128i QuantRow(const uint32_t* table, int row) {
-    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 8 * row));
-    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 8 * row + 4));
-    // Multipliers are at most 32767, so the signed pack cannot saturate.
-    return _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
+// The multipliers of one row of a quantisation table.
+inline __m128i QuantRow(const EncQuantTable* table, int row) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(table->multiplier + 8 * row));
 }
 
 // Transform and quantise; r[] holds the quantised block in natural order.
-inline void ForwardDctQuantizeRows(const int16_t* block, const uint32_t* table, __m128i* r) {
+inline void ForwardDctQuantizeRows(const int16_t* block, const EncQuantTable* table, __m128i* r) {
     LoadBlock(block, r);
     ForwardPasses(r);
     for (int i = 0; i < 8; ++i) {
@@ -48,7 +46,7 @@ inline void StoreZigzag(int16_t* block, const __m128i* natural) {
 
 #if defined(__AVX2__)
 // Two blocks side by side, one per 128-bit half, each with its own table.
-inline void ForwardDctQuantizePairBody(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb) {
+inline void ForwardDctQuantizePairBody(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb) {
     __m128i ra[8], rb[8];
     LoadBlock(a, ra);
     LoadBlock(b, rb);

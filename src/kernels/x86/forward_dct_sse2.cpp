@@ -5,13 +5,13 @@
 
 namespace q32vex {
 
-void ForwardDctQuantizeSse2(int16_t* block, const uint32_t* table) {
+void ForwardDctQuantizeSse2(int16_t* block, const EncQuantTable* table) {
     __m128i r[8];
     ForwardDctQuantizeRows(block, table, r);
     StoreZigzag(block, r);
 }
 
-void ForwardDctQuantizePairSse2(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb) {
+void ForwardDctQuantizePairSse2(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb) {
     ForwardDctQuantizeSse2(a, ta);
     ForwardDctQuantizeSse2(b, tb);
 }

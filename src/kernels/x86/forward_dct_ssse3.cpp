@@ -5,13 +5,13 @@
 
 namespace q32vex {
 
-void ForwardDctQuantizeSsse3(int16_t* block, const uint32_t* table) {
+void ForwardDctQuantizeSsse3(int16_t* block, const EncQuantTable* table) {
     __m128i r[8];
     ForwardDctQuantizeRows(block, table, r);
     StoreZigzag(block, r);
 }
 
-void ForwardDctQuantizePairSsse3(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb) {
+void ForwardDctQuantizePairSsse3(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb) {
     ForwardDctQuantizeSsse3(a, ta);
     ForwardDctQuantizeSsse3(b, tb);
 }

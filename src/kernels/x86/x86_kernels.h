@@ -12,12 +12,12 @@
 
 namespace q32vex {
 
-void ForwardDctQuantizeSse2(int16_t* block, const uint32_t* table);
-void ForwardDctQuantizeSsse3(int16_t* block, const uint32_t* table);
-void ForwardDctQuantizeAvx2(int16_t* block, const uint32_t* table);
-void ForwardDctQuantizePairSse2(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
-void ForwardDctQuantizePairSsse3(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
-void ForwardDctQuantizePairAvx2(int16_t* a, const uint32_t* ta, int16_t* b, const uint32_t* tb);
+void ForwardDctQuantizeSse2(int16_t* block, const EncQuantTable* table);
+void ForwardDctQuantizeSsse3(int16_t* block, const EncQuantTable* table);
+void ForwardDctQuantizeAvx2(int16_t* block, const EncQuantTable* table);
+void ForwardDctQuantizePairSse2(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb);
+void ForwardDctQuantizePairSsse3(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb);
+void ForwardDctQuantizePairAvx2(int16_t* a, const EncQuantTable* ta, int16_t* b, const EncQuantTable* tb);
 
 void InverseDctNaturalSse2(int16_t* block, const DequantTable* table);
 void InverseDctNaturalSsse3(int16_t* block, const DequantTable* table);
