@@ -98,6 +98,18 @@ TEST_F(Oracle, QualityAndHostChoicesReachTheStream) {
     p.quality = 50;
     for (int i = 0; i < 3; ++i) p.qTables[i] = flat.data();
     EXPECT_GT(DjpegPsnr(p, image, 1, "flat host tables"), coarse + 10.0);
+    // Each component with its own table, in every MCU: a fine table for
+    // luminance and a coarse one for chrominance, far apart enough that
+    // chrominance quantised with the wrong one comes out many times too
+    // strong.
+    const std::vector<uint8_t> coarseChroma(64, 24);
+    for (int sampling : {0, 2}) {  // 4:2:2, 4:4:4
+        p = compress::MakeParams(1, sampling, 200, 120);
+        p.quality = 50;
+        p.qTables[0] = flat.data();
+        p.qTables[1] = p.qTables[2] = coarseChroma.data();
+        EXPECT_GE(DjpegPsnr(p, image, 1, "fine luminance, coarse chrominance"), 34.0) << sampling;
+    }
     p = compress::MakeParams(3, 3, 120, 80);
     p.pixelModel = 0;
     EXPECT_GE(DjpegPsnr(p, compress::PhotoImage(3, 120, 80), 3, "grey in the colour model"), 35.0);

@@ -100,32 +100,16 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
         }
     }
 
-    for (uint16_t mcu = 0; mcu < mcusPerPass; ++mcu) {
+    // The next MCU of the pass into `into`, the samples outside the image
+    // filled in.
+    auto convertNext = [&](int16_t(*into)[64]) {
         const uint16_t width = columns < mcuWidth ? columns : mcuWidth;
         if (width == mcuWidth && rows == mcuHeight) {
-            convert(row, blockBuffers, bytesPerPixel);
+            convert(row, into, bytesPerPixel);
         } else {
             FillEdgeMcu(format, row, width, rows, engine.edgeRows);
-            convert(engine.edgeRowPointers, blockBuffers, bytesPerPixel);
+            convert(engine.edgeRowPointers, into, bytesPerPixel);
         }
-
-        // Transform the MCU's blocks two at a time (one vector pass for both
-        // where the level has it), then code them in order.
-        int b = 0;
-        for (; b + 1 < blocks; b += 2) {
-            engine.forwardDctPair(blockBuffers[b], quant[b], blockBuffers[b + 1], quant[b + 1]);
-        }
-        if (b < blocks) engine.forwardDct(blockBuffers[b], quant[b]);
-        Q_TRY(engine.encodeMcuBlocks(bits, out, blockBuffers, blocks, component, engine.dcPredictor,
-                                     engine.huffPacked));
-
-        if (engine.restartCountdown != 0 && --engine.restartCountdown == 0) {
-            engine.restartCountdown = engine.params.restartInterval;
-            Q_TRY(WriteRestartMarker(bits, out, uint8_t(0xD0 + engine.restartNumber)));
-            engine.restartNumber = uint16_t((engine.restartNumber + 1) & 7);
-            ResetDcPredictors(engine);
-        }
-
         if (columns > mcuWidth) {
             columns = uint16_t(columns - mcuWidth);
             for (int r = 0; r < rows; ++r) row[r] += mcuRowBytes;
@@ -133,6 +117,34 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
             // The rest of the pass lies outside the image: uniform 128s.
             columns = 0;
         }
+    };
+    auto codeNext = [&](const int16_t(*from)[64]) -> Status {
+        Q_TRY(engine.encodeMcuBlocks(bits, out, from, blocks, component, engine.dcPredictor, engine.huffPacked));
+        if (engine.restartCountdown != 0 && --engine.restartCountdown == 0) {
+            engine.restartCountdown = engine.params.restartInterval;
+            Q_TRY(WriteRestartMarker(bits, out, uint8_t(0xD0 + engine.restartNumber)));
+            engine.restartNumber = uint16_t((engine.restartNumber + 1) & 7);
+            ResetDcPredictors(engine);
+        }
+        return 0;
+    };
+
+    // Blocks are transformed two at a time (one vector pass for both where
+    // the level has it). An MCU with an odd number of blocks (grey, 4:4:4)
+    // goes with the next one, so that no block is transformed alone.
+    const int group = (blocks & 1) != 0 && 2 * blocks <= 10 ? 2 : 1;
+    for (int b = blocks; b < group * blocks; ++b) quant[b] = quant[b - blocks];
+    uint16_t mcu = 0;
+    while (mcu < mcusPerPass) {
+        const int count = mcu + 1 < mcusPerPass ? group : 1;
+        for (int i = 0; i < count; ++i) convertNext(blockBuffers + i * blocks);
+        int b = 0;
+        for (; b + 1 < count * blocks; b += 2) {
+            engine.forwardDctPair(blockBuffers[b], quant[b], blockBuffers[b + 1], quant[b + 1]);
+        }
+        if (b < count * blocks) engine.forwardDct(blockBuffers[b], quant[b]);
+        for (int i = 0; i < count; ++i) Q_TRY(codeNext(blockBuffers + i * blocks));
+        mcu = uint16_t(mcu + count);
     }
 
     if (--engine.passesLeft == 0) return FlushBitWriter(bits, out);
