@@ -273,29 +273,44 @@ void OutputH1V1Wide(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixe
         StoreWide<Bpp, Colour>(rows[row], rows[row + 1], TwoRows(blocks, 0, row), WideChroma(TwoRows(blocks, 1, row), TwoRows(blocks, 2, row)));
 }
 
-// Chroma samples of one row, each twice: the sixteen pixels they cover.
-inline __m256i Doubled(ConstBlocks blocks, int block, int row) {
-    const __m128i s = LumaRow(blocks, block, row);
-    return Join(_mm_unpacklo_epi16(s, s), _mm_unpackhi_epi16(s, s));
+// The chroma terms of rows `row` and row + 1 of the chroma blocks, worked
+// out once per sample and then each taken twice: the sixteen pixels each
+// row of samples covers.
+inline void DoubledChroma(ConstBlocks blocks, int cbBlock, int crBlock, int row, WideTerms* first,
+                          WideTerms* second) {
+    const WideTerms t = WideChroma(TwoRows(blocks, cbBlock, row), TwoRows(blocks, crBlock, row));
+    const auto spread = [](__m256i v, __m256i* a, __m256i* b) {
+        const __m256i low = _mm256_unpacklo_epi16(v, v), high = _mm256_unpackhi_epi16(v, v);
+        *a = _mm256_permute2x128_si256(low, high, 0x20);
+        *b = _mm256_permute2x128_si256(low, high, 0x31);
+    };
+    spread(t.blue, &first->blue, &second->blue);
+    spread(t.green, &first->green, &second->green);
+    spread(t.red, &first->red, &second->red);
 }
 
 template <int Bpp, ColourOutput Colour>
 void OutputH2V1Wide(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int row = 0; row < 8; ++row) {
-        const WideTerms t = WideChroma(Doubled(blocks, 2, row), Doubled(blocks, 3, row));
-        StoreWide<Bpp, Colour>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(blocks, 0, row), LumaRow(blocks, 1, row)), t);
+    for (int row = 0; row < 8; row += 2) {
+        WideTerms t[2];
+        DoubledChroma(blocks, 2, 3, row, &t[0], &t[1]);
+        for (int k = 0; k < 2; ++k) {
+            StoreWide<Bpp, Colour>(rows[row + k], rows[row + k] + 8 * Bpp,
+                                   Join(LumaRow(blocks, 0, row + k), LumaRow(blocks, 1, row + k)), t[k]);
+        }
     }
 }
 
 template <int Bpp, ColourOutput Colour>
 void OutputH2V2Wide(uint8_t* const* rows, ConstBlocks blocks, int /*bytesPerPixel*/) {
-    for (int pair = 0; pair < 8; ++pair) {
-        const WideTerms t = WideChroma(Doubled(blocks, 4, pair), Doubled(blocks, 5, pair));
-        for (int k = 0; k < 2; ++k) {
+    for (int pair = 0; pair < 8; pair += 2) {
+        WideTerms t[2];
+        DoubledChroma(blocks, 4, 5, pair, &t[0], &t[1]);
+        for (int k = 0; k < 4; ++k) {
             const int row = 2 * pair + k;
             const int yBlock = row < 8 ? 0 : 2;
-            StoreWide<Bpp, Colour>(rows[row], rows[row] + 8 * Bpp, Join(LumaRow(blocks, yBlock, row & 7), LumaRow(blocks, yBlock + 1, row & 7)),
-                           t);
+            StoreWide<Bpp, Colour>(rows[row], rows[row] + 8 * Bpp,
+                                   Join(LumaRow(blocks, yBlock, row & 7), LumaRow(blocks, yBlock + 1, row & 7)), t[k >> 1]);
         }
     }
 }
