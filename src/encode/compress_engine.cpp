@@ -132,7 +132,8 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
     // Blocks are transformed two at a time (one vector pass for both where
     // the level has it). An MCU with an odd number of blocks (grey, 4:4:4)
     // goes with the next one, so that no block is transformed alone.
-    const int group = (blocks & 1) != 0 && 2 * blocks <= 10 ? 2 : 1;
+    constexpr int kBufferBlocks = int(sizeof(engine.blockBuffers) / sizeof(engine.blockBuffers[0]));
+    const int group = (blocks & 1) != 0 && 2 * blocks <= kBufferBlocks ? 2 : 1;
     for (int b = blocks; b < group * blocks; ++b) quant[b] = quant[b - blocks];
     uint16_t mcu = 0;
     while (mcu < mcusPerPass) {
