@@ -88,13 +88,15 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
     uint8_t* row[kMaxRowPointers];
     for (int r = 0; r < rows; ++r) row[r] = rowPointers[r];
 
-    // Per block of an MCU: its component and quantisation table, fixed for
-    // the pass (the Huffman tables were packed per component at setup).
-    const EncQuantTable* quant[10];
-    uint8_t component[10];
+    // Per block in the block buffers: its component and quantisation table,
+    // fixed for the pass (the Huffman tables were packed per component at
+    // setup).
+    constexpr int kBufferBlocks = int(sizeof(engine.blockBuffers) / sizeof(engine.blockBuffers[0]));
+    const EncQuantTable* quant[kBufferBlocks];
+    uint8_t component[kBufferBlocks];
     int blocks = 0;
     for (int c = 0; c < format.componentCount && c < 4; ++c) {
-        for (int i = 0; i < format.blocksPerComponent[c] && blocks < 10; ++i, ++blocks) {
+        for (int i = 0; i < format.blocksPerComponent[c] && blocks < kBufferBlocks; ++i, ++blocks) {
             quant[blocks] = EncQuant(parts.tables, c);
             component[blocks] = uint8_t(c);
         }
@@ -132,7 +134,6 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
     // Blocks are transformed two at a time (one vector pass for both where
     // the level has it). An MCU with an odd number of blocks (grey, 4:4:4)
     // goes with the next one, so that no block is transformed alone.
-    constexpr int kBufferBlocks = int(sizeof(engine.blockBuffers) / sizeof(engine.blockBuffers[0]));
     const int group = (blocks & 1) != 0 && 2 * blocks <= kBufferBlocks ? 2 : 1;
     for (int b = blocks; b < group * blocks; ++b) quant[b] = quant[b - blocks];
     uint16_t mcu = 0;
