@@ -22,33 +22,22 @@ constexpr int kMaxBlocks = 10;
 
 // The inverse transforms of one MCU's blocks: blocks without AC
 // coefficients (bit b of dcOnly) are flat and need no transform; the others
-// go two at a time (one vector pass for both where the level has it).
-void TransformMcu(EngineState& e, const uint8_t* component, int blocks, uint32_t dcOnly) {
+// go two at a time (one vector pass for both where the level has it). Returns
+// the block left without a partner, untransformed, or -1.
+int TransformMcuPairs(EngineState& e, int16_t (*blocks)[64], const uint8_t* component, int count,
+                      uint32_t dcOnly) {
     int pending = -1;
-    for (int b = 0; b < blocks; ++b) {
+    for (int b = 0; b < count; ++b) {
         if (dcOnly & (1u << b)) {
-            InverseDctDcOnly(e.blockBuffers[b], &e.dequant[component[b]]);
+            InverseDctDcOnly(blocks[b], &e.dequant[component[b]]);
         } else if (pending < 0) {
             pending = b;
         } else {
-            e.inverseDctPair(e.blockBuffers[pending], &e.dequant[component[pending]], e.blockBuffers[b],
-                             &e.dequant[component[b]]);
+            e.inverseDctPair(blocks[pending], &e.dequant[component[pending]], blocks[b], &e.dequant[component[b]]);
             pending = -1;
         }
     }
-    if (pending >= 0) e.inverseDct(e.blockBuffers[pending], &e.dequant[component[pending]]);
-}
-
-// Decodes one MCU's blocks into blockBuffers, component by component, each
-// component's blocks in raster order, and inverse-transforms them when the
-// MCU is `visible`. One the window leaves out only needs its entropy decoding
-// (for the predictors and the bit position); its samples are never looked at.
-Status DecodeMcu(EngineState& e, BitReader& bits, InputBuffer& in, const McuHuffTables* tables,
-                 const uint8_t* component, int blocks, bool visible) {
-    uint32_t dcOnly = 0;
-    Q_TRY(e.decodeMcuBlocks(bits, in, e.blockBuffers, blocks, component, e.dcPredictor, tables, &dcOnly));
-    if (visible) TransformMcu(e, component, blocks, dcOnly);
-    return 0;
+    return pending;
 }
 
 // After every MCU, with or without output, so intervals run across passes.
@@ -83,13 +72,13 @@ Status PadMcuBlocks(BitReader&, InputBuffer&, int16_t (*blocks)[64], int count, 
 // MCU of each kind, an MCU with a code no table holds turns grey like the
 // ones after it, and the MCUs up to the next restart marker get zero
 // coefficients without looking at the data.
-void NoteDamage(EngineState& e, const BitReader& bits, DecodeReport& report, uint32_t mcu, int blocks,
-                uint32_t* dcOnly) {
+void NoteDamage(EngineState& e, const BitReader& bits, DecodeReport& report, uint32_t mcu, int16_t (*blocks)[64],
+                int count, uint32_t* dcOnly) {
     if (e.decodeMcuBlocks == PadMcuBlocks) return;
     if ((bits.damage & kBadCode) != 0) {
         if ((report.damage & kDamageCorruptData) == 0) report.corruptAtMcu = mcu;
         report.damage |= kDamageCorruptData;
-        ZeroBlocks(e.blockBuffers, blocks, dcOnly);
+        ZeroBlocks(blocks, count, dcOnly);
     } else {
         if ((report.damage & kDamageDataEnded) == 0) report.dataEndedAtMcu = mcu;
         report.damage |= kDamageDataEnded;
@@ -228,9 +217,17 @@ Status StartDecodeSegment(const DecoderParts& parts) {
 
 namespace {
 
-// One pass of MCUs: for each, `produce(m, visible, component, blocks)` puts
-// the MCU's samples into blockBuffers (where visible), the part inside the
-// window goes to the host's rows, then `after(m)` runs.
+// One pass of MCUs: for each, `produce(m, visible, component, blocks, set,
+// &dcOnly)` puts the MCU's coefficients into the blocks at `set` and says
+// which are flat; where the MCU is visible they are transformed and the part
+// inside the window goes to the host's rows; then `after(m)` runs.
+//
+// The vector transform does two blocks in about the time of one, so a block
+// left without a partner in its MCU (grey has one block per MCU, 4:4:4 three)
+// waits for one in the next: where two MCUs fit the block buffers, an MCU
+// with such a block keeps its set and is written out with the next MCU that
+// has one. All of a pass's pixels are written when it returns, and before an
+// error is returned.
 template <typename Produce, typename After>
 Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* const* rows, Produce produce,
                   After after) {
@@ -246,6 +243,9 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
     for (int c = 0; c < components; ++c) {
         for (int b = 0; b < f.blocksPerComponent[c] && blocks < kMaxBlocks; ++b) component[blocks++] = uint8_t(c);
     }
+    constexpr int kBufferBlocks = int(sizeof(e.blockBuffers) / sizeof(e.blockBuffers[0]));
+    const bool canWait = 2 * blocks <= kBufferBlocks;
+    int16_t(*const sets[2])[64] = {e.blockBuffers, e.blockBuffers + (canWait ? blocks : 0)};
 
     // What stays fixed for the pass, in locals: the calls below could write
     // any memory as far as the compiler knows. Rows below the MCU do not
@@ -257,38 +257,77 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
     const int mcusPerPass = e.params.mcusPerPass;
     const McuOutputRoutine routine = e.outputRoutine;
     const FrameLayout* layout = e.outputRoutine == nullptr ? &e.layout : nullptr;
-    const auto output = [&](uint8_t* const* to) {
-        if (layout != nullptr) {
-            OutputAnySampling(*layout, to, e.blockBuffers);
+    const auto output = [&](int m, int16_t (*set)[64]) {
+        const int mcuLeft = m * width;
+        const int left = std::max<int>(windowLeft, mcuLeft);
+        const int right = std::min<int>(windowRight, mcuLeft + width - 1);
+        const auto write = [&](uint8_t* const* to) {
+            if (layout != nullptr) {
+                OutputAnySampling(*layout, to, set);
+            } else {
+                routine(to, set, bpp);
+            }
+        };
+        uint8_t* local[kMaxMcuRows];
+        for (int i = 0; i <= bottom - top; ++i) local[i] = rows[i] + (left - windowLeft) * bpp;
+        const int first = left - mcuLeft;
+        const int last = right - mcuLeft;
+        if (first == 0 && last == width - 1 && top == 0 && bottom == height - 1) {
+            write(local);
         } else {
-            routine(to, e.blockBuffers, bpp);
+            write(e.edgeRowPointers);
+            const Rect16 mcuWindow = {uint16_t(first), uint16_t(top), uint16_t(last), uint16_t(bottom)};
+            CopyWindowFromEdgeRows(e, bpp, local, mcuWindow);
         }
+    };
+
+    int waiting = -1;  // the MCU whose block waits for a partner, or -1
+    int waitingSet = 0;
+    int waitingBlock = 0;
+    const auto flush = [&] {
+        if (waiting < 0) return;
+        int16_t* block = sets[waitingSet][waitingBlock];
+        e.inverseDct(block, &e.dequant[component[waitingBlock]]);
+        output(waiting, sets[waitingSet]);
+        waiting = -1;
     };
     for (int m = 0; m < mcusPerPass; ++m) {
         const int mcuLeft = m * width;
         const int left = std::max<int>(windowLeft, mcuLeft);
         const int right = std::min<int>(windowRight, mcuLeft + width - 1);
-
         const bool visible = left <= right && top <= bottom;
-        Q_TRY(produce(m, visible, component, blocks));
 
-        if (visible) {
-            uint8_t* local[kMaxMcuRows];
-            for (int i = 0; i <= bottom - top; ++i) local[i] = rows[i] + (left - windowLeft) * bpp;
-            const int first = left - mcuLeft;
-            const int last = right - mcuLeft;
-            if (first == 0 && last == width - 1 && top == 0 && bottom == height - 1) {
-                output(local);
+        const int s = waiting >= 0 ? 1 - waitingSet : 0;
+        int16_t(*const set)[64] = sets[s];
+        uint32_t dcOnly = 0;
+        Status status = produce(m, visible, component, blocks, set, &dcOnly);
+        if (status == 0 && visible) {
+            const int single = TransformMcuPairs(e, set, component, blocks, dcOnly);
+            if (single < 0) {
+                output(m, set);
+            } else if (waiting >= 0) {
+                const int b = waitingBlock;
+                e.inverseDctPair(sets[waitingSet][b], &e.dequant[component[b]], set[single],
+                                 &e.dequant[component[single]]);
+                output(waiting, sets[waitingSet]);
+                output(m, set);
+                waiting = -1;
+            } else if (canWait) {
+                waiting = m;
+                waitingSet = s;
+                waitingBlock = single;
             } else {
-                output(e.edgeRowPointers);
-                const Rect16 mcuWindow = {uint16_t(first), uint16_t(top), uint16_t(last),
-                                          uint16_t(bottom)};
-                CopyWindowFromEdgeRows(e, bpp, local, mcuWindow);
+                e.inverseDct(set[single], &e.dequant[component[single]]);
+                output(m, set);
             }
         }
-
-        Q_TRY(after(m));
+        if (status == 0) status = after(m);
+        if (status != 0) {
+            flush();
+            return status;
+        }
     }
+    flush();
     --e.passesLeft;
     return 0;
 }
@@ -305,8 +344,8 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
     if (parts.report == nullptr) {
         return WalkMcuRow(
             parts, window, rows,
-            [&](int, bool visible, const uint8_t* component, int blocks) {
-                return DecodeMcu(e, bits, in, tables, component, blocks, visible);
+            [&](int, bool, const uint8_t* component, int blocks, int16_t (*set)[64], uint32_t* dcOnly) {
+                return e.decodeMcuBlocks(bits, in, set, blocks, component, e.dcPredictor, tables, dcOnly);
             },
             [&](int) { return CountRestart(e, bits, in); });
     }
@@ -318,11 +357,10 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
     const int lastMcu = e.params.mcusPerPass - 1;
     Q_TRY(WalkMcuRow(
         parts, window, rows,
-        [&](int m, bool visible, const uint8_t* component, int blocks) -> Status {
-            uint32_t dcOnly = 0;
-            Q_TRY(e.decodeMcuBlocks(bits, in, e.blockBuffers, blocks, component, e.dcPredictor, tables, &dcOnly));
-            if (__builtin_expect(bits.damage != 0, 0)) NoteDamage(e, bits, report, first + uint32_t(m), blocks, &dcOnly);
-            if (visible) TransformMcu(e, component, blocks, dcOnly);
+        [&](int m, bool, const uint8_t* component, int blocks, int16_t (*set)[64], uint32_t* dcOnly) -> Status {
+            Q_TRY(e.decodeMcuBlocks(bits, in, set, blocks, component, e.dcPredictor, tables, dcOnly));
+            if (__builtin_expect(bits.damage != 0, 0))
+                NoteDamage(e, bits, report, first + uint32_t(m), set, blocks, dcOnly);
             return 0;
         },
         [&](int m) -> Status {
@@ -357,14 +395,10 @@ Status CheckImageEnd(const DecoderParts& parts) {
 
 Status OutputStoredMcuRow(const DecoderParts& parts, const ProgressiveState& store, uint32_t mcuX, uint32_t mcuY,
                           const Rect16* window, uint8_t* const* rows) {
-    EngineState& e = parts.engine;
     return WalkMcuRow(
         parts, window, rows,
-        [&](int m, bool visible, const uint8_t* component, int blocks) -> Status {
-            if (!visible) return 0;
-            uint32_t dcOnly = 0;
-            LoadProgressiveMcu(store, mcuX + uint32_t(m), mcuY, e.blockBuffers, &dcOnly);
-            TransformMcu(e, component, blocks, dcOnly);
+        [&](int m, bool visible, const uint8_t*, int, int16_t (*set)[64], uint32_t* dcOnly) -> Status {
+            if (visible) LoadProgressiveMcu(store, mcuX + uint32_t(m), mcuY, set, dcOnly);
             return 0;
         },
         [](int) -> Status { return 0; });
