@@ -252,6 +252,40 @@ inline __m256i ChannelOf(__m256i y, __m256i term) {
     return ReduceChannel(_mm256_add_epi16(y, term));
 }
 
+// Sixteen pixels from their channels (pixels 0..7 in the low half), 0..7 to
+// low and 8..15 to high: PackPixels' layouts, with the byte moves done on
+// both halves at once.
+template <int Bpp>
+inline void PackWide(uint8_t* low, uint8_t* high, __m256i b, __m256i gr, __m256i r) {
+    if (Bpp == 3) {
+        const __m256i bg = _mm256_packus_epi16(b, gr);
+        const __m256i rr = _mm256_packus_epi16(r, r);
+        const auto mask = [](const uint8_t* m) { return _mm256_broadcastsi128_si256(MaskAt(m)); };
+        const __m256i first = _mm256_or_si256(_mm256_shuffle_epi8(bg, mask(kInterleave.fromBg[0])),
+                                              _mm256_shuffle_epi8(rr, mask(kInterleave.fromR[0])));
+        const __m256i second = _mm256_or_si256(_mm256_shuffle_epi8(bg, mask(kInterleave.fromBg[1])),
+                                               _mm256_shuffle_epi8(rr, mask(kInterleave.fromR[1])));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(low), LowHalf(first));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(low + 16), LowHalf(second));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(high), HighHalf(first));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(high + 16), HighHalf(second));
+    } else if (Bpp == 4) {
+        const __m256i bg = _mm256_unpacklo_epi8(_mm256_packus_epi16(b, b), _mm256_packus_epi16(gr, gr));
+        const __m256i r0 = _mm256_unpacklo_epi8(_mm256_packus_epi16(r, r), _mm256_setzero_si256());
+        const __m256i front = _mm256_unpacklo_epi16(bg, r0), back = _mm256_unpackhi_epi16(bg, r0);
+        const __m256i keep = _mm256_set1_epi32(int32_t(0xFF000000u));
+        __m256i* p0 = reinterpret_cast<__m256i*>(low);
+        __m256i* p1 = reinterpret_cast<__m256i*>(high);
+        const __m256i old0 = _mm256_and_si256(_mm256_loadu_si256(p0), keep);
+        const __m256i old1 = _mm256_and_si256(_mm256_loadu_si256(p1), keep);
+        _mm256_storeu_si256(p0, _mm256_or_si256(old0, _mm256_permute2x128_si256(front, back, 0x20)));
+        _mm256_storeu_si256(p1, _mm256_or_si256(old1, _mm256_permute2x128_si256(front, back, 0x31)));
+    } else {
+        PackPixels<Bpp>(low, Channels{LowHalf(b), LowHalf(gr), LowHalf(r)});
+        PackPixels<Bpp>(high, Channels{HighHalf(b), HighHalf(gr), HighHalf(r)});
+    }
+}
+
 // Pixels 0..7 of the register to low, 8..15 to high.
 template <int Bpp, ColourOutput Colour>
 inline void StoreWide(uint8_t* low, uint8_t* high, __m256i luma, const WideTerms& t) {
@@ -259,8 +293,7 @@ inline void StoreWide(uint8_t* low, uint8_t* high, __m256i luma, const WideTerms
     const __m256i b = ChannelOf<Colour>(y, t.blue);
     const __m256i gr = ChannelOf<Colour>(y, t.green);
     const __m256i r = ChannelOf<Colour>(y, t.red);
-    PackPixels<Bpp>(low, Channels{LowHalf(b), LowHalf(gr), LowHalf(r)});
-    PackPixels<Bpp>(high, Channels{HighHalf(b), HighHalf(gr), HighHalf(r)});
+    PackWide<Bpp>(low, high, b, gr, r);
 }
 
 inline __m256i TwoRows(ConstBlocks blocks, int block, int row) {
