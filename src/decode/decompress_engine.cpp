@@ -20,10 +20,10 @@ namespace {
 
 constexpr int kMaxBlocks = 10;
 
-// The inverse transforms of one MCU's blocks: blocks without AC
-// coefficients (bit b of dcOnly) are flat and need no transform; the others
-// go two at a time (one vector pass for both where the level has it). Returns
-// the block left without a partner, untransformed, or -1.
+// The inverse transforms of `count` blocks: blocks without AC coefficients
+// (bit b of dcOnly) are flat and need no transform; the others go two at a
+// time (one vector pass for both where the level has it). Returns the block
+// left without a partner, untransformed, or -1.
 int TransformMcuPairs(EngineState& e, int16_t (*blocks)[64], const uint8_t* component, int count,
                       uint32_t dcOnly) {
     int pending = -1;
@@ -217,20 +217,21 @@ Status StartDecodeSegment(const DecoderParts& parts) {
 
 namespace {
 
-// One pass of MCUs: for each, `produce(m, visible, component, blocks, set,
-// &dcOnly)` puts the MCU's coefficients into the blocks at `set` and says
-// which are flat; where the MCU is visible they are transformed and the part
-// inside the window goes to the host's rows; then `after(m)` runs.
+// One pass of MCUs. `produce(m, mcus, visible, component, count, blocks,
+// &dcOnly)` puts the coefficients of MCUs m .. m + mcus - 1 into `blocks`,
+// one MCU's blocks after the other's, and says which are flat; where they are
+// visible they are transformed and the part inside the window goes to the
+// host's rows; then `after` runs for each of them.
 //
-// The vector transform does two blocks in about the time of one, so a block
-// left without a partner in its MCU (grey has one block per MCU, 4:4:4 three)
-// waits for one in the next: where two MCUs fit the block buffers, an MCU
-// with such a block keeps its set and is written out with the next MCU that
-// has one. All of a pass's pixels are written when it returns, and before an
-// error is returned.
-template <typename Produce, typename After>
+// The vector transform does two blocks in about the time of one, and grey
+// has one block per MCU and 4:4:4 three. So where two MCUs fit the block
+// buffers, are both visible and `join(m)` says MCU m + 1's data follows MCU
+// m's without a restart in between, the two go through as one: decoded in one
+// call, transformed in pairs, then written. An error returned leaves the
+// MCUs of the call that failed unwritten.
+template <typename Produce, typename After, typename Join>
 Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* const* rows, Produce produce,
-                  After after) {
+                  After after, Join join) {
     EngineState& e = parts.engine;
     const FormatInfo& f = parts.format;
     const int width = f.mcuWidth;
@@ -238,14 +239,15 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
     const int bpp = f.bytesPerPixel;
     const int components = std::min<int>(f.componentCount, 4);
 
-    uint8_t component[kMaxBlocks];
+    // The components of one MCU's blocks, and again for a second MCU.
+    uint8_t component[2 * kMaxBlocks];
     int blocks = 0;
     for (int c = 0; c < components; ++c) {
         for (int b = 0; b < f.blocksPerComponent[c] && blocks < kMaxBlocks; ++b) component[blocks++] = uint8_t(c);
     }
+    for (int b = blocks; b < 2 * blocks; ++b) component[b] = component[b - blocks];
     constexpr int kBufferBlocks = int(sizeof(e.blockBuffers) / sizeof(e.blockBuffers[0]));
-    const bool canWait = 2 * blocks <= kBufferBlocks;
-    int16_t(*const sets[2])[64] = {e.blockBuffers, e.blockBuffers + (canWait ? blocks : 0)};
+    const bool twoFit = 2 * blocks <= kBufferBlocks;
 
     // What stays fixed for the pass, in locals: the calls below could write
     // any memory as far as the compiler knows. Rows below the MCU do not
@@ -257,15 +259,20 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
     const int mcusPerPass = e.params.mcusPerPass;
     const McuOutputRoutine routine = e.outputRoutine;
     const FrameLayout* layout = e.outputRoutine == nullptr ? &e.layout : nullptr;
-    const auto output = [&](int m, int16_t (*set)[64]) {
+    const auto visible = [&](int m) {
+        const int left = std::max<int>(windowLeft, m * width);
+        const int right = std::min<int>(windowRight, m * width + width - 1);
+        return left <= right && top <= bottom;
+    };
+    const auto output = [&](int m, int16_t (*mcuBlocks)[64]) {
         const int mcuLeft = m * width;
         const int left = std::max<int>(windowLeft, mcuLeft);
         const int right = std::min<int>(windowRight, mcuLeft + width - 1);
         const auto write = [&](uint8_t* const* to) {
             if (layout != nullptr) {
-                OutputAnySampling(*layout, to, set);
+                OutputAnySampling(*layout, to, mcuBlocks);
             } else {
-                routine(to, set, bpp);
+                routine(to, mcuBlocks, bpp);
             }
         };
         uint8_t* local[kMaxMcuRows];
@@ -281,53 +288,19 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
         }
     };
 
-    int waiting = -1;  // the MCU whose block waits for a partner, or -1
-    int waitingSet = 0;
-    int waitingBlock = 0;
-    const auto flush = [&] {
-        if (waiting < 0) return;
-        int16_t* block = sets[waitingSet][waitingBlock];
-        e.inverseDct(block, &e.dequant[component[waitingBlock]]);
-        output(waiting, sets[waitingSet]);
-        waiting = -1;
-    };
-    for (int m = 0; m < mcusPerPass; ++m) {
-        const int mcuLeft = m * width;
-        const int left = std::max<int>(windowLeft, mcuLeft);
-        const int right = std::min<int>(windowRight, mcuLeft + width - 1);
-        const bool visible = left <= right && top <= bottom;
-
-        const int s = waiting >= 0 ? 1 - waitingSet : 0;
-        int16_t(*const set)[64] = sets[s];
+    for (int m = 0; m < mcusPerPass;) {
+        const bool shown = visible(m);
+        const int mcus = twoFit && shown && m + 1 < mcusPerPass && visible(m + 1) && join(m) ? 2 : 1;
+        const int count = mcus * blocks;
         uint32_t dcOnly = 0;
-        Status status = produce(m, visible, component, blocks, set, &dcOnly);
-        if (status == 0 && visible) {
-            const int single = TransformMcuPairs(e, set, component, blocks, dcOnly);
-            if (single < 0) {
-                output(m, set);
-            } else if (waiting >= 0) {
-                const int b = waitingBlock;
-                e.inverseDctPair(sets[waitingSet][b], &e.dequant[component[b]], set[single],
-                                 &e.dequant[component[single]]);
-                output(waiting, sets[waitingSet]);
-                output(m, set);
-                waiting = -1;
-            } else if (canWait) {
-                waiting = m;
-                waitingSet = s;
-                waitingBlock = single;
-            } else {
-                e.inverseDct(set[single], &e.dequant[component[single]]);
-                output(m, set);
-            }
+        Q_TRY(produce(m, mcus, shown, component, count, e.blockBuffers, &dcOnly));
+        if (shown) {
+            const int single = TransformMcuPairs(e, e.blockBuffers, component, count, dcOnly);
+            if (single >= 0) e.inverseDct(e.blockBuffers[single], &e.dequant[component[single]]);
+            for (int i = 0; i < mcus; ++i) output(m + i, e.blockBuffers + i * blocks);
         }
-        if (status == 0) status = after(m);
-        if (status != 0) {
-            flush();
-            return status;
-        }
+        for (int i = 0; i < mcus; ++i) Q_TRY(after(m++));
     }
-    flush();
     --e.passesLeft;
     return 0;
 }
@@ -344,10 +317,12 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
     if (parts.report == nullptr) {
         return WalkMcuRow(
             parts, window, rows,
-            [&](int, bool, const uint8_t* component, int blocks, int16_t (*set)[64], uint32_t* dcOnly) {
-                return e.decodeMcuBlocks(bits, in, set, blocks, component, e.dcPredictor, tables, dcOnly);
+            [&](int, int, bool, const uint8_t* component, int count, int16_t (*blocks)[64], uint32_t* dcOnly) {
+                return e.decodeMcuBlocks(bits, in, blocks, count, component, e.dcPredictor, tables, dcOnly);
             },
-            [&](int) { return CountRestart(e, bits, in); });
+            [&](int) { return CountRestart(e, bits, in); },
+            // A restart marker comes behind MCU m when its countdown is at one.
+            [&](int) { return e.restartCountdown != 1; });
     }
     // The reader of damaged streams: one look at the reader's damage word
     // per MCU; everything else happens where the data stops and at restart
@@ -357,10 +332,11 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
     const int lastMcu = e.params.mcusPerPass - 1;
     Q_TRY(WalkMcuRow(
         parts, window, rows,
-        [&](int m, bool, const uint8_t* component, int blocks, int16_t (*set)[64], uint32_t* dcOnly) -> Status {
-            Q_TRY(e.decodeMcuBlocks(bits, in, set, blocks, component, e.dcPredictor, tables, dcOnly));
+        [&](int m, int, bool, const uint8_t* component, int count, int16_t (*blocks)[64],
+            uint32_t* dcOnly) -> Status {
+            Q_TRY(e.decodeMcuBlocks(bits, in, blocks, count, component, e.dcPredictor, tables, dcOnly));
             if (__builtin_expect(bits.damage != 0, 0))
-                NoteDamage(e, bits, report, first + uint32_t(m), set, blocks, dcOnly);
+                NoteDamage(e, bits, report, first + uint32_t(m), blocks, count, dcOnly);
             return 0;
         },
         [&](int m) -> Status {
@@ -370,7 +346,9 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
             // the next tile), not a restart marker.
             if (e.passesLeft == 1 && m == lastMcu) return 0;
             return ResyncAtRestart(e, bits, in, report);
-        }));
+        },
+        // One MCU at a time, so that damage is reported at the MCU it was met in.
+        [](int) { return false; }));
     e.mcusDecoded += e.params.mcusPerPass;
     return 0;
 }
@@ -397,11 +375,18 @@ Status OutputStoredMcuRow(const DecoderParts& parts, const ProgressiveState& sto
                           const Rect16* window, uint8_t* const* rows) {
     return WalkMcuRow(
         parts, window, rows,
-        [&](int m, bool visible, const uint8_t*, int, int16_t (*set)[64], uint32_t* dcOnly) -> Status {
-            if (visible) LoadProgressiveMcu(store, mcuX + uint32_t(m), mcuY, set, dcOnly);
+        [&](int m, int mcus, bool visible, const uint8_t*, int count, int16_t (*blocks)[64],
+            uint32_t* dcOnly) -> Status {
+            if (!visible) return 0;
+            const int perMcu = count / mcus;
+            for (int i = 0; i < mcus; ++i) {
+                uint32_t flat = 0;
+                LoadProgressiveMcu(store, mcuX + uint32_t(m + i), mcuY, blocks + i * perMcu, &flat);
+                *dcOnly |= flat << (i * perMcu);
+            }
             return 0;
         },
-        [](int) -> Status { return 0; });
+        [](int) -> Status { return 0; }, [](int) { return true; });
 }
 
 }  // namespace q32vex
