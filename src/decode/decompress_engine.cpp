@@ -223,15 +223,17 @@ namespace {
 // visible they are transformed and the part inside the window goes to the
 // host's rows; then `after` runs for each of them.
 //
-// The vector transform does two blocks in about the time of one, and grey
-// has one block per MCU and 4:4:4 three. So where two MCUs fit the block
-// buffers, are both visible and `join(m)` says MCU m + 1's data follows MCU
-// m's without a restart in between, the two go through as one: decoded in one
-// call, transformed in pairs, then written. An error returned leaves the
-// MCUs of the call that failed unwritten.
-template <typename Produce, typename After, typename Join>
+// Several MCUs go through as one where the block buffers hold them (ten grey
+// MCUs, two of 4:4:4 or 4:2:2), all are visible and `unbroken(m)` (how many
+// MCUs from m on follow each other with no restart marker in between) allows:
+// one call of the block decoder, which keeps the bit reader in registers
+// across them, then the transforms in pairs (the vector transform does two
+// blocks in about the time of one, and grey has one block per MCU and 4:4:4
+// three), then the output. An error returned leaves the MCUs of the call
+// that failed unwritten.
+template <typename Produce, typename After, typename Unbroken>
 Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* const* rows, Produce produce,
-                  After after, Join join) {
+                  After after, Unbroken unbroken) {
     EngineState& e = parts.engine;
     const FormatInfo& f = parts.format;
     const int width = f.mcuWidth;
@@ -245,9 +247,10 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
     for (int c = 0; c < components; ++c) {
         for (int b = 0; b < f.blocksPerComponent[c] && blocks < kMaxBlocks; ++b) component[blocks++] = uint8_t(c);
     }
-    for (int b = blocks; b < 2 * blocks; ++b) component[b] = component[b - blocks];
     constexpr int kBufferBlocks = int(sizeof(e.blockBuffers) / sizeof(e.blockBuffers[0]));
-    const bool twoFit = 2 * blocks <= kBufferBlocks;
+    for (int b = blocks; b < kBufferBlocks; ++b) component[b] = component[b - blocks];
+    // As many MCUs as the buffers hold, in an even number of blocks.
+    const int fit = std::max(1, (kBufferBlocks / blocks) & (blocks % 2 == 1 ? ~1 : ~0));
 
     // What stays fixed for the pass, in locals: the calls below could write
     // any memory as far as the compiler knows. Rows below the MCU do not
@@ -290,7 +293,11 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
 
     for (int m = 0; m < mcusPerPass;) {
         const bool shown = visible(m);
-        const int mcus = twoFit && shown && m + 1 < mcusPerPass && visible(m + 1) && join(m) ? 2 : 1;
+        int mcus = 1;
+        if (shown) {
+            const int most = std::min<int>({fit, mcusPerPass - m, unbroken(m)});
+            while (mcus < most && visible(m + mcus)) ++mcus;
+        }
         const int count = mcus * blocks;
         uint32_t dcOnly = 0;
         Q_TRY(produce(m, mcus, shown, component, count, e.blockBuffers, &dcOnly));
@@ -321,8 +328,8 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
                 return e.decodeMcuBlocks(bits, in, blocks, count, component, e.dcPredictor, tables, dcOnly);
             },
             [&](int) { return CountRestart(e, bits, in); },
-            // A restart marker comes behind MCU m when its countdown is at one.
-            [&](int) { return e.restartCountdown != 1; });
+            // A restart marker comes behind the MCU that brings the countdown to zero.
+            [&](int) { return e.restartCountdown == 0 ? kMaxBlocks : int(e.restartCountdown); });
     }
     // The reader of damaged streams: one look at the reader's damage word
     // per MCU; everything else happens where the data stops and at restart
@@ -348,7 +355,7 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
             return ResyncAtRestart(e, bits, in, report);
         },
         // One MCU at a time, so that damage is reported at the MCU it was met in.
-        [](int) { return false; }));
+        [](int) { return 1; }));
     e.mcusDecoded += e.params.mcusPerPass;
     return 0;
 }
@@ -386,7 +393,7 @@ Status OutputStoredMcuRow(const DecoderParts& parts, const ProgressiveState& sto
             }
             return 0;
         },
-        [](int) -> Status { return 0; }, [](int) { return true; });
+        [](int) -> Status { return 0; }, [](int) { return kMaxBlocks; });
 }
 
 }  // namespace q32vex
