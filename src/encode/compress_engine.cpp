@@ -3,6 +3,8 @@
 // (convert, transform, quantise, code, restart markers) and allocates nothing.
 #include "encode/compress_engine.h"
 
+#include <algorithm>
+
 #include "common/derived_tables.h"
 #include "common/tables.h"
 #include "encode/color_convert.h"
@@ -120,9 +122,21 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
             columns = 0;
         }
     };
-    auto codeNext = [&](const int16_t(*from)[64]) -> Status {
-        Q_TRY(engine.encodeMcuBlocks(bits, out, from, blocks, component, engine.dcPredictor, engine.huffPacked));
-        if (engine.restartCountdown != 0 && --engine.restartCountdown == 0) {
+    // `count` MCUs from `from` on, with a restart marker behind each one that
+    // ends an interval: the MCUs between markers in one call of the block
+    // coder, which keeps the bit writer in registers across them.
+    auto codeMcus = [&](const int16_t(*from)[64], int count) -> Status {
+        while (count > 0) {
+            const int run = engine.restartCountdown != 0 && engine.restartCountdown < count
+                                ? int(engine.restartCountdown)
+                                : count;
+            Q_TRY(engine.encodeMcuBlocks(bits, out, from, run * blocks, component, engine.dcPredictor,
+                                         engine.huffPacked));
+            from += run * blocks;
+            count -= run;
+            if (engine.restartCountdown == 0) continue;
+            engine.restartCountdown = uint16_t(engine.restartCountdown - run);
+            if (engine.restartCountdown != 0) continue;
             engine.restartCountdown = engine.params.restartInterval;
             Q_TRY(WriteRestartMarker(bits, out, uint8_t(0xD0 + engine.restartNumber)));
             engine.restartNumber = uint16_t((engine.restartNumber + 1) & 7);
@@ -131,21 +145,26 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
         return 0;
     };
 
-    // Blocks are transformed two at a time (one vector pass for both where
-    // the level has it). An MCU with an odd number of blocks (grey, 4:4:4)
-    // goes with the next one, so that no block is transformed alone.
-    const int group = (blocks & 1) != 0 && 2 * blocks <= kBufferBlocks ? 2 : 1;
-    for (int b = blocks; b < group * blocks; ++b) quant[b] = quant[b - blocks];
+    // Several MCUs at a time, as many as the block buffers hold in an even
+    // number of blocks (ten of grey, two of 4:4:4 or 4:2:2): their blocks are
+    // transformed two at a time (one vector pass for both where the level
+    // has it), so no block of grey or 4:4:4 is transformed alone, and coded
+    // in as few calls as the restart markers allow.
+    const int group = std::max(1, (kBufferBlocks / blocks) & ((blocks & 1) != 0 ? ~1 : ~0));
+    for (int b = blocks; b < group * blocks; ++b) {
+        quant[b] = quant[b - blocks];
+        component[b] = component[b - blocks];
+    }
     uint16_t mcu = 0;
     while (mcu < mcusPerPass) {
-        const int count = mcu + 1 < mcusPerPass ? group : 1;
+        const int count = std::min<int>(group, mcusPerPass - mcu);
         for (int i = 0; i < count; ++i) convertNext(blockBuffers + i * blocks);
         int b = 0;
         for (; b + 1 < count * blocks; b += 2) {
             engine.forwardDctPair(blockBuffers[b], quant[b], blockBuffers[b + 1], quant[b + 1]);
         }
         if (b < count * blocks) engine.forwardDct(blockBuffers[b], quant[b]);
-        for (int i = 0; i < count; ++i) Q_TRY(codeNext(blockBuffers + i * blocks));
+        Q_TRY(codeMcus(blockBuffers, count));
         mcu = uint16_t(mcu + count);
     }
 
