@@ -241,13 +241,15 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
     const int bpp = f.bytesPerPixel;
     const int components = std::min<int>(f.componentCount, 4);
 
-    // The components of one MCU's blocks, and again for a second MCU.
-    uint8_t component[2 * kMaxBlocks];
+    // The components of one MCU's blocks, repeated for the MCUs behind it in
+    // the buffers.
+    constexpr int kBufferBlocks = int(sizeof(e.blockBuffers) / sizeof(e.blockBuffers[0]));
+    static_assert(kBufferBlocks >= kMaxBlocks, "the buffers hold the largest MCU");
+    uint8_t component[kBufferBlocks];
     int blocks = 0;
     for (int c = 0; c < components; ++c) {
         for (int b = 0; b < f.blocksPerComponent[c] && blocks < kMaxBlocks; ++b) component[blocks++] = uint8_t(c);
     }
-    constexpr int kBufferBlocks = int(sizeof(e.blockBuffers) / sizeof(e.blockBuffers[0]));
     for (int b = blocks; b < kBufferBlocks; ++b) component[b] = component[b - blocks];
     // As many MCUs as the buffers hold, in an even number of blocks.
     const int fit = std::max(1, (kBufferBlocks / blocks) & (blocks % 2 == 1 ? ~1 : ~0));
@@ -329,7 +331,7 @@ Status DecodeMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* co
             },
             [&](int) { return CountRestart(e, bits, in); },
             // A restart marker comes behind the MCU that brings the countdown to zero.
-            [&](int) { return e.restartCountdown == 0 ? kMaxBlocks : int(e.restartCountdown); });
+            [&](int) { return e.restartCountdown == 0 ? int(e.params.mcusPerPass) : int(e.restartCountdown); });
     }
     // The reader of damaged streams: one look at the reader's damage word
     // per MCU; everything else happens where the data stops and at restart
@@ -393,7 +395,7 @@ Status OutputStoredMcuRow(const DecoderParts& parts, const ProgressiveState& sto
             }
             return 0;
         },
-        [](int) -> Status { return 0; }, [](int) { return kMaxBlocks; });
+        [](int) -> Status { return 0; }, [&](int) { return int(parts.engine.params.mcusPerPass); });
 }
 
 }  // namespace q32vex
