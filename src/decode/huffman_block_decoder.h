@@ -260,14 +260,14 @@ inline Status DecodeCoefficients(FastReader& reader, int16_t* coefs, int16_t* pr
     while (k < 64) {
         if (Natural) {
             const int32_t fast = fastAc[uint32_t(reader.window >> (64 - kFastAcBits))];
-            if ((fast & 0xFF) != 0) {
+            if (__builtin_expect((fast & 0xFF) != 0, 1)) {
                 // The bit count is at most kFastAcBits: masked to six bits
                 // it is the same, and the shift takes it as it stands (x86
                 // shifts mask their count so), a step less between one
                 // lookup and the next.
                 Q_TRY(reader.Skip(fast & 63));
                 k += (fast >> 8) & 0xFF;
-                if (k > 63) break;
+                if (__builtin_expect(k > 63, 0)) break;  // once a block, at its end
                 coefs[kZigzag[k]] = int16_t(fast >> 16);
                 stored = true;
                 ++k;
