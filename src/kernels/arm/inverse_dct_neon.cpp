@@ -29,20 +29,12 @@ inline int16x8_t Dequantize(int16x8_t c, int16x8_t scale, int16x8_t multiplier) 
 }  // namespace
 
 // The engine's form: natural-order coefficients, dequantised here with the
-// component's DequantTable. A block with only a DC coefficient (the most
-// common block) gives 64 equal samples through both passes, so it is filled
-// directly with that value.
+// component's DequantTable. The engine sends blocks without AC coefficients
+// to InverseDctDcOnly, so there is no test for them here (both passes give
+// such a block the same flat samples anyway).
 void InverseDctNaturalNeon(int16_t* block, const DequantTable* table) {
     int16x8_t r[8];
     LoadBlock(block, r);
-    int16x8_t any = vsetq_lane_s16(0, r[0], 0);
-    for (int i = 1; i < 8; ++i) any = vorrq_s16(any, r[i]);
-    if (vmaxvq_u16(vreinterpretq_u16_s16(any)) == 0) {
-        const int16x8_t dc = Dequantize(r[0], vld1q_s16(table->scale), vld1q_s16(table->multiplier));
-        const int16x8_t sample = vdupq_laneq_s16(vqshlq_n_s16(dc, 3), 0);
-        for (int i = 0; i < 8; ++i) vst1q_s16(block + 8 * i, sample);
-        return;
-    }
     for (int i = 0; i < 8; ++i)
         r[i] = Dequantize(r[i], vld1q_s16(table->scale + 8 * i), vld1q_s16(table->multiplier + 8 * i));
     TransformAndStore(r, block);
