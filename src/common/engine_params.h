@@ -138,8 +138,22 @@ struct KernelTable {
     const McuOutputRoutine* scalarOutputRoutines;
 };
 
+// Coefficient blocks in the engines' buffers: as many as the largest MCU has.
+constexpr int kBufferBlocks = 10;
+
+// MCUs the engines take at a time, a group: as many as the block buffers hold,
+// in an even number of blocks so that the transform takes them two at a time
+// (ten of grey, two of 4:4:4 or 4:2:2, else one).
+constexpr int McusPerGroup(int blocksPerMcu) {
+    const int fit = (kBufferBlocks / blocksPerMcu) & (blocksPerMcu % 2 == 1 ? ~1 : ~0);
+    return fit > 1 ? fit : 1;
+}
+static_assert(McusPerGroup(1) == 10 && McusPerGroup(3) == 2 && McusPerGroup(4) == 2 && McusPerGroup(6) == 1 &&
+                  McusPerGroup(10) == 1,
+              "groups of grey, 4:4:4, 4:2:2, 4:2:0 and the largest MCU");
+
 struct alignas(32) EngineState {
-    int16_t blockBuffers[10][64];
+    int16_t blockBuffers[kBufferBlocks][64];
     uint8_t edgeRows[kMaxMcuRows][kEdgeRowBytes];
     uint8_t* edgeRowPointers[kMaxMcuRows];
     EngineParams params;

@@ -223,14 +223,13 @@ namespace {
 // visible they are transformed and the part inside the window goes to the
 // host's rows; then `after` runs for each of them.
 //
-// Several MCUs go through as one where the block buffers hold them (ten grey
-// MCUs, two of 4:4:4 or 4:2:2), all are visible and `unbroken(m)` (how many
-// MCUs from m on follow each other with no restart marker in between) allows:
-// one call of the block decoder, which keeps the bit reader in registers
-// across them, then the transforms in pairs (the vector transform does two
-// blocks in about the time of one, and grey has one block per MCU and 4:4:4
-// three), then the output. An error returned leaves the MCUs of the call
-// that failed unwritten.
+// The MCUs of a group (McusPerGroup) go through as one where all are visible
+// and `unbroken(m)` (how many MCUs from m on follow each other with no
+// restart marker in between) allows: one call of the block decoder, which
+// keeps the bit reader in registers across them, then the transforms in
+// pairs (the vector transform does two blocks in about the time of one, and
+// grey has one block per MCU and 4:4:4 three), then the output. An error
+// returned leaves the MCUs of the call that failed unwritten.
 template <typename Produce, typename After, typename Unbroken>
 Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* const* rows, Produce produce,
                   After after, Unbroken unbroken) {
@@ -243,7 +242,6 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
 
     // The components of one MCU's blocks, repeated for the MCUs behind it in
     // the buffers.
-    constexpr int kBufferBlocks = int(sizeof(e.blockBuffers) / sizeof(e.blockBuffers[0]));
     static_assert(kBufferBlocks >= kMaxBlocks, "the buffers hold the largest MCU");
     uint8_t component[kBufferBlocks];
     int blocks = 0;
@@ -251,8 +249,7 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
         for (int b = 0; b < f.blocksPerComponent[c] && blocks < kMaxBlocks; ++b) component[blocks++] = uint8_t(c);
     }
     for (int b = blocks; b < kBufferBlocks; ++b) component[b] = component[b - blocks];
-    // As many MCUs as the buffers hold, in an even number of blocks.
-    const int fit = std::max(1, (kBufferBlocks / blocks) & (blocks % 2 == 1 ? ~1 : ~0));
+    const int group = McusPerGroup(blocks);
 
     // What stays fixed for the pass, in locals: the calls below could write
     // any memory as far as the compiler knows. Rows below the MCU do not
@@ -264,15 +261,21 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
     const int mcusPerPass = e.params.mcusPerPass;
     const McuOutputRoutine routine = e.outputRoutine;
     const FrameLayout* layout = e.outputRoutine == nullptr ? &e.layout : nullptr;
+    // The image columns of MCU m that lie inside the window (none where
+    // left > right).
+    struct Columns {
+        int left, right;
+    };
+    const auto columnsOf = [&](int m) {
+        return Columns{std::max<int>(windowLeft, m * width), std::min<int>(windowRight, m * width + width - 1)};
+    };
     const auto visible = [&](int m) {
-        const int left = std::max<int>(windowLeft, m * width);
-        const int right = std::min<int>(windowRight, m * width + width - 1);
-        return left <= right && top <= bottom;
+        const Columns c = columnsOf(m);
+        return c.left <= c.right && top <= bottom;
     };
     const auto output = [&](int m, int16_t (*mcuBlocks)[64]) {
         const int mcuLeft = m * width;
-        const int left = std::max<int>(windowLeft, mcuLeft);
-        const int right = std::min<int>(windowRight, mcuLeft + width - 1);
+        const auto [left, right] = columnsOf(m);
         const auto write = [&](uint8_t* const* to) {
             if (layout != nullptr) {
                 OutputAnySampling(*layout, to, mcuBlocks);
@@ -297,7 +300,7 @@ Status WalkMcuRow(const DecoderParts& parts, const Rect16* window, uint8_t* cons
         const bool shown = visible(m);
         int mcus = 1;
         if (shown) {
-            const int most = std::min<int>({fit, mcusPerPass - m, unbroken(m)});
+            const int most = std::min<int>({group, mcusPerPass - m, unbroken(m)});
             while (mcus < most && visible(m + mcus)) ++mcus;
         }
         const int count = mcus * blocks;

@@ -93,7 +93,6 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
     // Per block in the block buffers: its component and quantisation table,
     // fixed for the pass (the Huffman tables were packed per component at
     // setup).
-    constexpr int kBufferBlocks = int(sizeof(engine.blockBuffers) / sizeof(engine.blockBuffers[0]));
     const EncQuantTable* quant[kBufferBlocks];
     uint8_t component[kBufferBlocks];
     int blocks = 0;
@@ -145,12 +144,11 @@ Status EncodeMcuRow(const EncoderParts& parts, uint16_t columns, uint16_t rows, 
         return 0;
     };
 
-    // Several MCUs at a time, as many as the block buffers hold in an even
-    // number of blocks (ten of grey, two of 4:4:4 or 4:2:2): their blocks are
-    // transformed two at a time (one vector pass for both where the level
-    // has it), so no block of grey or 4:4:4 is transformed alone, and coded
-    // in as few calls as the restart markers allow.
-    const int group = std::max(1, (kBufferBlocks / blocks) & ((blocks & 1) != 0 ? ~1 : ~0));
+    // A group of MCUs at a time (McusPerGroup): their blocks are transformed
+    // two at a time (one vector pass for both where the level has it), so no
+    // block of grey or 4:4:4 is transformed alone, and coded in as few calls
+    // as the restart markers allow.
+    const int group = McusPerGroup(blocks);
     for (int b = blocks; b < group * blocks; ++b) {
         quant[b] = quant[b - blocks];
         component[b] = component[b - blocks];
