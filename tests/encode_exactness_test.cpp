@@ -11,6 +11,7 @@
 #include "common/tables.h"
 #include "encode/color_convert.h"
 #include "encode/forward_dct.h"
+#include "reference_kernels.h"
 #include "test_support.h"
 
 namespace vextest {
@@ -137,19 +138,9 @@ std::vector<uint8_t> Zigzag(const uint8_t* natural) {
     return z;
 }
 
-// The compression table of a zigzag quantisation table, through the cache.
-EncQuantTable EncTable(const std::vector<uint8_t>& zigzag) {
-    DerivedTableCache cache{};
-    const uint8_t* sources[4] = {zigzag.data(), nullptr, nullptr, nullptr};
-    EXPECT_EQ(BuildDerivedTables(cache, kCompress, kQuantTable, sources, 1), 0);
-    const EncQuantTable table = *EncQuant(cache, 0);
-    ReleaseDerivedTables(cache);
-    return table;
-}
-
 TEST_F(EncodeExactness, QuantiserMultipliersRoundingAndDeadZone) {
     // Multiplier and threshold of the luminance table: q 16 and q 12.
-    const EncQuantTable lum = EncTable(Zigzag(kLumQuant));
+    const EncQuantTable lum = LibraryEncQuantTable(Zigzag(kLumQuant).data());
     EXPECT_EQ(std::vector<uint32_t>({lum.entry[0] >> 16, lum.entry[0] & 0xFFFF, lum.entry[9] >> 16, lum.entry[9] & 0xFFFF}),
               std::vector<uint32_t>({64, 256, 2627, 6}));
     // 255s: DC output 32512, with q 16 (m 64) rounds 63.5 up to 64.
@@ -159,7 +150,7 @@ TEST_F(EncodeExactness, QuantiserMultipliersRoundingAndDeadZone) {
     EXPECT_EQ(white[0], 64);
     // 0s: DC output -32768, the most negative 16-bit value; q 1 (m 1024).
     std::vector<int16_t> black(64, -16384);
-    const EncQuantTable ones = EncTable(std::vector<uint8_t>(64, 1));
+    const EncQuantTable ones = LibraryEncQuantTable(std::vector<uint8_t>(64, 1).data());
     ForwardDctQuantize(black.data(), &ones);
     EXPECT_EQ(black[0], -1024);
     // F exactly at -t or t is multiplied; one inside is not. Uniform blocks

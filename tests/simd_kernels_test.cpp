@@ -25,6 +25,7 @@ namespace {
 
 using namespace q32vex;
 using vextest::InverseDctBlock;
+using vextest::LibraryEncQuantTable;
 using Block = std::vector<int16_t>;
 
 // The routine an engine would use at `level`: the level's vector one where it
@@ -127,23 +128,13 @@ EncQuantTable RandomEncTable(std::mt19937& rng, uint32_t maxMultiplier) {
     return table;
 }
 
-// The library's own table for a zigzag quantisation table.
-EncQuantTable LibraryEncTable(const std::vector<uint8_t>& zigzag) {
-    DerivedTableCache cache{};
-    const uint8_t* sources[4] = {zigzag.data(), nullptr, nullptr, nullptr};
-    EXPECT_EQ(BuildDerivedTables(cache, kCompress, kQuantTable, sources, 1), 0);
-    const EncQuantTable table = *EncQuant(cache, 0);
-    ReleaseDerivedTables(cache);
-    return table;
-}
-
 // The default luminance table scaled to `quality`, as images are coded.
 EncQuantTable DefaultEncTable(uint16_t quality) {
     const uint8_t *const *q = nullptr, *const *dc = nullptr, *const *ac = nullptr;
     EXPECT_EQ(AppVexGetDefaultTables(0, &q, &dc, &ac), 0);
     std::vector<uint8_t> zigzag(64);
     EXPECT_EQ(AppVexMakeQTable(q[0], quality, zigzag.data()), 0);
-    return LibraryEncTable(zigzag);
+    return LibraryEncQuantTable(zigzag.data());
 }
 
 using SimdForwardDct = vextest::LibraryTest;
@@ -152,7 +143,7 @@ TEST_F(SimdForwardDct, EveryKindOfBlockMatchesScalar) {
     SKIP_WITHOUT_VECTOR_LEVEL();
     std::mt19937 rng(7);
     const std::vector<EncQuantTable> realTables = {
-        LibraryEncTable(std::vector<uint8_t>(64, 1)), DefaultEncTable(1), DefaultEncTable(25), DefaultEncTable(255)};
+        LibraryEncQuantTable(std::vector<uint8_t>(64, 1).data()), DefaultEncTable(1), DefaultEncTable(25), DefaultEncTable(255)};
     auto check = [&](const Block& samples, const EncQuantTable& table, const std::string& what) {
         Block expected = samples;
         ForwardDctQuantize(expected.data(), &table);

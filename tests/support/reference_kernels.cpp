@@ -4,6 +4,8 @@
 // a translation unit).
 #include "reference_kernels.h"
 
+#include <gtest/gtest.h>
+
 #include "common/tables.h"
 #include "decode/inverse_dct.h"
 #include "encode/huffman_coder.h"
@@ -44,6 +46,15 @@ Status EncodeBlock(BitWriter& bits, StreamBuffer& out, const int16_t* block, int
     w.Load(bits, out);
     Q_TRY(CodeBlock(w, block, predictor, SpecTables{dc, ac}));
     return w.Settle();
+}
+
+EncQuantTable LibraryEncQuantTable(const uint8_t* zigzag) {
+    DerivedTableCache cache{};
+    const uint8_t* sources[4] = {zigzag, nullptr, nullptr, nullptr};
+    EXPECT_EQ(BuildDerivedTables(cache, kCompress, kQuantTable, sources, 1), 0);
+    const EncQuantTable table = *EncQuant(cache, 0);
+    ReleaseDerivedTables(cache);
+    return table;
 }
 
 }  // namespace vextest

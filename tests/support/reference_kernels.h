@@ -21,6 +21,10 @@ void InverseDctBlock(int16_t* block, const q32vex::DecQuantTable* table);
 [[nodiscard]] q32vex::Status DecodeBlock(q32vex::BitReader& bits, q32vex::InputBuffer& in, int16_t* coefs,
                                          int16_t* predictor, const uint16_t* dcTable, const uint16_t* acTable);
 
+// The compression quantisation table the library derives from a zigzag
+// quantisation table, built in a table cache of its own and copied out.
+q32vex::EncQuantTable LibraryEncQuantTable(const uint8_t* zigzag);
+
 // One block coded with the DC and AC code tables as built, packed code by code.
 [[nodiscard]] q32vex::Status EncodeBlock(q32vex::BitWriter& bits, q32vex::StreamBuffer& out, const int16_t* block,
                                          int16_t* predictor, const q32vex::HuffEncDc* dc,
